@@ -1,0 +1,30 @@
+// Starting programs and loading libraries by their Windows names.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// ShellExecute with the verb "open": starts the program detached (posix_spawn). A name ending
+// in ".exe" starts the program of that name without the extension, searched case-insensitively
+// in $ORDELLA_BIN_PATH (colon-separated), the running program's directory, then PATH.
+// A Windows path is mapped through the prefix first. True when the program was started.
+bool StartProgram(std::string_view name, const std::vector<std::string>& args = {});
+
+// LoadLibrary("X.dll"): dlopen of libX.so found case-insensitively in $ORDELLA_LIB_PATH
+// (colon-separated), the running program's directory, then <program dir>/../lib.
+class Library {
+ public:
+  virtual ~Library() = default;  // unloads
+  // GetProcAddress; nullptr when the library has no such export.
+  virtual void* Symbol(std::string_view name) const = 0;
+  virtual std::string path() const = 0;
+
+  // nullptr when the library is not found or cannot be loaded; *error says why.
+  static std::unique_ptr<Library> Load(std::string_view dll_name, std::string* error = nullptr);
+};
+
+}  // namespace platform

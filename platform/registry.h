@@ -1,0 +1,51 @@
+// The current user's registry, kept as <prefix>/registry.reg in the text form of a
+// Windows .reg export:
+//
+//   Windows Registry Editor Version 5.00
+//
+//   [HKEY_CURRENT_USER\Software\Tavenor]
+//   "path"="c:\\tavenor"
+//   "edicode_index"=dword:00000001
+//
+// Key paths given to these functions are below HKEY_CURRENT_USER ("Software\Tavenor");
+// key names compare case-insensitively, as Windows does. Texts are CP949 bytes in memory and
+// UTF-8 in the file. Every call takes the file lock, reads the last complete version,
+// and a change replaces the file atomically, so several processes may read and write at once
+// and a writer never loses another key's values.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+enum class RegType { kString, kDword };
+
+struct RegValue {
+  RegType type = RegType::kString;
+  std::string text;      // kString: the text (CP949 bytes)
+  uint32_t dword = 0;    // kDword: the number
+};
+
+enum class RegStatus {
+  kOk,
+  kNotFound,    // key or value missing
+  kCorrupt,     // the file could not be parsed; see RegLastError()
+  kIoError,     // the file could not be read, locked or replaced
+};
+
+// Creates the key (and its parents) when missing. kOk when the key exists afterwards.
+RegStatus RegCreateKey(std::string_view key);
+bool RegKeyExists(std::string_view key);
+
+RegStatus RegGetValue(std::string_view key, std::string_view name, RegValue* out);
+RegStatus RegSetString(std::string_view key, std::string_view name, std::string_view text);
+RegStatus RegSetDword(std::string_view key, std::string_view name, uint32_t value);
+RegStatus RegDeleteValue(std::string_view key, std::string_view name);
+
+// A description of the last kCorrupt or kIoError on this thread, naming the file and line.
+std::string RegLastError();
+
+}  // namespace platform

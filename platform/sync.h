@@ -1,0 +1,43 @@
+// Named kernel objects shared between processes: a manual-reset event and mutexes.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+namespace platform {
+
+// A named manual-reset event (CreateEvent with bManualReset = TRUE). Lives under
+// <prefix>/run/events; every process that opens the name sees the same state.
+class NamedEvent {
+ public:
+  virtual ~NamedEvent() = default;
+  virtual void Set() = 0;
+  virtual void Reset() = 0;
+  virtual bool IsSet() const = 0;
+  // Waits until the event is set or timeout_ms passes (a negative timeout waits forever).
+  // True when the event is set.
+  virtual bool Wait(int timeout_ms) = 0;
+
+  // Creates the event (initially not set) or opens it when it exists. nullptr on failure.
+  static std::unique_ptr<NamedEvent> CreateOrOpen(std::string_view name);
+  // Opens an existing event; nullptr when it was never created.
+  static std::unique_ptr<NamedEvent> OpenExisting(std::string_view name);
+};
+
+// A named mutex across processes (a flock on <prefix>/run/mutexes/<name>). Also excludes
+// other holders inside the same process.
+class NamedMutex {
+ public:
+  virtual ~NamedMutex() = default;  // releases the mutex when held
+  // Waits up to timeout_ms (negative: forever) for ownership. True when owned.
+  virtual bool Lock(int timeout_ms) = 0;
+  virtual void Unlock() = 0;
+
+  static std::unique_ptr<NamedMutex> Open(std::string_view name);
+};
+
+// The single-instance claim of a program (CreateMutex + ERROR_ALREADY_EXISTS): holds the
+// named mutex for the life of the returned object; nullptr when another holder has it.
+std::unique_ptr<NamedMutex> ClaimSingleInstance(std::string_view name);
+
+}  // namespace platform
