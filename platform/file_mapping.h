@@ -1,5 +1,11 @@
 // Named file mappings (CreateFileMapping/OpenFileMapping/MapViewOfFile), realised as files
 // under <prefix>/run/mappings mapped MAP_SHARED, so several processes see the same bytes.
+//
+// A mapping lives as long as some object in some process holds it, as a kernel object does:
+// once the last holder is gone (closed, ended or crashed) the name counts as free, OpenExisting
+// fails, and the next CreateOrOpen starts from zero-filled bytes with existed() false. The file
+// itself stays on disk until then; it carries no meaning while nobody holds it.
+// Names are taken as bytes and kept to one file name ("a/b", ".." and "Global\x" are safe).
 #pragma once
 
 #include <cstddef>
@@ -10,17 +16,21 @@ namespace platform {
 
 class FileMapping {
  public:
-  virtual ~FileMapping() = default;
+  virtual ~FileMapping() = default;  // unmaps and releases the hold on the mapping
   virtual unsigned char* data() = 0;
+  // The size of the view: the whole mapping for CreateOrOpen (which may be larger than asked
+  // when another holder created it larger), the asked size for OpenExisting.
   virtual size_t size() const = 0;
-  // True when CreateOrOpen found the mapping already there (ERROR_ALREADY_EXISTS).
+  // True when the mapping was already held by someone (ERROR_ALREADY_EXISTS).
   virtual bool existed() const = 0;
 
-  // Creates the named mapping of `size` bytes (zero-filled), or opens it when it exists.
-  // nullptr on failure.
+  // Creates the named mapping of `size` bytes (zero-filled), or opens it when it exists; an
+  // existing mapping smaller than `size` is grown (views of other holders stay valid).
+  // nullptr on failure or for size 0.
   static std::unique_ptr<FileMapping> CreateOrOpen(std::string_view name, size_t size);
-  // Opens an existing mapping; nullptr when nobody created it.
-  static std::unique_ptr<FileMapping> OpenExisting(std::string_view name);
+  // Opens an existing mapping with a view of `size` bytes (0: all of it); nullptr when nobody
+  // holds a mapping of that name or it is smaller than `size` (MapViewOfFile would fail).
+  static std::unique_ptr<FileMapping> OpenExisting(std::string_view name, size_t size = 0);
 };
 
 }  // namespace platform

@@ -11,6 +11,8 @@ namespace platform {
 struct KeyEvent {
   uint8_t virtual_key = 0;  // Windows virtual-key code (VK_RETURN = 0x0D, 'A' = 0x41, ...)
   bool key_up = false;
+
+  bool operator==(const KeyEvent&) const = default;
 };
 
 // Sends the events in order. True when every event was delivered or recorded.

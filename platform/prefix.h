@@ -16,16 +16,31 @@ std::filesystem::path PrefixRoot();
 //   c:\a\B.ini      -> <prefix>/drive_c/a/B.ini
 //   \\srv\share\x   -> <prefix>/unc/srv/share/x
 //   COM3            -> <prefix>/dosdevices/com3 when that exists, else /dev/ttyS2
+//   \x\y            -> <prefix>/drive_c/x/y (the current drive is C)
 //   relative paths  -> below the prefix root
+//   "\\?\" and "\\.\" prefixes are dropped ("\\.\COM3" is COM3)
 // Existing components are matched case-insensitively (PM2000V6.ini finds PM2000V6.INI);
-// components that do not exist yet keep the given spelling. A path whose ".." would
-// leave the prefix is refused (nullopt). Bytes are taken as they are (CP949 names stay bytes).
+// components that do not exist yet keep the given spelling. A path whose ".." would climb
+// above its drive, its share or the prefix root is refused (nullopt). Bytes are taken as they are (CP949 names stay bytes).
 std::optional<std::filesystem::path> MapPath(std::string_view windows_path);
+
+// For calls that take either kind of path: one that starts with a single '/' and holds no
+// backslash is a POSIX path, taken as it is; anything else is a Windows path for MapPath.
+std::optional<std::filesystem::path> ResolvePath(std::string_view path);
 
 // <prefix>/run: where named mappings, events, mutexes and window endpoints live. Created.
 std::filesystem::path RunDir();
 
 // The directory of the running program (the install directory of our programs).
 std::filesystem::path ProgramDir();
+
+// Windows name comparison: ASCII letters compare without case; the second byte of a two-byte
+// CP949 character is compared exactly (it may look like an ASCII letter).
+bool NamesEqualIgnoringCase(std::string_view a, std::string_view b);
+
+// The entry of directory `dir` named `name` in any case: the exact spelling when it exists,
+// else the first case-insensitive match; nullopt when there is none.
+std::optional<std::filesystem::path> FindEntryIgnoringCase(const std::filesystem::path& dir,
+                                                           std::string_view name);
 
 }  // namespace platform

@@ -8,14 +8,18 @@
 
 namespace platform {
 
-// ShellExecute with the verb "open": starts the program detached (posix_spawn). A name ending
+// ShellExecute with the verb "open": starts the program detached (fork + exec). A name ending
 // in ".exe" starts the program of that name without the extension, searched case-insensitively
 // in $ORDELLA_BIN_PATH (colon-separated), the running program's directory, then PATH.
-// A Windows path is mapped through the prefix first. True when the program was started.
+// A Windows path is mapped through the prefix first (a POSIX path is taken as it is). When
+// the name itself carries arguments after the program ("C:\PM2000V6\PM_PharmCharge.exe PMMAIN"),
+// they come before `args`. True when the program was started (its exec succeeded); the
+// program is not a child of the caller, so nothing is left to reap.
 bool StartProgram(std::string_view name, const std::vector<std::string>& args = {});
 
 // LoadLibrary("X.dll"): dlopen of libX.so found case-insensitively in $ORDELLA_LIB_PATH
-// (colon-separated), the running program's directory, then <program dir>/../lib.
+// (colon-separated), the running program's directory, then <program dir>/../lib. A name with
+// a directory ("%s\UpharmMD.dll") is looked for in that (mapped) directory first.
 class Library {
  public:
   virtual ~Library() = default;  // unloads

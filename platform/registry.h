@@ -21,22 +21,28 @@
 
 namespace platform {
 
-enum class RegType { kString, kDword };
+// kOther: a value of another type in a hand-written file ("name"=hex:..., hex(2):...); it is
+// kept verbatim when the file is rewritten and can be replaced, but not read as text.
+enum class RegType { kString, kDword, kOther };
 
 struct RegValue {
   RegType type = RegType::kString;
-  std::string text;      // kString: the text (CP949 bytes)
-  uint32_t dword = 0;    // kDword: the number
+  std::string text;    // kString: the text (CP949 bytes); kOther: the data as written
+  uint32_t dword = 0;  // kDword: the number
 };
 
 enum class RegStatus {
   kOk,
-  kNotFound,    // key or value missing
-  kCorrupt,     // the file could not be parsed; see RegLastError()
-  kIoError,     // the file could not be read, locked or replaced
+  kNotFound,         // key or value missing
+  kCorrupt,          // the file could not be parsed; see RegLastError()
+  kIoError,          // the file could not be read, locked or replaced
+  kInvalidArgument,  // a key path, name or text the file cannot hold (empty key component,
+                     // line break, NUL, bytes that are not CP949)
 };
 
 // Creates the key (and its parents) when missing. kOk when the key exists afterwards.
+// Setting a value creates its key likewise. A file that cannot be parsed is never rewritten:
+// every change then fails with kCorrupt, so none of its other values is lost.
 RegStatus RegCreateKey(std::string_view key);
 bool RegKeyExists(std::string_view key);
 
@@ -45,7 +51,7 @@ RegStatus RegSetString(std::string_view key, std::string_view name, std::string_
 RegStatus RegSetDword(std::string_view key, std::string_view name, uint32_t value);
 RegStatus RegDeleteValue(std::string_view key, std::string_view name);
 
-// A description of the last kCorrupt or kIoError on this thread, naming the file and line.
+// A description of the last failure on this thread; for kCorrupt it names the file and line.
 std::string RegLastError();
 
 }  // namespace platform

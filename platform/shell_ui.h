@@ -10,7 +10,11 @@ namespace platform {
 enum class TrayAction { kAdd, kModify, kDelete };
 
 // Shell_NotifyIcon: records the icon (by resource name) and tooltip of the program's tray icon.
-void TrayNotify(TrayAction action, std::string_view icon, std::string_view tooltip);
+// The tooltip is cut to the 127 bytes of the tip field. kModify with an empty icon or tooltip
+// leaves that part as it was (the "icon only" update). Like Shell_NotifyIcon, adding an icon
+// that is shown, or changing or deleting one that is not, fails; false also when the
+// record could not be written.
+bool TrayNotify(TrayAction action, std::string_view icon, std::string_view tooltip);
 
 struct TrayState {
   bool shown = false;

@@ -1,0 +1,326 @@
+#include "platform/registry.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "platform/prefix.h"
+#include "platform/registry_text.h"
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+namespace fs = std::filesystem;
+
+using reg_text::FindKey;
+using reg_text::FindValue;
+using reg_text::Key;
+using reg_text::Keys;
+using reg_text::Value;
+
+constexpr std::string_view kUserHive = "HKEY_CURRENT_USER";
+constexpr char kFileName[] = "registry.reg";
+
+thread_local std::string last_error;
+
+RegStatus Fail(RegStatus status, std::string message) {
+  last_error = std::move(message);
+  return status;
+}
+
+RegStatus FailErrno(const std::string& what, const fs::path& path) {
+  return Fail(RegStatus::kIoError, what + " " + path.string() + ": " + std::strerror(errno));
+}
+
+bool SameName(std::string_view a, std::string_view b) { return NamesEqualIgnoringCase(a, b); }
+
+// flock on a file beside the registry: shared for reading, exclusive for a change.
+class FileLock {
+ public:
+  FileLock(const fs::path& path, int operation) {
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) return;
+    int result;
+    do {
+      result = flock(fd_, operation);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~FileLock() {
+    if (fd_ >= 0) close(fd_);  // closing releases the lock
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+fs::path RegistryPath() { return PrefixRoot() / kFileName; }
+fs::path LockPath() { return PrefixRoot() / (std::string(kFileName) + ".lock"); }
+
+RegStatus ReadAll(const fs::path& path, std::string* content) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return RegStatus::kOk;  // no registry yet: no keys
+    return FailErrno("cannot open", path);
+  }
+  char buffer[8192];
+  ssize_t count;
+  while ((count = read(fd, buffer, sizeof buffer)) != 0) {
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      RegStatus status = FailErrno("cannot read", path);
+      close(fd);
+      return status;
+    }
+    content->append(buffer, static_cast<size_t>(count));
+  }
+  close(fd);
+  return RegStatus::kOk;
+}
+
+// Loads the last complete version of the registry. REQUIRES: the lock is held.
+RegStatus Load(Keys* keys) {
+  const fs::path path = RegistryPath();
+  std::string content;
+  RegStatus status = ReadAll(path, &content);
+  if (status != RegStatus::kOk) return status;
+  if (std::optional<std::string> error = reg_text::Parse(content, keys)) {
+    return Fail(RegStatus::kCorrupt, path.string() + ", " + *error);
+  }
+  return RegStatus::kOk;
+}
+
+bool WriteAllAndSync(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t written = write(fd, data.data(), data.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(written));
+  }
+  return fsync(fd) == 0;
+}
+
+// Replaces the registry file with `keys`: a temporary file, synced, renamed over the old one,
+// so a reader sees either the old or the new version whole. REQUIRES: the exclusive lock.
+RegStatus Store(const Keys& keys) {
+  const fs::path path = RegistryPath();
+  const fs::path temporary = path.string() + ".tmp";
+  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return FailErrno("cannot create", temporary);
+  bool written = WriteAllAndSync(fd, reg_text::Serialize(keys));
+  int saved_errno = errno;
+  close(fd);
+  if (!written) {
+    errno = saved_errno;
+    RegStatus status = FailErrno("cannot write", temporary);
+    unlink(temporary.c_str());
+    return status;
+  }
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
+    RegStatus status = FailErrno("cannot replace", path);
+    unlink(temporary.c_str());
+    return status;
+  }
+  // The rename itself must reach the disk too.
+  int dir = open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+  return RegStatus::kOk;
+}
+
+// The full UTF-8 path of a key below HKEY_CURRENT_USER; nullopt for a path the file cannot
+// hold.
+std::optional<std::string> FullKeyPath(std::string_view key) {
+  while (key.starts_with("\\")) key.remove_prefix(1);
+  while (key.ends_with("\\")) key.remove_suffix(1);
+  if (key.empty() || key.find("\\\\") != std::string_view::npos) return std::nullopt;
+  for (char c : key) {
+    if (c == '\0' || c == '\n' || c == '\r' || c == '[' || c == ']') return std::nullopt;
+  }
+  std::optional<std::string> utf8 = Cp949ToUtf8(key);
+  if (!utf8) return std::nullopt;
+  return std::string(kUserHive) + "\\" + *utf8;
+}
+
+// A value name or text as UTF-8; nullopt when it holds bytes the file cannot carry.
+std::optional<std::string> FileText(std::string_view cp949) {
+  if (cp949.find_first_of(std::string_view("\0\n\r", 3)) != std::string_view::npos) {
+    return std::nullopt;
+  }
+  return Cp949ToUtf8(cp949);
+}
+
+// Adds the key and every missing parent below the hive, each right after its parent's
+// subtree so the file keeps the layout of an export. True when something was added.
+bool EnsureKey(Keys& keys, const std::string& full_path) {
+  bool added = false;
+  size_t separator = kUserHive.size();
+  while (separator != std::string::npos) {
+    separator = full_path.find('\\', separator + 1);
+    std::string path = full_path.substr(0, separator);
+    if (FindKey(keys, path) != nullptr) continue;
+    std::string parent = path.substr(0, path.rfind('\\'));
+    size_t position = keys.size();
+    for (size_t i = 0; i < keys.size(); ++i) {
+      if (!SameName(keys[i].path, parent)) continue;
+      position = i + 1;
+      while (position < keys.size() && keys[position].path.size() > parent.size() &&
+             SameName(std::string_view(keys[position].path).substr(0, parent.size() + 1),
+                      parent + "\\")) {
+        ++position;
+      }
+      break;
+    }
+    keys.insert(keys.begin() + static_cast<std::ptrdiff_t>(position), Key{path, {}});
+    added = true;
+  }
+  return added;
+}
+
+// Runs one change under the exclusive lock; `change` returns kOk to have the file replaced,
+// or the status to give without writing.
+RegStatus Modify(const std::function<RegStatus(Keys&, bool* changed)>& change) {
+  FileLock lock(LockPath(), LOCK_EX);
+  if (!lock.held()) return FailErrno("cannot lock", LockPath());
+  Keys keys;
+  RegStatus status = Load(&keys);
+  if (status != RegStatus::kOk) return status;  // a corrupt file is left exactly as it is
+  bool changed = false;
+  status = change(keys, &changed);
+  if (status != RegStatus::kOk || !changed) return status;
+  return Store(keys);
+}
+
+RegStatus SetValue(std::string_view key, std::string_view name, Value value) {
+  std::optional<std::string> path = FullKeyPath(key);
+  std::optional<std::string> file_name = FileText(name);
+  if (!path || !file_name) {
+    return Fail(RegStatus::kInvalidArgument, "the key path or value name cannot be stored");
+  }
+  value.name = std::move(*file_name);
+  return Modify([&](Keys& keys, bool* changed) {
+    EnsureKey(keys, *path);
+    Key& target = *FindKey(keys, *path);
+    if (Value* existing = FindValue(target, value.name)) {
+      // The name keeps the spelling it already has, as on Windows.
+      value.name = existing->name;
+      *existing = std::move(value);
+    } else {
+      target.values.push_back(std::move(value));
+    }
+    *changed = true;
+    return RegStatus::kOk;
+  });
+}
+
+}  // namespace
+
+RegStatus RegCreateKey(std::string_view key) {
+  std::optional<std::string> path = FullKeyPath(key);
+  if (!path) return Fail(RegStatus::kInvalidArgument, "the key path cannot be stored");
+  return Modify([&](Keys& keys, bool* changed) {
+    *changed = EnsureKey(keys, *path);
+    return RegStatus::kOk;
+  });
+}
+
+bool RegKeyExists(std::string_view key) {
+  std::optional<std::string> path = FullKeyPath(key);
+  if (!path) return false;
+  FileLock lock(LockPath(), LOCK_SH);
+  Keys keys;
+  if (!lock.held() || Load(&keys) != RegStatus::kOk) return false;
+  // A key exists also when only its subkeys are written out.
+  for (const Key& candidate : keys) {
+    std::string_view candidate_path = candidate.path;
+    if (SameName(candidate_path.substr(0, path->size()), *path) &&
+        (candidate_path.size() == path->size() || candidate_path[path->size()] == '\\')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+RegStatus RegGetValue(std::string_view key, std::string_view name, RegValue* out) {
+  std::optional<std::string> path = FullKeyPath(key);
+  std::optional<std::string> file_name = FileText(name);
+  if (!path || !file_name) {
+    return Fail(RegStatus::kInvalidArgument, "the key path or value name cannot be stored");
+  }
+  FileLock lock(LockPath(), LOCK_SH);
+  if (!lock.held()) return FailErrno("cannot lock", LockPath());
+  Keys keys;
+  RegStatus status = Load(&keys);
+  if (status != RegStatus::kOk) return status;
+  Key* found_key = FindKey(keys, *path);
+  Value* value = found_key != nullptr ? FindValue(*found_key, *file_name) : nullptr;
+  if (value == nullptr) return RegStatus::kNotFound;
+  RegValue result;
+  result.type = value->type;
+  result.dword = value->dword;
+  if (value->type == RegType::kString) {
+    std::optional<std::string> text = Utf8ToCp949(value->data);
+    if (!text) {
+      return Fail(RegStatus::kCorrupt, RegistryPath().string() + ": the text of \"" + value->name +
+                                           "\" has no CP949 form");
+    }
+    result.text = std::move(*text);
+  } else {
+    result.text = value->data;
+  }
+  if (out != nullptr) *out = std::move(result);
+  return RegStatus::kOk;
+}
+
+RegStatus RegSetString(std::string_view key, std::string_view name, std::string_view text) {
+  std::optional<std::string> file_text = FileText(text);
+  if (!file_text) return Fail(RegStatus::kInvalidArgument, "the text cannot be stored");
+  return SetValue(key, name, Value{{}, RegType::kString, std::move(*file_text), 0});
+}
+
+RegStatus RegSetDword(std::string_view key, std::string_view name, uint32_t value) {
+  return SetValue(key, name, Value{{}, RegType::kDword, {}, value});
+}
+
+RegStatus RegDeleteValue(std::string_view key, std::string_view name) {
+  std::optional<std::string> path = FullKeyPath(key);
+  std::optional<std::string> file_name = FileText(name);
+  if (!path || !file_name) {
+    return Fail(RegStatus::kInvalidArgument, "the key path or value name cannot be stored");
+  }
+  return Modify([&](Keys& keys, bool* changed) {
+    Key* target = FindKey(keys, *path);
+    if (target == nullptr) return RegStatus::kNotFound;
+    auto& values = target->values;
+    for (auto it = values.begin(); it != values.end(); ++it) {
+      if (SameName(it->name, *file_name)) {
+        values.erase(it);
+        *changed = true;
+        return RegStatus::kOk;
+      }
+    }
+    return RegStatus::kNotFound;
+  });
+}
+
+std::string RegLastError() { return last_error; }
+
+}  // namespace platform
