@@ -1,0 +1,147 @@
+#include "retalo/db/export_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "platform/prefix.h"
+#include "platform/registry.h"
+#include "platform/testing/temp_prefix.h"
+#include "platform/text.h"
+#include "retalo/db/sql_fill.h"
+#include "retalo/db/sql_texts.h"
+#include "tests/fixtures/fixture.h"
+
+namespace retalo {
+namespace {
+
+using Fields = std::vector<std::string>;
+
+TEST(SplitParamsTest, SplitsAtTheTwoByteSeparatorOnly) {
+  struct Case {
+    std::string text;
+    Fields fields;
+  };
+  const std::string sep(kParamSeparator);
+  const Case cases[] = {
+      {"1" + sep + "0000000001" + sep + "9091", {"1", "0000000001", "9091"}},
+      {"a" + sep + sep + "c", {"a", "", "c"}},
+      {sep, {"", ""}},
+      {"", {""}},
+      {"abc" + sep, {"abc", ""}},
+      // "각" ends in A2 and the next character begins with D4: not a separator.
+      {"\xB0\xA2\xD4\xA1" + sep + "x", {"\xB0\xA2\xD4\xA1", "x"}},
+      // A lone lead byte at the end stays in the last field.
+      {"x" + sep + "\xB0", {"x", "\xB0"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SplitParams(c.text), c.fields) << platform::ToHex(c.text);
+  }
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+// Every log file of the prefix, concatenated, as UTF-8 with LF line ends and without the
+// records' time stamps.
+std::string LogText() {
+  std::string all;
+  auto dir = platform::MapPath("c:\\tavenor\\log");
+  if (!dir || !std::filesystem::exists(*dir)) return all;
+  for (const auto& entry : std::filesystem::directory_iterator(*dir)) all += ReadAll(entry.path());
+  std::string lf;
+  for (char c : all) {
+    if (c != '\r') lf += c;
+  }
+  static const std::regex kStamp("(^|\n)[0-9]{2}:[0-9]{2}:[0-9]{2} ");
+  return std::regex_replace(platform::Cp949ToUtf8(lf).value_or("(not CP949)"), kStamp, "$1");
+}
+
+class ExportCallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(platform::RegSetString("Software\\Tavenor\\Update", "path", "c:\\tavenor"),
+              platform::RegStatus::kOk);
+    std::string error;
+    ASSERT_TRUE(fixture::LoadFixture(fixture::DefaultDir(), &error)) << error;
+  }
+  std::string Query(std::string_view sql) {
+    std::string rows, error;
+    EXPECT_TRUE(fixture::QueryFixture(fixture::DefaultDir(), sql, &rows, &error)) << error;
+    return rows;
+  }
+
+  platform::testing::TempPrefix prefix_;
+  const LogHeader header_ = LogHeader::Form2("SavePresData", Cp949("결제정보"), "C");
+};
+
+TEST_F(ExportCallTest, UnreachableDatabaseGivesTheConnectionRecord) {
+  ASSERT_EQ(platform::RegSetString("Software\\Tavenor", "SqliteDir", "c:\\nowhere"),
+            platform::RegStatus::kOk);
+  ExportCall call(header_);
+  EXPECT_FALSE(call.Open(2, true));
+  EXPECT_FALSE(call.db().is_open());
+  EXPECT_NE(LogText().find("SavePresData\n결제정보 [C]\n에러 [-1001]\n설명 [위치2 : DB연결실패]\n"),
+            std::string::npos)
+      << LogText();
+}
+
+TEST_F(ExportCallTest, ATransactionIsCommittedOnlyByFinish) {
+  enum class Ending { kFailedStep, kEarlyReturn, kFinish };
+  struct Case {
+    const char* what;
+    Ending ending;
+    int result;          // what the export returns (0: it returns before the frame does)
+    std::string stored;  // the maker's name afterwards
+    std::string log;
+  };
+  const Case cases[] = {
+      {"a failed step rolls back and logs its position", Ending::kFailedStep, kDbStepFailed, "",
+       "SavePresData\n결제정보 [C]\n에러 [-1002]\n설명 [위치7 : 색인1]\n" + std::string(83, '-') +
+           "\n"},
+      {"an early return rolls back", Ending::kEarlyReturn, 0, "", ""},
+      {"finishing commits and logs nothing", Ending::kFinish, kExportOk, "temp", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    std::filesystem::remove_all(*platform::MapPath("c:\\tavenor\\log"));
+    int result = 0;
+    {
+      ExportCall call(header_);
+      ASSERT_TRUE(call.Open(2, true));
+      ASSERT_EQ(call.db().ExecuteSql(FillSql(sql::kInsertMaker, {"59999", "temp"}), false), kSqlOk);
+      if (c.ending == Ending::kFailedStep) result = call.FailStep(7, 1);
+      if (c.ending == Ending::kFinish) result = call.Finish();
+    }
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(Query("SELECT SPLNAME FROM PM_DRUG.CD_MAKER WHERE SPLCODE = '59999'"), c.stored);
+    EXPECT_EQ(LogText(), c.log);
+  }
+}
+
+TEST_F(ExportCallTest, DataErrorsAndDisplayRecords) {
+  {
+    ExportCall call(LogHeader::Form2("HasBarcode", Cp949("바코드"), ""));
+    EXPECT_EQ(call.Fail(kDataError, 1, Cp949("바코드번호 오류")), kDataError);
+  }
+  {
+    // The display exports log their failures with code 0.
+    ExportCall call(LogHeader::Form2("AddScreenCust", "AddScreenCust", "20240105000001"), false);
+    EXPECT_EQ(call.Fail(kDbStepFailed, 4, "SELECT"), kDbStepFailed);
+  }
+  const std::string rule(83, '-');
+  EXPECT_EQ(LogText(),
+            "HasBarcode\n바코드 []\n에러 [-1003]\n설명 [위치1 : 바코드번호 오류]\n" + rule +
+                "\nAddScreenCust\nAddScreenCust [20240105000001]\n설명 [위치4 : SELECT]\n" + rule +
+                "\n");
+}
+
+}  // namespace
+}  // namespace retalo

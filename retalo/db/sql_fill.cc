@@ -1,0 +1,110 @@
+#include "retalo/db/sql_fill.h"
+
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+#include "platform/text.h"
+#include "retalo/db/log_writer.h"
+
+namespace retalo {
+namespace {
+
+bool IsBareTokenByte(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+         c == '.' || c == '+' || c == '-' || c == '=' || c == '<' || c == '>';
+}
+
+bool IsBareToken(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (!IsBareTokenByte(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+// `text` as it may stand in the statement: quotes doubled inside a literal, or checked as a
+// bare token outside one. nullopt when a bare value is refused.
+std::optional<std::string> Place(std::string_view text, bool quoted) {
+  if (!quoted) {
+    if (!IsBareToken(text)) return std::nullopt;
+    return std::string(text);
+  }
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+
+std::string FormatReal(double value) {
+  char buffer[64];
+  int n = std::snprintf(buffer, sizeof buffer, "%g", value);
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+// The text for one placeholder of conversion `conv`, or nullopt when the value does not fit.
+std::optional<std::string> Convert(char conv, const SqlArg& arg, bool quoted) {
+  const auto& v = arg.value();
+  switch (conv) {
+    case 's':
+      if (const auto* text = std::get_if<std::string_view>(&v)) return Place(*text, quoted);
+      return std::nullopt;
+    case 'd':
+      if (const auto* number = std::get_if<int>(&v)) return std::to_string(*number);
+      return std::nullopt;
+    case 'g':
+      if (const auto* real = std::get_if<double>(&v)) {
+        if (!std::isfinite(*real)) return std::nullopt;
+        return FormatReal(*real);
+      }
+      if (const auto* number = std::get_if<int>(&v)) return FormatReal(*number);
+      return std::nullopt;
+    case 'c':
+      if (const auto* letter = std::get_if<char>(&v)) {
+        return Place(std::string_view(letter, 1), quoted);
+      }
+      return std::nullopt;
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::string FillSql(std::string_view sql_template, std::span<const SqlArg> args) {
+  const std::string text = Cp949(sql_template);
+  std::string out;
+  out.reserve(text.size() + 64);
+  auto next = args.begin();
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (platform::IsCp949LeadByte(static_cast<unsigned char>(c)) && i + 1 < text.size()) {
+      out += c;
+      out += text[++i];
+      continue;
+    }
+    if (c == '\'') quoted = !quoted;
+    if (c != '%') {
+      out += c;
+      continue;
+    }
+    if (i + 1 >= text.size()) return {};
+    const char conv = text[++i];
+    if (conv == '%') {
+      out += '%';
+      continue;
+    }
+    if (next == args.end()) return {};
+    std::optional<std::string> piece = Convert(conv, *next++, quoted);
+    if (!piece) return {};
+    out += *piece;
+  }
+  if (next != args.end()) return {};
+  return out;
+}
+
+}  // namespace retalo

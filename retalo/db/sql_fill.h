@@ -1,0 +1,45 @@
+// Filling the placeholders of an SQL text (sql_texts.h) with values from outside.
+//
+// The texts carry the C format conversions they were written with. A value that stands inside
+// a quoted literal ('%s', '%s%s', '%c') has every single quote doubled, so a name or a barcode
+// with a quote neither breaks the statement nor adds SQL of its own. A value that stands
+// outside quotes (an operator such as "LIKE", a column name such as "TEMP_5", a number given as
+// text) must be a bare token of letters, digits and "_.+-=<>"; anything else is refused.
+#pragma once
+
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace retalo {
+
+// One value for one placeholder: a CP949 text for %s, an integer for %d, a real for %g
+// (an integer is accepted too), a single byte for %c.
+class SqlArg {
+ public:
+  SqlArg(std::string_view text) : value_(text) {}                      // NOLINT: implicit by design
+  SqlArg(const std::string& text) : value_(std::string_view(text)) {}  // NOLINT
+  SqlArg(const char* text) : value_(std::string_view(text)) {}         // NOLINT
+  SqlArg(int number) : value_(number) {}                               // NOLINT
+  SqlArg(double number) : value_(number) {}                            // NOLINT
+  SqlArg(char letter) : value_(letter) {}                              // NOLINT
+
+  const std::variant<std::string_view, int, double, char>& value() const { return value_; }
+
+ private:
+  std::variant<std::string_view, int, double, char> value_;
+};
+
+// The text `sql_template` (UTF-8, as in sql_texts.h) with its placeholders filled in order, as
+// CP949 bytes ready for CAdoConnection::ExecuteSql. Returns the empty text when the values do
+// not fit the placeholders (wrong count or kind, a refused bare value, a real that is not a
+// finite number); ExecuteSql fails an empty text with -1, so such a step fails like any failed
+// statement and nothing unsafe reaches the database.
+std::string FillSql(std::string_view sql_template, std::span<const SqlArg> args);
+inline std::string FillSql(std::string_view sql_template, std::initializer_list<SqlArg> args) {
+  return FillSql(sql_template, std::span<const SqlArg>(args.begin(), args.size()));
+}
+
+}  // namespace retalo

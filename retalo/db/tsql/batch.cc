@@ -1,0 +1,344 @@
+// A batch is parsed and translated whole into a small program of SQLite statements (with the IF
+// branches and variable assignments between them), then run statement by statement.
+#include <memory>
+
+#include "retalo/db/tsql/functions.h"
+#include "retalo/db/tsql/parser.h"
+#include "retalo/db/tsql/translator.h"
+#include "retalo/db/tsql/tsql.h"
+#include "retalo/db/tsql/value.h"
+
+namespace tsql {
+namespace {
+
+struct Step {
+  enum class Kind { kQuery, kChange, kAssign, kIf, kBlock };
+  Kind kind = Kind::kQuery;
+  std::string sql;
+  std::vector<std::string> columns;  // kQuery: result column names
+  bool columns_known = false;
+  std::vector<int> targets;      // kAssign: the variable each result column goes to
+  std::vector<SqlType> sources;  // kAssign: static type of each result column
+  std::vector<Step> then_steps;  // kIf, kBlock
+  std::vector<Step> else_steps;  // kIf
+};
+
+struct Program {
+  std::vector<Step> steps;
+  std::vector<Variable> variables;
+  bool needs_interpretation = false;  // IF, DECLARE, SET or variables in use
+};
+
+class Compiler {
+ public:
+  Compiler(sqlite3* db, std::string_view source) : translator_(db, source) {}
+
+  bool Run(const std::vector<StmtPtr>& statements, Program* program, std::string* error) {
+    for (const StmtPtr& stmt : statements) {
+      if (!Statement(*stmt, &program->steps)) {
+        *error = translator_.error();
+        return false;
+      }
+    }
+    program->variables = translator_.variables();
+    program->needs_interpretation = needs_interpretation_ || !program->variables.empty();
+    return true;
+  }
+
+ private:
+  bool Statement(const Stmt& stmt, std::vector<Step>* steps) {
+    Step step;
+    switch (stmt.kind) {
+      case StmtKind::kSelect:
+        return Select(stmt, steps);
+      case StmtKind::kInsert:
+      case StmtKind::kUpdate:
+      case StmtKind::kDelete: {
+        step.kind = Step::Kind::kChange;
+        bool ok = stmt.kind == StmtKind::kInsert   ? translator_.Insert(stmt, &step.sql)
+                  : stmt.kind == StmtKind::kUpdate ? translator_.Update(stmt, &step.sql)
+                                                   : translator_.Delete(stmt, &step.sql);
+        if (!ok) return false;
+        break;
+      }
+      case StmtKind::kIf:
+        needs_interpretation_ = true;
+        step.kind = Step::Kind::kIf;
+        if (!translator_.Condition(*stmt.condition, &step.sql) ||
+            !Statement(*stmt.body[0], &step.then_steps) ||
+            (stmt.body.size() > 1 && !Statement(*stmt.body[1], &step.else_steps))) {
+          return false;
+        }
+        break;
+      case StmtKind::kBlock:
+        step.kind = Step::Kind::kBlock;
+        for (const StmtPtr& inner : stmt.body) {
+          if (!Statement(*inner, &step.then_steps)) return false;
+        }
+        break;
+      case StmtKind::kDeclare:
+        needs_interpretation_ = true;
+        for (const Declaration& declaration : stmt.declarations) {
+          if (!translator_.Declare(declaration)) return false;
+          if (declaration.init &&
+              !Assign(declaration.name, declaration.offset, *declaration.init, steps)) {
+            return false;
+          }
+        }
+        return true;
+      case StmtKind::kSet:
+        needs_interpretation_ = true;
+        return Assign(stmt.assignments[0].name, stmt.assignments[0].offset,
+                      *stmt.assignments[0].value, steps);
+    }
+    steps->push_back(std::move(step));
+    return true;
+  }
+
+  bool Select(const Stmt& stmt, std::vector<Step>* steps) {
+    Step step;
+    QueryText query;
+    if (!translator_.Select(*stmt.query, &query)) return false;
+    step.sql = std::move(query.sql);
+    const SelectCore& core = stmt.query->cores.front();
+    if (!core.items.empty() && core.items[0].kind == SelectItem::Kind::kAssign) {
+      needs_interpretation_ = true;
+      step.kind = Step::Kind::kAssign;
+      for (size_t i = 0; i < core.items.size(); ++i) {
+        int index = translator_.VariableIndex(core.items[i].variable, core.items[i].offset);
+        if (index < 0) return false;
+        step.targets.push_back(index);
+        step.sources.push_back(query.columns[i].type);
+      }
+    } else {
+      step.kind = Step::Kind::kQuery;
+      step.columns_known = query.columns_known;
+      for (const RelColumn& column : query.columns) step.columns.push_back(column.name);
+    }
+    steps->push_back(std::move(step));
+    return true;
+  }
+
+  bool Assign(const std::string& name, size_t offset, const Expr& value, std::vector<Step>* steps) {
+    Step step;
+    step.kind = Step::Kind::kAssign;
+    int index = translator_.VariableIndex(name, offset);
+    SqlType type;
+    if (index < 0 || !translator_.Scalar(value, &step.sql, &type)) return false;
+    step.targets.push_back(index);
+    step.sources.push_back(type);
+    steps->push_back(std::move(step));
+    return true;
+  }
+
+  Translator translator_;
+  bool needs_interpretation_ = false;
+};
+
+bool CompileBatch(sqlite3* db, std::string_view source, Program* program, std::string* error) {
+  std::vector<StmtPtr> statements;
+  if (!ParseBatch(source, &statements, error)) return false;
+  return Compiler(db, source).Run(statements, program, error);
+}
+
+// Owns a prepared statement for one run.
+class Prepared {
+ public:
+  Prepared(sqlite3* db, const std::string& sql) {
+    rc_ = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
+  }
+  ~Prepared() { sqlite3_finalize(stmt_); }
+  Prepared(const Prepared&) = delete;
+  Prepared& operator=(const Prepared&) = delete;
+
+  bool ok() const { return rc_ == SQLITE_OK && stmt_ != nullptr; }
+  sqlite3_stmt* get() const { return stmt_; }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+  int rc_ = SQLITE_ERROR;
+};
+
+class Interpreter {
+ public:
+  Interpreter(sqlite3* db, const Program& program, BatchResult* out, std::string* error)
+      : db_(db),
+        out_(out),
+        error_(error),
+        variables_(program.variables),
+        values_(program.variables.size()) {}
+
+  bool Run(const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+      if (!RunStep(step)) return false;
+    }
+    return true;
+  }
+
+ private:
+  bool SqliteFailed(const std::string& sql) {
+    constexpr size_t kShown = 300;
+    *error_ = std::string(sqlite3_errmsg(db_)) + " (in: " + sql.substr(0, kShown) +
+              (sql.size() > kShown ? "..." : "") + ")";
+    return false;
+  }
+
+  bool Prepare(const Step& step, std::unique_ptr<Prepared>* prepared) {
+    *prepared = std::make_unique<Prepared>(db_, step.sql);
+    if (!(*prepared)->ok()) return SqliteFailed(step.sql);
+    sqlite3_stmt* stmt = (*prepared)->get();
+    int count = sqlite3_bind_parameter_count(stmt);
+    for (int i = 0; i < count && static_cast<size_t>(i) < values_.size(); ++i) {
+      BindValue(stmt, i + 1, values_[static_cast<size_t>(i)]);
+    }
+    return true;
+  }
+
+  bool RunStep(const Step& step) {
+    switch (step.kind) {
+      case Step::Kind::kBlock:
+        return Run(step.then_steps);
+      case Step::Kind::kIf: {
+        bool taken = false;
+        if (!Rows(step, [&](sqlite3_stmt* stmt) {
+              taken = sqlite3_column_int(stmt, 0) != 0;
+              return true;
+            })) {
+          return false;
+        }
+        return Run(taken ? step.then_steps : step.else_steps);
+      }
+      case Step::Kind::kAssign:
+        // Every row assigns; the last one's values stay, and no row leaves the variables as
+        // they were.
+        return Rows(step, [&](sqlite3_stmt* stmt) { return AssignRow(step, stmt); });
+      case Step::Kind::kChange:
+        if (!Rows(step, [](sqlite3_stmt*) { return true; })) return false;
+        if (out_) out_->rows_affected = sqlite3_changes64(db_);
+        return true;
+      case Step::Kind::kQuery:
+        return Query(step);
+    }
+    return false;
+  }
+
+  // Runs the step's statement, handing each row to `on_row`; `names` (when given) receives the
+  // result's column names.
+  template <typename OnRow>
+  bool Rows(const Step& step, OnRow on_row, std::vector<std::string>* names = nullptr) {
+    std::unique_ptr<Prepared> prepared;
+    if (!Prepare(step, &prepared)) return false;
+    if (names) Columns(step, prepared->get(), names);
+    while (true) {
+      int rc = sqlite3_step(prepared->get());
+      if (rc == SQLITE_DONE) return true;
+      if (rc != SQLITE_ROW) return SqliteFailed(step.sql);
+      if (!on_row(prepared->get())) return false;
+    }
+  }
+
+  bool AssignRow(const Step& step, sqlite3_stmt* stmt) {
+    for (size_t i = 0; i < step.targets.size(); ++i) {
+      size_t target = static_cast<size_t>(step.targets[i]);
+      Value converted;
+      if (!ConvertValue(ValueFromSqlite(sqlite3_column_value(stmt, static_cast<int>(i))),
+                        step.sources[i], variables_[target].type, 0, ConvertMode::kConvert,
+                        &converted, error_)) {
+        return false;
+      }
+      values_[target] = std::move(converted);
+    }
+    return true;
+  }
+
+  bool Query(const Step& step) {
+    ResultSet result;
+    bool ok = Rows(
+        step,
+        [&](sqlite3_stmt* stmt) {
+          int count = sqlite3_column_count(stmt);
+          std::vector<Cell> row;
+          for (int i = 0; i < count; ++i) {
+            Value value = ValueFromSqlite(sqlite3_column_value(stmt, i));
+            row.push_back(Cell{value.kind == Value::Kind::kNull, CellText(value)});
+          }
+          result.rows.push_back(std::move(row));
+          return true;
+        },
+        &result.columns);
+    if (!ok) return false;
+    if (out_) out_->result_sets.push_back(std::move(result));
+    return true;
+  }
+
+  // SQL Server's column names where the translation knows them, SQLite's otherwise.
+  static void Columns(const Step& step, sqlite3_stmt* stmt, std::vector<std::string>* names) {
+    int count = sqlite3_column_count(stmt);
+    names->clear();
+    if (step.columns_known && step.columns.size() == static_cast<size_t>(count)) {
+      *names = step.columns;
+      return;
+    }
+    for (int i = 0; i < count; ++i) {
+      const char* name = sqlite3_column_name(stmt, i);
+      names->push_back(name ? name : "");
+    }
+  }
+
+  sqlite3* db_;
+  BatchResult* out_;
+  std::string* error_;
+  const std::vector<Variable>& variables_;
+  std::vector<Value> values_;
+};
+
+void Flatten(const std::vector<Step>& steps, std::vector<std::string>* out) {
+  for (const Step& step : steps) {
+    if (step.kind == Step::Kind::kBlock) {
+      Flatten(step.then_steps, out);
+    } else {
+      out->push_back(step.sql);
+    }
+  }
+}
+
+int CountSteps(const std::vector<Step>& steps) {
+  int count = 0;
+  for (const Step& step : steps) {
+    if (step.kind != Step::Kind::kBlock) ++count;
+    count += CountSteps(step.then_steps) + CountSteps(step.else_steps);
+  }
+  return count;
+}
+
+}  // namespace
+
+bool RegisterFunctions(sqlite3* db, std::string* error) { return RegisterSqlFunctions(db, error); }
+
+bool RunBatch(sqlite3* db, std::string_view tsql_utf8, BatchResult* out, std::string* error) {
+  if (out) *out = BatchResult{};
+  Program program;
+  if (!CompileBatch(db, tsql_utf8, &program, error)) return false;
+  return Interpreter(db, program, out, error).Run(program.steps);
+}
+
+bool Translate(sqlite3* db, std::string_view tsql_utf8, std::vector<std::string>* sqlite_statements,
+               std::string* error) {
+  sqlite_statements->clear();
+  Program program;
+  if (!CompileBatch(db, tsql_utf8, &program, error)) return false;
+  if (program.needs_interpretation) {
+    *error = "the batch needs RunBatch: it holds IF, DECLARE, SET or variables";
+    return false;
+  }
+  Flatten(program.steps, sqlite_statements);
+  return true;
+}
+
+int CompileOnly(sqlite3* db, std::string_view tsql_utf8, std::string* error) {
+  Program program;
+  if (!CompileBatch(db, tsql_utf8, &program, error)) return -1;
+  return CountSteps(program.steps);
+}
+
+}  // namespace tsql

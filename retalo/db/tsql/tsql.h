@@ -1,0 +1,59 @@
+// Runs the system's T-SQL texts for the pharmacy database on the embedded SQLite backend.
+//
+// The pharmacy database is three SQLite files attached to one connection under the names
+// PM_DRUG, PM_BASE and PM_PRES, text stored as UTF-8. The texts the system sends are written for
+// SQL Server; this layer tokenizes and parses them, checks them against the subset of T-SQL that
+// the system uses, and runs them with the results SQL Server would give. A construct outside that
+// subset fails with a message naming it; nothing is passed through unchecked.
+#ifndef RETALO_DB_TSQL_TSQL_H_
+#define RETALO_DB_TSQL_TSQL_H_
+
+#include <sqlite3.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tsql {
+
+struct Cell {
+  bool is_null = false;
+  std::string text;  // UTF-8 text form of the value
+};
+
+struct ResultSet {
+  std::vector<std::string> columns;
+  std::vector<std::vector<Cell>> rows;
+};
+
+struct BatchResult {
+  std::vector<ResultSet> result_sets;  // one per statement that returned rows (SELECT)
+  long long rows_affected = 0;         // of the last data-changing statement
+};
+
+// Registers the SQL Server functions (and the comparison collation "TSQL") on a connection.
+// Call once after open, before RunBatch or Translate.
+bool RegisterFunctions(sqlite3* db, std::string* error);
+
+// Runs a T-SQL batch (one or several statements, ';' or newline separated, IF/BEGIN/END blocks,
+// DECLARE/SET variables) on `db`, which has PM_DRUG, PM_BASE and PM_PRES attached. The whole
+// batch is parsed and translated first (a construct outside the subset fails it before anything
+// runs); statements then run in order and the first failure stops the batch: false, and *error
+// names the construct not supported ("unsupported T-SQL: <construct> near '<text>'") or carries
+// SQLite's message (or the SQL Server conversion error raised while running). Transactions are
+// the caller's. `out` may be null when the caller wants no results.
+bool RunBatch(sqlite3* db, std::string_view tsql_utf8, BatchResult* out, std::string* error);
+
+// Translation alone, for diagnostics and benchmarks: the SQLite statements a batch becomes when it
+// has no control flow and no variables; false for batches that need RunBatch's interpretation.
+bool Translate(sqlite3* db, std::string_view tsql_utf8, std::vector<std::string>* sqlite_statements,
+               std::string* error);
+
+// Parses and translates a whole batch, control flow included, without running it; for benchmarks
+// of the translation of batches that Translate refuses. Returns the number of SQLite statements
+// the batch holds (every branch counted), or -1 with *error set.
+int CompileOnly(sqlite3* db, std::string_view tsql_utf8, std::string* error);
+
+}  // namespace tsql
+
+#endif  // RETALO_DB_TSQL_TSQL_H_
