@@ -39,10 +39,18 @@ std::optional<std::string> Place(std::string_view text, bool quoted) {
   return out;
 }
 
+// An amount for a %g placeholder. printf's %g keeps six significant digits and switches to
+// exponent form (1234567 -> "1.23457e+06"), which would store wrong stock and ledger totals and
+// which a numeric column in quotes refuses; the amount is written in plain decimal notation
+// instead, with every digit of its integral part and at most six decimals, trailing zeros dropped.
 std::string FormatReal(double value) {
-  char buffer[64];
-  int n = std::snprintf(buffer, sizeof buffer, "%g", value);
-  return std::string(buffer, static_cast<size_t>(n));
+  char buffer[400];
+  int n = std::snprintf(buffer, sizeof buffer, "%.6f", value);
+  std::string text(buffer, static_cast<size_t>(n));
+  text.erase(text.find_last_not_of('0') + 1);
+  if (text.back() == '.') text.pop_back();
+  if (text == "-0") text = "0";
+  return text;
 }
 
 // The text for one placeholder of conversion `conv`, or nullopt when the value does not fit.

@@ -29,6 +29,21 @@ TEST(FillSqlTest, FillsEveryKindOfPlaceholder) {
             "UPDATE PM_DRUG..IM_TOTAL SET IM_QT_SALE_DEBIT = 12 WHERE DRUGCODE = '6430100010'");
 }
 
+TEST(FillSqlTest, AmountsKeepEveryDigitWithoutExponent) {
+  // printf's %g would write 1234567 as 1.23457e+06 and lose the last digits of a stock total.
+  const struct {
+    double amount;
+    const char* text;
+  } cases[] = {{1234567.0, "1234567"}, {1500.5, "1500.5"}, {-0.25, "-0.25"},
+               {123456789012.0, "123456789012"}, {0.0, "0"}, {-0.0, "0"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(FillSql(sql::kUpdateStockOnHand, {c.amount, "6430100010"}),
+              std::string("UPDATE PM_DRUG..IM_TOTAL SET IM_QT_SALE_DEBIT = ") + c.text +
+                  " WHERE DRUGCODE = '6430100010'")
+        << c.amount;
+  }
+}
+
 TEST(FillSqlTest, QuotesInsideLiteralsAreDoubled) {
   // A name with a quote cannot end the literal and add a statement of its own.
   EXPECT_EQ(FillSql(sql::kSelectMakerByName, {"O'Neil'; DELETE FROM PM_DRUG..CD_GOODS; --"}),
