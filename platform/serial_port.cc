@@ -12,8 +12,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -160,8 +160,8 @@ class PosixSerialPort final : public SerialPort {
       if (put < 0 && errno == EINTR) continue;
       if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
       // The transmit queue is full: wait until it takes bytes again.
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return -1;
       pollfd watched{device_.get(), POLLOUT, 0};
       const int ready = poll(&watched, 1, static_cast<int>(left.count()));

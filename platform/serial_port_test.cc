@@ -33,7 +33,9 @@ class PtyFixture : public ::testing::Test {
   }
   void TearDown() override { CloseMaster(); }
 
-  void Link(const std::string& name) { fs::create_symlink(slave_, prefix_.path() / "dosdevices" / name); }
+  void Link(const std::string& name) {
+    fs::create_symlink(slave_, prefix_.path() / "dosdevices" / name);
+  }
 
   void CloseMaster() {
     if (master_ >= 0) close(master_);
@@ -87,7 +89,8 @@ TEST_F(PtyFixture, PortNamesAndRefusals) {
   Link("com12");
   fs::create_directories(prefix_.path() / "drive_c");
   std::ofstream(prefix_.path() / "drive_c" / "plain.txt") << "x";
-  fs::create_symlink(prefix_.path() / "drive_c" / "plain.txt", prefix_.path() / "dosdevices" / "com5");
+  fs::create_symlink(prefix_.path() / "drive_c" / "plain.txt",
+                     prefix_.path() / "dosdevices" / "com5");
 
   struct Case {
     const char* name;
@@ -95,10 +98,10 @@ TEST_F(PtyFixture, PortNamesAndRefusals) {
     bool opens;
   };
   const std::vector<Case> cases = {
-      {"COM3", 115200, true},         {"com3", 9600, true},    {"\\\\.\\COM12", 115200, true},
-      {"COM3", 12345, false},         // no such baud rate
-      {"COM5", 115200, false},        // not a terminal
-      {"COM200", 115200, false},      // no device behind the name
+      {"COM3", 115200, true},           {"com3", 9600, true},
+      {"\\\\.\\COM12", 115200, true},   {"COM3", 12345, false},  // no such baud rate
+      {"COM5", 115200, false},                                   // not a terminal
+      {"COM200", 115200, false},                                 // no device behind the name
       {"c:\\plain.txt", 115200, false},
   };
   for (const Case& c : cases) {
@@ -138,8 +141,7 @@ TEST_F(PtyFixture, BytesPassBothWaysUnchanged) {
 
   ASSERT_EQ(write(master_, all.data(), all.size()), static_cast<ssize_t>(all.size()));
   std::string received;
-  while (received.size() < all.size() &&
-         port->WaitEvent(5000) == SerialPort::Event::kReadable) {
+  while (received.size() < all.size() && port->WaitEvent(5000) == SerialPort::Event::kReadable) {
     unsigned char chunk[100];
     const long n = port->Read(chunk, sizeof(chunk));
     ASSERT_GE(n, 0);

@@ -11,6 +11,7 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <random>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -34,6 +35,9 @@ constexpr std::string_view kWindowKind = "windows";
 constexpr std::string_view kEndpointPrefix = "ep-";
 constexpr std::string_view kTitlePrefix = "title-";
 constexpr std::string_view kClassPrefix = "class-";
+// The 32-bit window id (what an HWND is to a 32-bit caller): "hwnd-<hex of the decimal id>".
+constexpr std::string_view kHwndPrefix = "hwnd-";
+constexpr int kHwndAttempts = 64;
 
 // One message per connection: a request header, `length` copy-data bytes, then the receiver's
 // reply. Numbers are little-endian.
@@ -201,6 +205,7 @@ class PosixWindowEndpoint final : public WindowEndpoint {
   }
 
   WindowHandle handle() const override { return WindowHandle{socket_path_.string()}; }
+  uint32_t hwnd() const override { return hwnd_; }
 
   // Listens, claims the names and starts the receiver. False when any step fails.
   bool Start(const std::vector<std::string>& entries) {
@@ -215,6 +220,7 @@ class PosixWindowEndpoint final : public WindowEndpoint {
         if (!ClaimName(dir_, entry, socket_name_)) return false;
         names_.push_back(entry);
       }
+      if (!ClaimHwnd()) return false;
     }
     acceptor_ = std::thread([this] { AcceptLoop(); });
     dispatcher_ = std::thread([this] { DispatchLoop(); });
@@ -312,11 +318,29 @@ class PosixWindowEndpoint final : public WindowEndpoint {
     }
   }
 
+  // Claims a free 32-bit id, drawn at random so that ids of ended endpoints are not soon reused.
+  // REQUIRES: the folder's DirectoryLock is held.
+  bool ClaimHwnd() {
+    thread_local std::mt19937 generator{std::random_device{}()};
+    std::uniform_int_distribution<uint32_t> ids(1, 0x7FFFFFFF);
+    for (int attempt = 0; attempt < kHwndAttempts; ++attempt) {
+      const uint32_t id = ids(generator);
+      std::optional<std::string> entry = EntryName(kHwndPrefix, std::to_string(id));
+      if (entry && ClaimName(dir_, *entry, socket_name_)) {
+        names_.push_back(std::move(*entry));
+        hwnd_ = id;
+        return true;
+      }
+    }
+    return false;
+  }
+
   const fs::path dir_;
   const std::string socket_name_;
   const fs::path socket_path_;
   const WindowHandler handler_;
   std::vector<std::string> names_;  // the name entries claimed
+  uint32_t hwnd_ = 0;
   UniqueFd listener_;
   UniqueFd wake_;  // readable once the endpoint stops
 
@@ -380,6 +404,11 @@ std::optional<WindowHandle> FindWindowByTitle(std::string_view title) {
 
 std::optional<WindowHandle> FindWindowByClass(std::string_view class_name) {
   return Lookup(kClassPrefix, class_name);
+}
+
+std::optional<WindowHandle> WindowFromHwnd(uint32_t hwnd) {
+  if (hwnd == 0) return std::nullopt;
+  return Lookup(kHwndPrefix, std::to_string(hwnd));
 }
 
 bool SendCopyData(const WindowHandle& window, uint64_t wparam, uint64_t copy_data_id,

@@ -45,6 +45,10 @@ class WindowEndpoint {
   // REQUIRES: not called from the endpoint's own handler.
   virtual ~WindowEndpoint() = default;
   virtual WindowHandle handle() const = 0;
+  // The endpoint's 32-bit window id, never 0, unique among live endpoints of the prefix: what
+  // a caller that passes windows as 32-bit values (an HWND) hands on. WindowFromHwnd turns it
+  // back into the handle, in any process.
+  virtual uint32_t hwnd() const = 0;
 
   // Creates an endpoint reachable by `title` and by `class_name` (either may be empty).
   // A name held by a live endpoint is refused (nullptr); a stale name left by a dead process is
@@ -57,6 +61,9 @@ class WindowEndpoint {
 // FindWindow: a live endpoint with that title (or class); nullopt when there is none.
 std::optional<WindowHandle> FindWindowByTitle(std::string_view title);
 std::optional<WindowHandle> FindWindowByClass(std::string_view class_name);
+
+// The live endpoint with that 32-bit window id; nullopt when there is none (0, or ended).
+std::optional<WindowHandle> WindowFromHwnd(uint32_t hwnd);
 
 // SendMessage(WM_COPYDATA): returns once the receiver's handler has returned, with its result in
 // *result (when not null). False when the window is gone, does not answer within timeout_ms

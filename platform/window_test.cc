@@ -385,5 +385,33 @@ TEST_F(WindowTest, NameOfACrashedOwnerIsTakenOver) {
   EXPECT_TRUE(SendCopyData(*found, 705, 705, "x", nullptr));
 }
 
+// A window passed on as its 32-bit id (as a host hands its window to a module) leads back to
+// that endpoint, and to nothing once the endpoint is gone.
+TEST_F(WindowTest, WindowIdLeadsToItsEndpointOnlyWhileAlive) {
+  std::unique_ptr<WindowEndpoint> host =
+      WindowEndpoint::Create("Ordella_VanExcute", "", inbox_.Handler());
+  Inbox unnamed_inbox;
+  std::unique_ptr<WindowEndpoint> unnamed = WindowEndpoint::Create("", "", unnamed_inbox.Handler());
+  ASSERT_TRUE(host && unnamed);
+  ASSERT_NE(host->hwnd(), 0u);
+  ASSERT_NE(unnamed->hwnd(), 0u);
+  EXPECT_NE(host->hwnd(), unnamed->hwnd());
+
+  for (WindowEndpoint* window : {host.get(), unnamed.get()}) {
+    std::optional<WindowHandle> found = WindowFromHwnd(window->hwnd());
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->path, window->handle().path);
+  }
+  ASSERT_TRUE(PostWindowMessage(*WindowFromHwnd(host->hwnd()), kHostNotification, 1030, 1));
+  ASSERT_TRUE(inbox_.WaitFor(1));
+  EXPECT_EQ(inbox_.messages()[0].wparam, 1030u);
+
+  const uint32_t gone = host->hwnd();
+  host.reset();
+  EXPECT_FALSE(WindowFromHwnd(gone));
+  EXPECT_FALSE(WindowFromHwnd(0));
+  EXPECT_TRUE(WindowFromHwnd(unnamed->hwnd()));
+}
+
 }  // namespace
 }  // namespace platform

@@ -1,0 +1,168 @@
+// The terminal loop: the worker thread of one serial card terminal. Every millisecond it takes
+// what the watcher queued, assembles gateway frames, sends terminal 0's relayed POS request and
+// watches its acknowledgement, greets a terminal that has gone quiet, reports VAN state changes,
+// forwards Helvar's replies, hands every byte that is not gateway traffic to the VAN module, and
+// dispatches the frames that complete. It runs while the module's running flag is set and keeps
+// polling after its port is lost.
+//
+// One cycle, in this order:
+//   1. note the queue's count, sleep 1 ms, take that many bytes and feed them to the assembler;
+//   2. relay slot (terminal 0 only, only while the last VAN state is 0): a waiting request is
+//      written (state 1 -> 2); a sent one is refused (host notifications 900 and 0, relay client
+//      closed) when the terminal answers NAK or has not acknowledged it within 4,000 ms, and
+//      marked acknowledged (notification 951) when it answers ACK;
+//   3. greeting 841, once per loop, after 2,500 ms without bytes from the terminal;
+//   4. a changed VAN state is posted as a host notification (wParam the state, lParam the index);
+//   5. while the VAN state is 0, a Helvar reply for this terminal is written to it;
+//   6. bytes that are not gateway traffic go to the VAN module (SendProtocal), in order;
+//   7. each completed frame: a "BUSY" answer makes the loop write its last frame again (up to four
+//      times, 300 ms apart; the fifth only clears it); any other frame is dispatched, then the
+//      BUSY count is reset and the VAN module's partial message cleared (SendClearBuffer).
+//
+// Missing pieces do not stop the loop: without the VAN module (or one of its entry points) those
+// calls are skipped; without the sign-pad library or the shared block the loop runs without them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hub/core/frame_assembler.h"
+#include "hub/core/frame_log.h"
+#include "hub/core/helvar_bridge.h"
+#include "hub/core/module_state.h"
+#include "hub/core/relay_slot.h"
+#include "hub/core/terminal_port.h"
+#include "platform/process.h"
+
+namespace hub {
+
+// Link kinds of a terminal context.
+inline constexpr int kLinkTcp = 0;
+inline constexpr int kLinkSerial = 1;
+
+// What a terminal loop shares with the dispatcher and the payment path that run on it.
+struct TerminalContext {
+  int index = 0;
+  int link_kind = kLinkSerial;
+  int barcode_chunk = 0;  // the barcode chunk being sent (0: none)
+  TerminalPort* port = nullptr;
+  std::unique_ptr<SharedBlock> shared_block;  // null when it could not be opened
+  platform::Library* sign_pad = nullptr;      // the loop's own sign-pad library; may be null
+  LogTarget log;
+
+  // Keeps `bytes` as the last frame sent (for BUSY resends) and writes them to the terminal.
+  // Returns the count written (0 on failure).
+  int SendToTerminal(std::string_view bytes);
+};
+
+// The frame being handled (one per loop).
+struct MessageRecord {
+  enum State : int32_t { kIdle = 0, kReceiving = 2, kComplete = 3 };
+  int32_t code = 0;  // set by the dispatcher once the frame is decoded
+  State state = kIdle;
+  std::string frame;  // STX through the check byte, at most kMessageRecordSize bytes
+};
+
+// What dispatching a complete frame asks of the loop.
+enum DispatchResult : int {
+  kDispatchDone = 0,        // handled or dropped
+  kDispatchPayment = 1,     // hand the frame to the payment path
+  kDispatchCloseRelay = 2,  // send the relay client nothing and close it
+};
+using DispatchFn = int (*)(TerminalContext& context, MessageRecord& record);
+using PaymentFn = void (*)(TerminalContext& context, MessageRecord& record);
+
+// The dispatcher used until terminal messages are handled: the frame goes to the diagnostic log
+// ("TerminalFrame", card data masked) and is dropped.
+int LogAndDropFrame(TerminalContext& context, MessageRecord& record);
+
+// The loop's clock: the tick count and its pauses. Tests drive time by hand.
+class LoopClock {
+ public:
+  virtual ~LoopClock() = default;
+  virtual uint32_t Now() = 0;  // milliseconds, wrapping as GetTickCount does
+  virtual void Sleep(uint32_t ms) = 0;
+};
+LoopClock& SystemLoopClock();
+
+// Everything a loop takes from the module; ForModule gives the loaded module's.
+struct TerminalLoopServices {
+  const std::atomic<bool>* running = nullptr;
+  const VanEntryPoints* van = nullptr;  // entry points may be null
+  const std::atomic<RelaySlot*>* relay_slot = nullptr;
+  std::function<void(uint32_t event, int64_t lparam)> notify;
+  LoopClock* clock = nullptr;
+  DispatchFn dispatch = &LogAndDropFrame;
+  PaymentFn payment = nullptr;  // none yet: a payment answer is then dropped like any other
+  int32_t payment_path = 0;     // property offset 2652, given to CreateVanModule
+  LogTarget log;
+  std::string sign_pad_library = "KiccPad.DLL";
+
+  static TerminalLoopServices ForModule();
+};
+
+// Timings of the loop.
+inline constexpr uint32_t kPollMs = 1;
+inline constexpr uint32_t kGreetingSilenceMs = 2500;
+inline constexpr uint32_t kRelayAckTimeoutMs = 4000;
+inline constexpr uint32_t kRelayClosePauseMs = 500;
+inline constexpr uint32_t kBusyPauseMs = 300;
+inline constexpr int kMaxBusyResends = 4;
+
+// Answers the relay client with nothing and closes it: host notification 0 (lParam 0), the
+// connection shut down and closed, byte count and send state 0 (state last), then a 500 ms
+// pause so the POS client sees the close before the next request is taken.
+void CloseRelayClient(RelaySlot& slot, const std::function<void(uint32_t, int64_t)>& notify,
+                      LoopClock& clock);
+
+class TerminalLoop {
+ public:
+  // Set-up: the sign-pad library, the terminal context with its shared-block view, the VAN
+  // handle (CreateVanModule with the port's record and the payment path).
+  TerminalLoop(TerminalPort& port, TerminalLoopServices services);
+  // End: CloseVanPort, the shared-block view unmapped, the sign-pad library unloaded.
+  ~TerminalLoop();
+  TerminalLoop(const TerminalLoop&) = delete;
+  TerminalLoop& operator=(const TerminalLoop&) = delete;
+
+  // Cycles while the running flag is set.
+  void Run();
+  // One polling cycle (the steps above).
+  void Cycle();
+
+  TerminalContext& context() { return context_; }
+  int32_t last_van_state() const { return last_van_state_; }
+
+ private:
+  void ServeRelaySlot(bool read_bytes, unsigned char first_byte);
+  void Greet(bool read_bytes);
+  void FollowVanState();
+  void ForwardHelvarReply();
+  void HandleFrame(const std::string& frame);
+
+  TerminalPort& port_;
+  TerminalLoopServices services_;
+  std::unique_ptr<platform::Library> sign_pad_;
+  TerminalContext context_;
+  int32_t van_handle_ = 0;
+  FrameAssembler assembler_;
+  FrameAssembler::Output fed_;
+  MessageRecord record_;
+  std::vector<unsigned char> cycle_bytes_;
+  std::vector<unsigned char> reply_;
+  bool greeted_ = false;
+  uint32_t last_receive_ = 0;
+  int busy_count_ = 0;
+  int32_t last_van_state_ = 0;
+};
+
+// Starts the terminal loop for an open port as its worker thread, with the module's services.
+// False when the thread cannot start. The loop ends when the module's running flag clears.
+bool StartTerminalLoop(TerminalPort* port);
+
+}  // namespace hub

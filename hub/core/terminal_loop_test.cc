@@ -1,0 +1,490 @@
+#include "hub/core/terminal_loop.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "companions/util/ordella_util.h"
+#include "hub/core/frame.h"
+#include "hub/core/helvar_bridge.h"
+#include "hub/core/module_state.h"
+#include "hub/core/relay_slot.h"
+#include "hub/core/terminal_port.h"
+#include "platform/serial_port.h"
+#include "platform/testing/temp_prefix.h"
+
+namespace hub {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using Notification = std::pair<uint32_t, int64_t>;
+
+constexpr int kPatienceMs = 10000;
+constexpr int kVanHandle = 77;
+
+// A VAN module whose state follows a script (one value per GetVanState call, the last one
+// repeated) and which records what it is given.
+struct FakeVan {
+  std::vector<int32_t> states;
+  size_t next_state = 0;
+  std::string protocol_bytes;
+  int clear_calls = 0;
+  int close_calls = 0;
+  void* created_with = nullptr;
+  int32_t created_path = -1;
+};
+FakeVan* g_van = nullptr;
+
+int32_t FakeCreate(void* port, int32_t path) {
+  g_van->created_with = port;
+  g_van->created_path = path;
+  return kVanHandle;
+}
+int32_t FakeSendProtocal(int32_t van, const unsigned char* bytes, int32_t count) {
+  EXPECT_EQ(van, kVanHandle);
+  g_van->protocol_bytes.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
+  return 0;
+}
+int32_t FakeClose(int32_t van) {
+  EXPECT_EQ(van, kVanHandle);
+  return ++g_van->close_calls;
+}
+int32_t FakeClear(int32_t van) {
+  EXPECT_EQ(van, kVanHandle);
+  return ++g_van->clear_calls;
+}
+int32_t FakeState(int32_t van) {
+  EXPECT_EQ(van, kVanHandle);
+  if (g_van->states.empty()) return 0;
+  const size_t at = std::min(g_van->next_state++, g_van->states.size() - 1);
+  return g_van->states[at];
+}
+constexpr VanEntryPoints kFakeVanEntries{&FakeCreate, &FakeSendProtocal, &FakeClose, &FakeClear,
+                                         &FakeState};
+
+// Time moves only when the loop sleeps or the test says so.
+class ManualClock final : public LoopClock {
+ public:
+  uint32_t Now() override { return now_; }
+  void Sleep(uint32_t ms) override { now_ += ms; }
+  void Advance(uint32_t ms) { now_ += ms; }
+
+ private:
+  uint32_t now_ = 100000;
+};
+
+// Frames the dispatcher was given, and what it answers.
+std::vector<std::string>* g_dispatched = nullptr;
+int g_dispatch_result = kDispatchDone;
+int RecordingDispatch(TerminalContext&, MessageRecord& record) {
+  EXPECT_EQ(record.state, MessageRecord::kComplete);
+  g_dispatched->push_back(record.frame);
+  return g_dispatch_result;
+}
+
+std::string Frame(int code, std::vector<std::string_view> fields) {
+  return BuildMessage(code, fields).value();
+}
+
+// One serial terminal on a pseudo-terminal (COM5), its port at terminal index `index`, and a
+// loop driven cycle by cycle with a fake VAN module and a manual clock.
+class LoopTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Start(0); }
+  void TearDown() override {
+    loop_.reset();
+    g_van = nullptr;
+    g_dispatched = nullptr;
+    g_dispatch_result = kDispatchDone;
+  }
+
+  void Start(int index, const VanEntryPoints& van = kFakeVanEntries) {
+    loop_.reset();
+    port_.reset();
+    terminal_.reset();
+    van_ = FakeVan{};
+    van_entries_ = van;
+    notifications_.clear();
+    dispatched_.clear();
+    received_.clear();
+    slot_ = std::make_unique<RelaySlot>();
+    g_van = &van_;
+    g_dispatched = &dispatched_;
+    std::string error;
+    terminal_ = platform::SerialPort::OpenPeer(5, &error);
+    ASSERT_NE(terminal_, nullptr) << error;
+    port_ = std::make_unique<TerminalPort>(index);
+    ASSERT_TRUE(port_->Open("COM5", 115200));
+    relay_slot_.store(slot_.get());
+
+    TerminalLoopServices services;
+    services.running = &running_;
+    services.van = &van_entries_;
+    services.relay_slot = &relay_slot_;
+    services.notify = [this](uint32_t event, int64_t lparam) {
+      notifications_.emplace_back(event, lparam);
+    };
+    services.clock = &clock_;
+    services.dispatch = &RecordingDispatch;
+    services.payment_path = 1;
+    loop_ = std::make_unique<TerminalLoop>(*port_, std::move(services));
+    helvar_ = SharedBlock::Open({});
+    ASSERT_NE(helvar_, nullptr);
+  }
+
+  // The terminal sends `bytes`; returns once the watcher has queued them all.
+  void TerminalSends(std::string_view bytes) {
+    ASSERT_EQ(terminal_->Write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                               kPatienceMs),
+              static_cast<long>(bytes.size()));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+    while (port_->queue().Count() < bytes.size() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(port_->queue().Count(), bytes.size());
+  }
+
+  // Everything the terminal has received, up to and including `last` (a marker the test has the
+  // loop send at the end, so that what came before it is known to be complete).
+  std::string TerminalReceivedThrough(std::string_view last) {
+    while (received_.find(last) == std::string::npos &&
+           terminal_->WaitEvent(kPatienceMs) == platform::SerialPort::Event::kReadable) {
+      unsigned char chunk[4096];
+      const long n = terminal_->Read(chunk, sizeof(chunk));
+      if (n > 0) received_.append(reinterpret_cast<char*>(chunk), static_cast<size_t>(n));
+    }
+    const size_t end = received_.find(last);
+    if (end == std::string::npos) return received_;
+    std::string through = received_.substr(0, end + last.size());
+    received_.erase(0, end + last.size());
+    return through;
+  }
+
+  // Has Helvar leave `reply` for this terminal and the loop forward it: a marker that ends
+  // what the terminal has been sent so far.
+  std::string Marker(std::string_view reply) {
+    EXPECT_TRUE(helvar_->WriteReply(kHelvarPrescriptions + port_->index(), reply));
+    loop_->Cycle();
+    return std::string(reply);
+  }
+
+  void Cycles(int count) {
+    for (int n = 0; n < count; ++n) loop_->Cycle();
+  }
+
+  void QueueRelayRequest(std::string_view frame) {
+    std::copy(frame.begin(), frame.end(), slot_->send_buffer.begin());
+    slot_->byte_count.store(static_cast<int32_t>(frame.size()));
+    slot_->send_state.store(RelaySlot::kWaiting);
+  }
+
+  platform::testing::TempPrefix prefix_;
+  FakeVan van_;
+  VanEntryPoints van_entries_;
+  ManualClock clock_;
+  std::atomic<bool> running_{true};
+  std::unique_ptr<RelaySlot> slot_ = std::make_unique<RelaySlot>();
+  std::atomic<RelaySlot*> relay_slot_{nullptr};
+  std::vector<Notification> notifications_;
+  std::vector<std::string> dispatched_;
+  std::unique_ptr<platform::SerialPort> terminal_;
+  std::unique_ptr<TerminalPort> port_;
+  std::unique_ptr<TerminalLoop> loop_;
+  std::unique_ptr<SharedBlock> helvar_;
+  std::string received_;
+};
+
+TEST_F(LoopTest, VanModuleIsBoundToThePortAndReleasedAtTheEnd) {
+  EXPECT_EQ(van_.created_with, port_->record());
+  EXPECT_EQ(van_.created_path, 1);
+  EXPECT_EQ(port_->record()->index, 0);
+  loop_.reset();
+  EXPECT_EQ(van_.close_calls, 1);
+}
+
+TEST_F(LoopTest, EachVanStateChangeIsPostedOnce) {
+  van_.states = {0, 0, 3, 3, 0};
+  Cycles(5);
+  EXPECT_THAT(notifications_, ElementsAre(Notification{3, 0}, Notification{0, 0}));
+}
+
+TEST_F(LoopTest, WhileTheVanIsBusyHelvarRepliesAndRelayRequestsWait) {
+  van_.states = {3, 3, 3, 0};
+  loop_->Cycle();  // the module turns busy
+  ASSERT_TRUE(helvar_->WriteReply(kHelvarPrescriptions, "reply"));
+  const std::string request = Frame(151, {"", "", "PRINT"});
+  QueueRelayRequest(request);
+
+  Cycles(2);
+  EXPECT_EQ(helvar_->status(), kHelvarPrescriptions);  // left in the block
+  EXPECT_EQ(slot_->send_state.load(), RelaySlot::kWaiting);
+
+  Cycles(2);  // idle again: the reply goes at once, the request in the next cycle
+  EXPECT_EQ(TerminalReceivedThrough(request), "reply" + request);
+  EXPECT_EQ(helvar_->status(), kSharedEmpty);
+  EXPECT_EQ(slot_->send_state.load(), RelaySlot::kSent);
+}
+
+TEST_F(LoopTest, BytesThatAreNotGatewayTrafficReachTheVanModuleInOrder) {
+  const std::string frame = Frame(835, {"8801234567890"});
+  struct Case {
+    const char* name;
+    std::vector<std::string> cycles;  // what the terminal sends before each cycle
+    std::string to_van;
+    size_t dispatched;
+  };
+  const std::vector<Case> cases = {
+      {"pure VAN traffic",
+       {std::string("\x10\x20"
+                    "AB\x00\xff",
+                    6),
+        "\x06\x15 CD"},
+       std::string("\x10\x20"
+                   "AB\x00\xff"
+                   "\x06\x15 CD",
+                   11),
+       0},
+      {"VAN traffic around a frame", {"ab" + frame + "cd", "ef"}, "abcdef", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start(1);
+    for (const std::string& bytes : c.cycles) {
+      TerminalSends(bytes);
+      loop_->Cycle();
+    }
+    EXPECT_EQ(van_.protocol_bytes, c.to_van);
+    EXPECT_EQ(dispatched_.size(), c.dispatched);
+  }
+}
+
+TEST_F(LoopTest, BusyResendsTheLastFrameFourTimesAndOnlyADispatchedFrameClearsTheVanBuffer) {
+  const std::string request = Frame(41, {"1000", "00"});
+  QueueRelayRequest(request);
+  loop_->Cycle();
+  const std::string busy = Frame(0, {"BUSY"});
+  for (int n = 0; n < 5; ++n) {
+    TerminalSends(busy);
+    loop_->Cycle();
+  }
+  std::string expected;
+  for (int n = 0; n < 5; ++n) expected += request;  // sent, then resent four times
+  EXPECT_EQ(TerminalReceivedThrough(Marker("end")), expected + "end");
+  EXPECT_EQ(van_.clear_calls, 0);
+  EXPECT_THAT(dispatched_, IsEmpty());
+
+  // A dispatched frame starts the count again.
+  const std::string answer = Frame(42, {"0000"});
+  TerminalSends(answer);
+  loop_->Cycle();
+  EXPECT_THAT(dispatched_, ElementsAre(answer));
+  EXPECT_EQ(van_.clear_calls, 1);
+  TerminalSends(busy);
+  loop_->Cycle();  // the last frame sent was Helvar's reply "end"
+  EXPECT_EQ(TerminalReceivedThrough(Marker("done")),
+            "end"
+            "done");
+}
+
+std::string GreetingBytes() {
+  std::string frame = "\x02TavenorGatewayXX0035TRM841" + std::string(21, kFs) + kEtx;
+  frame.push_back(
+      static_cast<char>(UtilCheckByte(reinterpret_cast<const unsigned char*>(frame.data()) + 1,
+                                      static_cast<int>(frame.size() - 1))));
+  return frame;
+}
+
+TEST_F(LoopTest, ASilentTerminalIsGreetedOnceAfterTwoAndAHalfSeconds) {
+  clock_.Advance(kGreetingSilenceMs - 1);  // the cycle's own 1 ms brings it to the limit
+  loop_->Cycle();
+  clock_.Advance(1);
+  loop_->Cycle();
+  clock_.Advance(60000);
+  Cycles(3);
+  const std::string greeting = GreetingBytes();
+  ASSERT_EQ(greeting.size(), 50u);
+  EXPECT_EQ(TerminalReceivedThrough(Marker("end")), greeting + "end");
+}
+
+TEST_F(LoopTest, ATalkingTerminalIsGreetedAfterItsFirstPause) {
+  for (int n = 0; n < 4; ++n) {  // bytes every second for four seconds
+    TerminalSends("VAN");
+    loop_->Cycle();
+    clock_.Advance(1000);
+  }
+  Cycles(1);  // 1 s of silence so far
+  EXPECT_EQ(TerminalReceivedThrough(Marker("quiet")), "quiet");
+  clock_.Advance(kGreetingSilenceMs);
+  loop_->Cycle();
+  EXPECT_EQ(TerminalReceivedThrough(Marker("end")), GreetingBytes() + "end");
+}
+
+// The relay client is one end of a connected pair; the test keeps the other.
+class RelayTest : public LoopTest {
+ protected:
+  void SetUp() override { Restart(0); }
+  void TearDown() override {
+    DropPosClient();
+    LoopTest::TearDown();
+  }
+
+  // A fresh loop for terminal `index`, with a POS client waiting in the relay slot.
+  void Restart(int index) {
+    DropPosClient();
+    Start(index);
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    slot_->relay_client.store(pair[0]);
+    pos_client_ = pair[1];
+  }
+
+  void DropPosClient() {
+    if (pos_client_ >= 0) close(pos_client_);
+    pos_client_ = -1;
+    const int left = slot_->relay_client.exchange(RelaySlot::kNoClient);
+    if (left >= 0) close(left);
+  }
+
+  // True when the hub closed the relay client's connection.
+  bool PosClientClosed() {
+    char byte;
+    return recv(pos_client_, &byte, 1, MSG_DONTWAIT) == 0;
+  }
+
+  int pos_client_ = -1;
+};
+
+TEST_F(RelayTest, ARequestIsSentOnceAndTheTerminalsAnswerDecidesItsFate) {
+  struct Case {
+    const char* name;
+    std::string answer;  // what the terminal sends after the request ("" nothing)
+    uint32_t wait_ms;    // time that then passes
+    std::vector<Notification> posted;
+    int32_t state;
+  };
+  const std::vector<Case> cases = {
+      {"acknowledged, never timed out",
+       "\x06",
+       60000,
+       {{kEventRelayAcknowledged, 0}},
+       RelaySlot::kSent},
+      {"silent up to the limit", "", kRelayAckTimeoutMs - 1, {}, RelaySlot::kSent},
+      {"silent past the limit",
+       "",
+       kRelayAckTimeoutMs,
+       {{kEventRelayRefused, 0}, {kEventFrameOrRelayClosed, 0}},
+       RelaySlot::kIdle},
+      {"refused",
+       "\x15",
+       0,
+       {{kEventRelayRefused, 0}, {kEventFrameOrRelayClosed, 0}},
+       RelaySlot::kIdle},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Restart(0);
+    const std::string request = Frame(41, {"1000", "00"});
+    QueueRelayRequest(request);
+    loop_->Cycle();  // the cycle's 1 ms passes before the send
+    EXPECT_EQ(TerminalReceivedThrough(request), request);
+    EXPECT_EQ(slot_->send_state.load(), RelaySlot::kSent);
+    EXPECT_FALSE(slot_->acknowledged.load());
+
+    if (!c.answer.empty()) {
+      TerminalSends(c.answer);
+      loop_->Cycle();
+    }
+    clock_.Advance(c.wait_ms);
+    loop_->Cycle();
+    // Greetings come and go with the silence; only the relay's notifications count here.
+    EXPECT_EQ(notifications_, c.posted);
+    EXPECT_EQ(slot_->send_state.load(), c.state);
+    EXPECT_EQ(PosClientClosed(), c.state == RelaySlot::kIdle);
+    if (c.state == RelaySlot::kIdle) {
+      EXPECT_EQ(slot_->byte_count.load(), 0);
+      EXPECT_EQ(slot_->relay_client.load(), RelaySlot::kNoClient);
+    }
+  }
+}
+
+TEST_F(RelayTest, OnlyTerminalZeroSendsTheRelayedRequest) {
+  for (int index : {1, 2}) {
+    SCOPED_TRACE(index);
+    Restart(index);
+    QueueRelayRequest(Frame(41, {"1000", "00"}));
+    Cycles(3);
+    EXPECT_EQ(TerminalReceivedThrough(Marker("end")), "end");
+    EXPECT_EQ(slot_->send_state.load(), RelaySlot::kWaiting);
+  }
+}
+
+TEST_F(RelayTest, ADispatcherThatDropsTheRequestClosesTheRelayClient) {
+  g_dispatch_result = kDispatchCloseRelay;
+  slot_->send_state.store(RelaySlot::kSent);
+  slot_->acknowledged.store(true);
+  TerminalSends(Frame(2, {}));
+  loop_->Cycle();
+  EXPECT_THAT(notifications_, ElementsAre(Notification{kEventFrameOrRelayClosed, 0}));
+  EXPECT_EQ(slot_->send_state.load(), RelaySlot::kIdle);
+  EXPECT_TRUE(PosClientClosed());
+}
+
+TEST_F(LoopTest, WithoutTheVanModuleFramesAreStillDispatched) {
+  Start(0, VanEntryPoints{});
+  const std::string frame = Frame(835, {"8801234567890"});
+  TerminalSends("VAN bytes" + frame);
+  loop_->Cycle();
+  EXPECT_THAT(dispatched_, ElementsAre(frame));
+  EXPECT_EQ(loop_->last_van_state(), 0);
+}
+
+TEST(LogAndDropFrame, LogsTheFrameWithTheCardNumberMasked) {
+  platform::testing::TempPrefix prefix;
+  TerminalContext context;
+  context.log = {(prefix.path() / "install").string(), 1};
+  MessageRecord record;
+  record.frame = Frame(42, {"9410123456789012=2512101", "1000"});
+  record.state = MessageRecord::kComplete;
+  EXPECT_EQ(LogAndDropFrame(context, record), kDispatchDone);
+
+  std::string log;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(prefix.path())) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    log.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  EXPECT_NE(log.find("[TerminalFrame]"), std::string::npos) << log;
+  EXPECT_NE(log.find("941012******9012=*******"), std::string::npos) << log;
+  EXPECT_EQ(log.find("3456"), std::string::npos) << log;
+}
+
+TEST(TerminalLoopThread, EndsWhenTheModuleStops) {
+  platform::testing::TempPrefix prefix;
+  std::unique_ptr<platform::SerialPort> terminal = platform::SerialPort::OpenPeer(6);
+  ASSERT_NE(terminal, nullptr);
+  TerminalPort port(2);
+  ASSERT_TRUE(port.Open("COM6", 115200));
+  Module().running.store(true);
+  ASSERT_TRUE(StartTerminalLoop(&port));
+  EXPECT_TRUE(port.LoopRunning());
+  Module().running.store(false);
+  port.JoinLoop();
+  EXPECT_FALSE(port.LoopRunning());
+}
+
+}  // namespace
+}  // namespace hub

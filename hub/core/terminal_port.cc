@@ -1,0 +1,202 @@
+#include "hub/core/terminal_port.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <system_error>
+
+#include "hub/core/module_state.h"
+#include "platform/system_info.h"
+#include "platform/window.h"
+
+namespace hub {
+namespace {
+
+// The host program's window; the lost-port notification is posted to it by title.
+constexpr std::string_view kHostWindowTitle = "Ordella_VanExcute";
+// While that window cannot be found, the watcher looks again after this pause.
+constexpr int kLostPortRetryMs = 1000;
+constexpr int kLostPortNapMs = 100;
+
+// Standard output is the host program's console; lines go out at once.
+void Console(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
+int32_t WriteThroughPort(void* port, const unsigned char* bytes, int32_t length) {
+  return static_cast<TerminalPort*>(port)->Write(bytes, length);
+}
+
+}  // namespace
+
+uint32_t ReceiveQueue::Count() const {
+  const uint32_t write = write_.load(std::memory_order_acquire);
+  const uint32_t read = read_.load(std::memory_order_acquire);
+  return (write - read + kSize) % kSize;
+}
+
+bool ReceiveQueue::Append(const unsigned char* bytes, size_t length) {
+  if (kSize - Count() <= length) return false;
+  uint32_t write = write_.load(std::memory_order_relaxed);
+  const size_t first = std::min<size_t>(length, kSize - write);
+  std::memcpy(ring_.data() + write, bytes, first);
+  std::memcpy(ring_.data(), bytes + first, length - first);
+  write = static_cast<uint32_t>((write + length) % kSize);
+  write_.store(write, std::memory_order_release);
+  return true;
+}
+
+size_t ReceiveQueue::Take(unsigned char* out, size_t length) {
+  length = std::min<size_t>(length, Count());
+  uint32_t read = read_.load(std::memory_order_relaxed);
+  const size_t first = std::min<size_t>(length, kSize - read);
+  std::memcpy(out, ring_.data() + read, first);
+  std::memcpy(out + first, ring_.data(), length - first);
+  read = static_cast<uint32_t>((read + length) % kSize);
+  read_.store(read, std::memory_order_release);
+  return length;
+}
+
+TerminalPort::TerminalPort(int index) : index_(index), record_{index, this, &WriteThroughPort} {}
+
+TerminalPort::~TerminalPort() {
+  JoinLoop();
+  Close();
+}
+
+bool TerminalPort::Open(const std::string& port_name, int baud) {
+  Close();
+  std::unique_ptr<platform::SerialPort> port = platform::SerialPort::Open(port_name, baud);
+  if (port == nullptr) return false;
+  {
+    std::lock_guard<std::mutex> lock(write_mutex_);
+    port_ = std::move(port);
+  }
+  connected_.store(1, std::memory_order_release);
+  watcher_running_.store(true, std::memory_order_release);
+  try {
+    watcher_ = std::thread(&TerminalPort::Watch, this);
+  } catch (const std::system_error&) {
+    watcher_running_.store(false, std::memory_order_release);
+    Close();
+    return false;
+  }
+  return true;
+}
+
+void TerminalPort::Close() {
+  connected_.store(0, std::memory_order_release);
+  if (watcher_.joinable()) {
+    port_->Interrupt();
+    for (int check = 0; check < kWatcherStopChecks && WatcherRunning(); ++check) {
+      platform::SleepMs(kWatcherStopCheckMs);
+    }
+    // Woken by the interrupt, the watcher ends at its next test of `connected`; a thread
+    // cannot be stopped from outside, so this waits for it.
+    watcher_.join();
+  }
+  std::lock_guard<std::mutex> lock(write_mutex_);
+  if (port_ != nullptr) {
+    port_->Purge(platform::SerialPort::Queue::kBoth);
+    port_.reset();
+  }
+}
+
+int TerminalPort::Write(const unsigned char* bytes, int length) {
+  if (bytes == nullptr || length <= 0) return 0;
+  std::lock_guard<std::mutex> lock(write_mutex_);
+  if (port_ == nullptr) return 0;
+  const long written = port_->Write(bytes, static_cast<size_t>(length), kWriteTimeoutMs);
+  if (written != length) {
+    // Bytes still waiting to go out are dropped, so the next write starts clean.
+    port_->Purge(platform::SerialPort::Queue::kTransmit);
+    return 0;
+  }
+  return length;
+}
+
+bool TerminalPort::SetLastSent(std::string_view bytes) {
+  std::lock_guard<std::mutex> lock(last_sent_mutex_);
+  if (bytes.size() > kLastSentSize) {
+    last_sent_length_ = 0;
+    return false;
+  }
+  std::memcpy(last_sent_.data(), bytes.data(), bytes.size());
+  last_sent_length_ = bytes.size();
+  return true;
+}
+
+int TerminalPort::WriteLastSent() {
+  std::lock_guard<std::mutex> lock(last_sent_mutex_);
+  if (last_sent_length_ == 0) return 0;
+  return Write(last_sent_.data(), static_cast<int>(last_sent_length_));
+}
+
+bool TerminalPort::StartLoopThread(void (*body)(TerminalPort* port)) {
+  if (body == nullptr || LoopRunning()) return false;
+  JoinLoop();  // a loop that ended earlier
+  loop_running_.store(true, std::memory_order_release);
+  try {
+    loop_ = std::thread([this, body] {
+      body(this);
+      loop_running_.store(false, std::memory_order_release);
+    });
+  } catch (const std::system_error&) {
+    loop_running_.store(false, std::memory_order_release);
+    return false;
+  }
+  return true;
+}
+
+void TerminalPort::JoinLoop() {
+  if (loop_.joinable()) loop_.join();
+}
+
+void TerminalPort::Watch() {
+  char started[40];
+  std::snprintf(started, sizeof(started), "Thread Start....%d\n",
+                connected_.load(std::memory_order_acquire));
+  Console(started);
+  while (connected()) {
+    const platform::SerialPort::Event event = port_->WaitEvent(-1);
+    if (event == platform::SerialPort::Event::kReadable) {
+      Drain();
+    } else if (event == platform::SerialPort::Event::kLost) {
+      ReportLostPort();
+    }
+  }
+  Console("\n  ThreadWatchComm");
+  watcher_running_.store(false, std::memory_order_release);
+}
+
+void TerminalPort::Drain() {
+  unsigned char chunk[kReadChunk];
+  for (;;) {
+    const long got = port_->Read(chunk, sizeof(chunk));
+    if (got == 0) return;
+    if (got < 0) {
+      ReportLostPort();
+      return;
+    }
+    if (!queue_.Append(chunk, static_cast<size_t>(got))) Console("\n m_QueueRead FULL!");
+  }
+}
+
+void TerminalPort::ReportLostPort() {
+  while (connected()) {
+    if (std::optional<platform::WindowHandle> host =
+            platform::FindWindowByTitle(kHostWindowTitle)) {
+      connected_.store(0, std::memory_order_release);
+      platform::PostWindowMessage(*host, kHostNotifyMessage, kEventPortLost, 0);
+      return;
+    }
+    // No host window to tell: look again after a pause rather than spin on the dead port.
+    for (int nap = 0; nap < kLostPortRetryMs / kLostPortNapMs && connected(); ++nap) {
+      platform::SleepMs(kLostPortNapMs);
+    }
+  }
+}
+
+}  // namespace hub

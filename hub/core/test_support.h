@@ -1,0 +1,73 @@
+// For the hub core's tests: a host window that collects the host notifications the module posts
+// to it, and the diagnostic records written below a folder.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "hub/core/module_state.h"
+#include "platform/window.h"
+
+namespace hub::testing {
+
+using Notification = std::pair<uint64_t, int64_t>;  // event code, lParam
+
+class TestHostWindow {
+ public:
+  TestHostWindow() {
+    window_ = platform::WindowEndpoint::Create("", "", [this](const platform::WindowMessage& m) {
+      if (m.msg == kHostNotifyMessage) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        notifications_.emplace_back(m.wparam, m.lparam);
+        changed_.notify_all();
+      }
+      return int64_t{0};
+    });
+  }
+  bool ok() const { return window_ != nullptr; }
+  platform::WindowHandle handle() const { return window_->handle(); }
+  uint32_t hwnd() const { return window_->hwnd(); }
+
+  // Every notification posted so far: a send is handled after every post queued before it.
+  std::vector<Notification> Notifications() {
+    platform::SendCopyData(window_->handle(), 0, 0, "fence", nullptr);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return notifications_;
+  }
+
+  // True once `count` notifications have arrived, within 30 s.
+  bool WaitFor(size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(30),
+                             [&] { return notifications_.size() >= count; });
+  }
+
+ private:
+  std::unique_ptr<platform::WindowEndpoint> window_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Notification> notifications_;
+};
+
+// Every file below `dir` (the diagnostic logs, say), as one text; empty when there is none.
+inline std::string ReadFilesBelow(const std::filesystem::path& dir) {
+  std::string all;
+  if (!std::filesystem::exists(dir)) return all;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    all.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return all;
+}
+
+}  // namespace hub::testing

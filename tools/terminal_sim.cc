@@ -1,0 +1,296 @@
+#include "tools/terminal_sim.h"
+
+#include <chrono>
+#include <cstdio>
+#include <utility>
+
+#include "companions/seed/seed_cipher.h"
+#include "companions/util/frame_packing.h"
+#include "companions/util/ordella_util.h"
+#include "hub/core/frame.h"
+
+namespace terminal_sim {
+namespace {
+
+using hub::kEtx;
+using hub::kStx;
+
+constexpr std::string_view kPrintTag = hub::kRawPrintTag;
+constexpr std::string_view kChunkTag = hub::kBarcodeChunkTag;
+constexpr size_t kChunkTrailer = 3;  // ETX and the two check bytes
+
+std::string Escape(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c < 0x7F && c != '\\' && c != '|') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof(hex), "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+Received Bytes(std::string bytes) {
+  Received message;
+  message.kind = Received::Kind::kBytes;
+  message.bytes = std::move(bytes);
+  return message;
+}
+
+// A gateway frame from STX through ETX, with its check byte when `has_check`.
+Received DecodeFrame(std::string bytes, bool has_check) {
+  Received message;
+  message.kind = Received::Kind::kFrame;
+  message.routing_prefix = hub::HasRoutingPrefix(bytes);
+  message.length_field = hub::ReadLengthField(bytes).value_or(-1);
+  message.code = hub::MessageCode(bytes).value_or(-1);
+  const size_t etx = has_check ? bytes.size() - 2 : bytes.size() - 1;
+  if (has_check) {
+    const char expected = hub::CheckByte(std::string_view(bytes).substr(1, etx));
+    message.check = expected == bytes.back() ? "ok" : "bad";
+  } else {
+    message.check = "none";
+  }
+  // Field 0 runs up to the first FS; the fields follow it, the last one ends before ETX.
+  std::string_view content = std::string_view(bytes).substr(0, etx);
+  size_t fs = content.find(hub::kFs);
+  while (fs != std::string_view::npos) {
+    const size_t next = content.find(hub::kFs, fs + 1);
+    message.fields.emplace_back(content.substr(
+        fs + 1, next == std::string_view::npos ? std::string_view::npos : next - fs - 1));
+    fs = next;
+  }
+  message.bytes = std::move(bytes);
+  return message;
+}
+
+Received RawPrint(std::string bytes) {
+  Received message;
+  message.kind = Received::Kind::kRawPrint;
+  message.text = bytes.substr(1 + kPrintTag.size());
+  message.bytes = std::move(bytes);
+  return message;
+}
+
+Received BarcodeChunk(std::string bytes, size_t data_length) {
+  Received message;
+  message.kind = Received::Kind::kBarcodeChunk;
+  message.chunk_number =
+      hub::ReadDecimal(bytes, hub::kChunkNumberOffset, hub::kChunkNumberDigits).value_or(-1);
+  message.chunk_data = bytes.substr(hub::kChunkDataOffset, data_length);
+  const size_t checked = hub::kChunkDataOffset + data_length;  // bytes 1 through ETX
+  const uint16_t expected = UtilCheck16(reinterpret_cast<const unsigned char*>(bytes.data()) + 1,
+                                        static_cast<int>(checked));
+  const auto high = static_cast<unsigned char>(bytes[checked + 1]);
+  const auto low = static_cast<unsigned char>(bytes[checked + 2]);
+  const bool ends_right = bytes[checked] == kEtx;
+  message.check = ends_right && expected == ((high << 8) | low) ? "ok" : "bad";
+  message.bytes = std::move(bytes);
+  return message;
+}
+
+// True when `head` (bytes after STX) may still grow into `tag`.
+bool MayBecome(std::string_view head, std::string_view tag) {
+  return head.size() < tag.size() && tag.starts_with(head);
+}
+
+}  // namespace
+
+std::string Describe(const Received& message) {
+  switch (message.kind) {
+    case Received::Kind::kFrame: {
+      std::string line = "frame " + std::to_string(message.code) +
+                         " prefix=" + (message.routing_prefix ? "yes" : "no") +
+                         " length=" + std::to_string(message.length_field) +
+                         " check=" + message.check +
+                         " fields=" + std::to_string(message.fields.size()) + " ";
+      for (size_t n = 0; n < message.fields.size(); ++n) {
+        if (n > 0) line += "|";
+        line += Escape(message.fields[n]);
+      }
+      return line;
+    }
+    case Received::Kind::kRawPrint:
+      return "print " + Escape(message.text);
+    case Received::Kind::kBarcodeChunk:
+      return "chunk " + std::to_string(message.chunk_number) +
+             " length=" + std::to_string(message.chunk_data.size()) + " check=" + message.check;
+    case Received::Kind::kBytes:
+      break;
+  }
+  std::string hex;
+  for (unsigned char c : message.bytes) {
+    char pair[3];
+    std::snprintf(pair, sizeof(pair), "%02X", c);
+    hex += pair;
+  }
+  return "bytes " + hex;
+}
+
+std::optional<Received> StreamSplitter::Next(bool at_pause) {
+  if (pending_.empty()) return std::nullopt;
+  auto take = [this](size_t count) {
+    std::string bytes = pending_.substr(0, count);
+    pending_.erase(0, count);
+    return bytes;
+  };
+  const size_t next_stx = pending_.find(kStx, 1);
+  if (pending_[0] != kStx) {
+    const size_t stx = pending_.find(kStx);
+    if (stx == std::string::npos && !at_pause) return std::nullopt;
+    return Bytes(take(stx));
+  }
+  const std::string_view head = std::string_view(pending_).substr(1);
+  // Until an open message ends, a pause hands out what came as plain bytes.
+  auto open_until_pause = [&]() -> std::optional<Received> {
+    if (at_pause) return Bytes(take(std::string::npos));
+    return std::nullopt;
+  };
+  if (MayBecome(head, kChunkTag) || MayBecome(head, kPrintTag)) return open_until_pause();
+
+  if (head.starts_with(kChunkTag)) {
+    if (pending_.size() < hub::kChunkDataOffset) return open_until_pause();
+    const std::optional<int> length =
+        hub::ReadDecimal(pending_, hub::kChunkLengthOffset, hub::kChunkLengthDigits);
+    if (!length) return Bytes(take(next_stx));
+    const size_t total = hub::kChunkDataOffset + static_cast<size_t>(*length) + kChunkTrailer;
+    if (pending_.size() < total) return open_until_pause();
+    return BarcodeChunk(take(total), static_cast<size_t>(*length));
+  }
+  if (head.starts_with(kPrintTag)) {
+    if (next_stx == std::string::npos && !at_pause) return std::nullopt;
+    return RawPrint(take(next_stx));
+  }
+  const size_t etx = pending_.find(kEtx, 1);
+  if (next_stx < etx) return Bytes(take(next_stx));  // a frame cut short by the next one
+  if (etx == std::string::npos) return open_until_pause();
+  if (etx + 1 < pending_.size()) {
+    // A check byte always has bit 0x20 set, so it is never taken for the next STX.
+    const bool has_check = pending_[etx + 1] != kStx;
+    return DecodeFrame(take(etx + (has_check ? 2 : 1)), has_check);
+  }
+  if (!at_pause) return std::nullopt;  // the check byte may still come
+  return DecodeFrame(take(etx + 1), false);
+}
+
+std::optional<std::string> TerminalFrame(int code, const std::vector<std::string>& fields,
+                                         Encoding encoding, int packing_level) {
+  const std::vector<std::string_view> views(fields.begin(), fields.end());
+  std::optional<std::string> plain = hub::BuildMessage(code, views);
+  if (!plain) return std::nullopt;
+  switch (encoding) {
+    case Encoding::kPlain:
+      return plain;
+    case Encoding::kPacked:
+      return frame_packing::PackFrame(*plain, packing_level);
+    case Encoding::kEnciphered: {
+      const std::optional<seed::SeedKey> key = seed::ConfiguredSeedKey();
+      if (!key) return std::nullopt;
+      return seed::EncipherFrame(*plain, *key, seed::CipherLengthField::kTerminal);
+    }
+  }
+  return std::nullopt;
+}
+
+std::string BusyFrame() {
+  const std::string_view fields[] = {hub::kMarkerBusy};
+  return hub::BuildMessage(0, fields).value();
+}
+
+std::unique_ptr<TerminalSimulator> TerminalSimulator::Create(int com_number, std::string* error) {
+  std::unique_ptr<platform::SerialPort> line = platform::SerialPort::OpenPeer(com_number, error);
+  if (line == nullptr) return nullptr;
+  return std::unique_ptr<TerminalSimulator>(new TerminalSimulator(std::move(line)));
+}
+
+TerminalSimulator::TerminalSimulator(std::unique_ptr<platform::SerialPort> line)
+    : device_(line->device()), line_(std::move(line)) {
+  reader_ = std::thread(&TerminalSimulator::ReadLine, this);
+}
+
+TerminalSimulator::~TerminalSimulator() { LosePort(); }
+
+bool TerminalSimulator::Send(std::string_view bytes) {
+  std::lock_guard<std::mutex> lock(write_mutex_);
+  if (line_ == nullptr) return false;
+  constexpr int kWriteTimeoutMs = 10000;
+  return line_->Write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                      kWriteTimeoutMs) == static_cast<long>(bytes.size());
+}
+
+bool TerminalSimulator::SendFrame(int code, const std::vector<std::string>& fields,
+                                  Encoding encoding, int packing_level) {
+  const std::optional<std::string> frame = TerminalFrame(code, fields, encoding, packing_level);
+  return frame && Send(*frame);
+}
+
+std::optional<Received> TerminalSimulator::Next(int timeout_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                         [this] { return !received_.empty(); })) {
+    return std::nullopt;
+  }
+  Received message = std::move(received_.front());
+  received_.pop_front();
+  return message;
+}
+
+std::optional<Received> TerminalSimulator::NextFrame(int code, int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    std::optional<Received> message = Next(static_cast<int>(left.count()));
+    if (!message) return std::nullopt;
+    if (message->kind == Received::Kind::kFrame && message->code == code) return message;
+  }
+}
+
+void TerminalSimulator::LosePort() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stop_) return;
+    stop_ = true;
+  }
+  line_->Interrupt();
+  reader_.join();
+  std::lock_guard<std::mutex> lock(write_mutex_);
+  line_.reset();
+}
+
+bool TerminalSimulator::lost() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stop_;
+}
+
+void TerminalSimulator::ReadLine() {
+  StreamSplitter splitter;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stop_) return;
+    }
+    const platform::SerialPort::Event event = line_->WaitEvent(kQuietMs);
+    if (event == platform::SerialPort::Event::kReadable) {
+      unsigned char chunk[4096];
+      long got = 0;
+      while ((got = line_->Read(chunk, sizeof(chunk))) > 0) {
+        splitter.Feed(std::string_view(reinterpret_cast<char*>(chunk), static_cast<size_t>(got)));
+      }
+    } else if (event == platform::SerialPort::Event::kLost) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kQuietMs));
+    }
+    const bool at_pause = event == platform::SerialPort::Event::kTimeout;
+    std::lock_guard<std::mutex> lock(mutex_);
+    while (std::optional<Received> message = splitter.Next(at_pause)) {
+      received_.push_back(std::move(*message));
+      arrived_.notify_all();
+    }
+  }
+}
+
+}  // namespace terminal_sim

@@ -1,0 +1,129 @@
+// A card terminal on a serial line, simulated: the far end of a pseudo-terminal that the prefix
+// names COM<n>, so the hub opens it as its terminal's port. It speaks the terminal's side of the
+// link: gateway frames (plain, packed or enciphered), BUSY answers, ACK/NAK after a relayed
+// request, and raw VAN bytes; and it collects what the hub sends, split into messages:
+// gateway frames (decoded), raw print frames ("JIDPRINT", as text), barcode chunk frames, and
+// any other bytes (VAN traffic).
+//
+// What the hub sends carries no common end marker, so messages are split by their own framing:
+// a gateway frame ends at ETX and its check byte, a barcode chunk by its length, and a raw print
+// frame or a run of other bytes by the next STX or a pause of kQuietMs on the line.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/serial_port.h"
+
+namespace terminal_sim {
+
+// A pause on the line that ends an open message.
+inline constexpr int kQuietMs = 60;
+
+// How a frame's body travels.
+enum class Encoding { kPlain, kPacked, kEnciphered };
+
+// One message received from the hub.
+struct Received {
+  enum class Kind { kFrame, kRawPrint, kBarcodeChunk, kBytes };
+  Kind kind = Kind::kBytes;
+  std::string bytes;  // exactly as received
+
+  // kFrame
+  bool routing_prefix = false;
+  int length_field = -1;            // -1: not four digits
+  int code = -1;                    // -1: not three digits
+  std::vector<std::string> fields;  // field 1 on (field 0 is the head and code)
+  // kFrame and kBarcodeChunk: "ok", "bad" or "none" (the frame came without one)
+  std::string check;
+
+  // kRawPrint: the print lines, each ended by LF
+  std::string text;
+
+  // kBarcodeChunk
+  int chunk_number = -1;
+  std::string chunk_data;
+};
+
+// One line describing a message:
+//   frame <code> prefix=<yes|no> length=<n> check=<ok|bad|none> fields=<n> <f1>|<f2>|...
+//   print <text>
+//   chunk <nn> length=<n> check=<ok|bad>
+//   bytes <hex>
+// Texts are shown with bytes outside printable ASCII, "\" and "|" as \xHH.
+std::string Describe(const Received& message);
+
+// Splits a byte stream from the hub into messages. `at_pause` says the line has been quiet, so
+// an open raw print frame, run of bytes or frame waiting for its check byte is complete.
+class StreamSplitter {
+ public:
+  void Feed(std::string_view bytes) { pending_.append(bytes); }
+  // The next complete message, or nullopt when more bytes are needed.
+  std::optional<Received> Next(bool at_pause);
+  bool empty() const { return pending_.empty(); }
+
+ private:
+  std::string pending_;
+};
+
+// The gateway frame a terminal sends: code and fields (field 1 on), encoded as asked. nullopt
+// when it cannot be built (code outside 0-999, too long, a packing level outside 0-9, no cipher
+// key).
+std::optional<std::string> TerminalFrame(int code, const std::vector<std::string>& fields,
+                                         Encoding encoding = Encoding::kPlain,
+                                         int packing_level = 6);
+
+// The terminal's BUSY answer: a frame that carries the marker "BUSY".
+std::string BusyFrame();
+
+class TerminalSimulator {
+ public:
+  // Makes the line and names it COM<com_number> in the current prefix; nullptr (with *error)
+  // when it cannot.
+  static std::unique_ptr<TerminalSimulator> Create(int com_number, std::string* error = nullptr);
+  ~TerminalSimulator();
+  TerminalSimulator(const TerminalSimulator&) = delete;
+  TerminalSimulator& operator=(const TerminalSimulator&) = delete;
+
+  std::string device() const { return device_; }
+
+  // Each send is one write of all its bytes; false when the line is gone or the write failed.
+  bool Send(std::string_view bytes);
+  bool SendFrame(int code, const std::vector<std::string>& fields,
+                 Encoding encoding = Encoding::kPlain, int packing_level = 6);
+  bool SendBusy() { return Send(BusyFrame()); }
+  bool SendAck() { return Send("\x06"); }
+  bool SendNak() { return Send("\x15"); }
+
+  // The next message from the hub, waiting up to timeout_ms; nullopt when none came.
+  std::optional<Received> Next(int timeout_ms);
+  // The next gateway frame with message code `code`, skipping others; nullopt when none came.
+  std::optional<Received> NextFrame(int code, int timeout_ms);
+
+  // Hangs the line up, as a pulled cable would: the hub's watcher sees its port lost. Later
+  // sends fail.
+  void LosePort();
+  bool lost() const;
+
+ private:
+  explicit TerminalSimulator(std::unique_ptr<platform::SerialPort> line);
+  void ReadLine();
+
+  std::string device_;
+  mutable std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::unique_ptr<platform::SerialPort> line_;  // GUARDED_BY(mutex_) for LosePort
+  std::mutex write_mutex_;
+  bool stop_ = false;              // GUARDED_BY(mutex_)
+  std::deque<Received> received_;  // GUARDED_BY(mutex_)
+  std::thread reader_;
+};
+
+}  // namespace terminal_sim

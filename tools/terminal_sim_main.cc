@@ -1,0 +1,146 @@
+// terminal_sim: a card terminal on a simulated serial line, driven from standard input.
+//
+//   terminal_sim [--com N]        (default COM1; the line is named in $ORDELLA_PREFIX)
+//
+// Prints "ready COM<N> <device>" once the line exists, then one line per message the hub sends
+// (see Describe in terminal_sim.h). Commands, one per line:
+//   send <code> [field ...]            a plain frame; "" stands for an empty field
+//   sendpacked <level> <code> [field ...]
+//   sendcipher <code> [field ...]      enciphered with the configured key
+//   busy | ack | nak                   the BUSY answer, ACK (0x06), NAK (0x15)
+//   van <hex>                          raw bytes, e.g. "van 1020414243"
+//   lose                               hang the line up (the hub sees its port lost)
+//   quit                               (also at the end of input)
+// A command that cannot be carried out prints "error <why>".
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/text.h"
+#include "tools/terminal_sim.h"
+
+namespace {
+
+std::mutex g_output;
+
+void PrintLine(const std::string& line) {
+  std::lock_guard<std::mutex> lock(g_output);
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word == "\"\"" ? std::string() : word);
+  return words;
+}
+
+bool ParseNumber(const std::string& text, int* value) {
+  char* end = nullptr;
+  const long parsed = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || parsed < 0 || parsed > 9999) return false;
+  *value = static_cast<int>(parsed);
+  return true;
+}
+
+// Carries out one command; false when the program should end.
+bool Run(terminal_sim::TerminalSimulator& terminal, const std::vector<std::string>& words) {
+  using terminal_sim::Encoding;
+  const std::string& command = words[0];
+  if (command == "quit") return false;
+  bool sent = false;
+  if (command == "send" || command == "sendcipher" || command == "sendpacked") {
+    size_t at = 1;
+    int level = 6;
+    if (command == "sendpacked" && (words.size() < 2 || !ParseNumber(words[at++], &level))) {
+      PrintLine("error sendpacked needs a level");
+      return true;
+    }
+    int code = 0;
+    if (words.size() <= at || !ParseNumber(words[at], &code)) {
+      PrintLine("error " + command + " needs a message code");
+      return true;
+    }
+    const std::vector<std::string> fields(words.begin() + static_cast<long>(at) + 1, words.end());
+    const Encoding encoding = command == "send"         ? Encoding::kPlain
+                              : command == "sendpacked" ? Encoding::kPacked
+                                                        : Encoding::kEnciphered;
+    sent = terminal.SendFrame(code, fields, encoding, level);
+  } else if (command == "busy") {
+    sent = terminal.SendBusy();
+  } else if (command == "ack") {
+    sent = terminal.SendAck();
+  } else if (command == "nak") {
+    sent = terminal.SendNak();
+  } else if (command == "van") {
+    const std::optional<std::string> bytes =
+        words.size() == 2 ? platform::FromHex(words[1]) : std::nullopt;
+    if (!bytes) {
+      PrintLine("error van needs hexadecimal bytes");
+      return true;
+    }
+    sent = terminal.Send(*bytes);
+  } else if (command == "lose") {
+    terminal.LosePort();
+    PrintLine("lost");
+    return true;
+  } else {
+    PrintLine("error unknown command " + command);
+    return true;
+  }
+  if (!sent) PrintLine("error not sent");
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int com = 1;
+  for (int n = 1; n < argc; ++n) {
+    const std::string arg = argv[n];
+    if (arg == "--com" && n + 1 < argc && ParseNumber(argv[n + 1], &com) && com >= 1) {
+      ++n;
+    } else {
+      std::fprintf(stderr, "usage: terminal_sim [--com N]\n");
+      return 2;
+    }
+  }
+  std::string error;
+  std::unique_ptr<terminal_sim::TerminalSimulator> terminal =
+      terminal_sim::TerminalSimulator::Create(com, &error);
+  if (terminal == nullptr) {
+    std::fprintf(stderr, "terminal_sim: %s\n", error.c_str());
+    return 1;
+  }
+  PrintLine("ready COM" + std::to_string(com) + " " + terminal->device());
+
+  std::atomic<bool> done{false};
+  std::thread printer([&] {
+    constexpr int kPollMs = 50;
+    while (!done.load()) {
+      if (std::optional<terminal_sim::Received> message = terminal->Next(kPollMs)) {
+        PrintLine(terminal_sim::Describe(*message));
+      }
+    }
+  });
+  for (std::string line; std::getline(std::cin, line);) {
+    const std::vector<std::string> words = Words(line);
+    if (!words.empty() && !Run(*terminal, words)) break;
+  }
+  done.store(true);
+  printer.join();
+  // What is still on its way is printed before the program ends.
+  while (std::optional<terminal_sim::Received> message =
+             terminal->Next(terminal_sim::kQuietMs * 2)) {
+    PrintLine(terminal_sim::Describe(*message));
+  }
+  return 0;
+}

@@ -1,0 +1,198 @@
+#include "tools/terminal_sim.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hub/core/frame.h"
+#include "hub/core/frame_decoder.h"
+#include "platform/serial_port.h"
+#include "platform/testing/temp_prefix.h"
+#include "tests/e2e/child_process.h"
+
+namespace terminal_sim {
+namespace {
+
+std::string Greeting() {
+  const std::vector<std::string_view> empty(21);
+  return hub::BuildFrame(*hub::MessageBody(841, empty), hub::LengthRule::kGreeting,
+                         hub::kTerminalShape)
+      .value();
+}
+
+std::vector<std::string> Split(const std::vector<std::string>& feeds) {
+  StreamSplitter splitter;
+  std::vector<std::string> lines;
+  for (const std::string& bytes : feeds) {
+    splitter.Feed(bytes);
+    while (std::optional<Received> message = splitter.Next(false)) {
+      lines.push_back(Describe(*message));
+    }
+  }
+  while (std::optional<Received> message = splitter.Next(true)) {
+    lines.push_back(Describe(*message));
+  }
+  return lines;
+}
+
+TEST(StreamSplitter, SplitsWhatTheHubSendsIntoMessages) {
+  const std::string greeting = Greeting();
+  const std::string chunk = hub::BuildBarcodeChunk(1, std::string("\x02\x03"
+                                                                  "abc",
+                                                                  5))
+                                .value();
+  const std::string_view lines[] = {"LINE 1", "line 2"};
+  const std::string print = hub::BuildRawPrintFrame(lines);
+  std::string damaged = chunk;
+  damaged[13] = 'X';
+  const std::string no_check =
+      "\x02XX0017TRM843\x1c"
+      "00\x03";
+
+  struct Case {
+    const char* name;
+    std::vector<std::string> feeds;
+    std::vector<std::string> lines;
+  };
+  const std::vector<Case> cases = {
+      {"greeting, byte by byte",
+       [&] {
+         std::vector<std::string> bytes;
+         for (char c : greeting) bytes.emplace_back(1, c);
+         return bytes;
+       }(),
+       {"frame 841 prefix=yes length=35 check=ok fields=21 ||||||||||||||||||||"}},
+      {"VAN bytes, then a frame",
+       {"\x10\x20"
+        "AB" +
+        greeting},
+       {"bytes 10204142",
+        "frame 841 prefix=yes length=35 check=ok fields=21 ||||||||||||||||||||"}},
+      {"barcode chunk holding STX and ETX, in two pieces",
+       {chunk.substr(0, 14), chunk.substr(14)},
+       {"chunk 1 length=5 check=ok"}},
+      {"damaged chunk", {damaged}, {"chunk 1 length=5 check=bad"}},
+      {"raw print ended by the next frame",
+       {print + greeting},
+       {"print LINE 1\\x0Aline 2\\x0A",
+        "frame 841 prefix=yes length=35 check=ok fields=21 ||||||||||||||||||||"}},
+      {"raw print ended by a pause", {print}, {"print LINE 1\\x0Aline 2\\x0A"}},
+      {"frame without a check byte",
+       {no_check},
+       {"frame 843 prefix=no length=17 check=none fields=1 00"}},
+      {"frame cut short by the next one",
+       {"\x02XX0030TRM8" + greeting},
+       {"bytes 0258583030333054524D38",
+        "frame 841 prefix=yes length=35 check=ok fields=21 ||||||||||||||||||||"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Split(c.feeds), c.lines) << c.name;
+  }
+}
+
+TEST(TerminalFrame, EveryEncodingDecodesToThePlainFrame) {
+  platform::testing::TempPrefix prefix;
+  const std::vector<std::string> fields = {"8801234567890", "", "\xb0\xa1"};
+  const std::string plain = TerminalFrame(835, fields).value();
+  EXPECT_EQ(
+      plain,
+      hub::BuildMessage(835, std::vector<std::string_view>(fields.begin(), fields.end())).value());
+  for (Encoding encoding : {Encoding::kPacked, Encoding::kEnciphered}) {
+    std::string frame = TerminalFrame(835, fields, encoding, 9).value();
+    EXPECT_NE(frame, plain);
+    ASSERT_EQ(hub::DecodeFrame(&frame), hub::DecodeStatus::kOk);
+    EXPECT_EQ(frame, plain);
+  }
+  EXPECT_FALSE(TerminalFrame(1000, {}).has_value());
+  EXPECT_FALSE(TerminalFrame(835, fields, Encoding::kPacked, 10).has_value());
+  EXPECT_TRUE(hub::ContainsMarker(BusyFrame(), "BUSY"));
+}
+
+TEST(TerminalSimulator, TalksWithTheProgramThatOpensItsPort) {
+  platform::testing::TempPrefix prefix;
+  std::string error;
+  std::unique_ptr<TerminalSimulator> terminal = TerminalSimulator::Create(9, &error);
+  ASSERT_NE(terminal, nullptr) << error;
+  std::unique_ptr<platform::SerialPort> hub_side = platform::SerialPort::Open("COM9", 115200);
+  ASSERT_NE(hub_side, nullptr);
+
+  ASSERT_TRUE(terminal->SendNak());
+  ASSERT_EQ(hub_side->WaitEvent(10000), platform::SerialPort::Event::kReadable);
+  unsigned char byte = 0;
+  EXPECT_EQ(hub_side->Read(&byte, 1), 1);
+  EXPECT_EQ(byte, 0x15);
+
+  const std::string greeting = Greeting();
+  ASSERT_EQ(hub_side->Write(reinterpret_cast<const unsigned char*>(greeting.data()),
+                            greeting.size(), 10000),
+            static_cast<long>(greeting.size()));
+  const std::optional<Received> message = terminal->NextFrame(841, 10000);
+  ASSERT_TRUE(message.has_value());
+  EXPECT_TRUE(message->routing_prefix);
+  EXPECT_EQ(message->bytes, greeting);
+
+  terminal->LosePort();
+  EXPECT_TRUE(terminal->lost());
+  EXPECT_FALSE(terminal->SendAck());
+  EXPECT_EQ(hub_side->WaitEvent(10000), platform::SerialPort::Event::kLost);
+}
+
+// The program: commands on standard input, one line per message received on standard output.
+TEST(TerminalSimProgram, SendsWhatItIsToldAndPrintsWhatItReceives) {
+  platform::testing::TempPrefix prefix;
+  std::unique_ptr<e2e::ChildProcess> program = e2e::ChildProcess::Start(
+      platform::testing::BuildDir() / "bin" / "terminal_sim", {"--com", "8"});
+  ASSERT_NE(program, nullptr);
+  ASSERT_TRUE(program->ReadLineWith("ready COM8 ", 10000)) << program->output();
+  std::unique_ptr<platform::SerialPort> hub_side = platform::SerialPort::Open("COM8", 115200);
+  ASSERT_NE(hub_side, nullptr);
+
+  auto hub_reads = [&](size_t want) {
+    std::string got;
+    while (got.size() < want &&
+           hub_side->WaitEvent(10000) == platform::SerialPort::Event::kReadable) {
+      unsigned char chunk[256];
+      const long n = hub_side->Read(chunk, sizeof(chunk));
+      if (n > 0) got.append(reinterpret_cast<char*>(chunk), static_cast<size_t>(n));
+    }
+    return got;
+  };
+  const std::string frame = TerminalFrame(835, {"8801234567890", ""}).value();
+  struct Case {
+    const char* command;
+    std::string sent;
+  };
+  const std::vector<Case> cases = {
+      {"van 1020414243",
+       "\x10\x20"
+       "ABC"},
+      {"send 835 8801234567890 \"\"", frame},
+      {"busy", BusyFrame()},
+      {"ack", "\x06"},
+      {"nak", "\x15"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(program->WriteLine(c.command));
+    EXPECT_EQ(hub_reads(c.sent.size()), c.sent) << c.command;
+  }
+  ASSERT_TRUE(program->WriteLine("van 1"));
+  EXPECT_TRUE(program->ReadLineWith("error van needs hexadecimal bytes", 10000));
+
+  const std::string greeting = Greeting();
+  ASSERT_EQ(hub_side->Write(reinterpret_cast<const unsigned char*>(greeting.data()),
+                            greeting.size(), 10000),
+            static_cast<long>(greeting.size()));
+  EXPECT_TRUE(program->ReadLineWith("frame 841 prefix=yes length=35 check=ok fields=21 ", 10000))
+      << program->output();
+
+  ASSERT_TRUE(program->WriteLine("lose"));
+  EXPECT_TRUE(program->ReadLineWith("lost", 10000));
+  EXPECT_EQ(hub_side->WaitEvent(10000), platform::SerialPort::Event::kLost);
+  ASSERT_TRUE(program->WriteLine("quit"));
+  EXPECT_EQ(program->Wait(10000), 0) << program->output();
+}
+
+}  // namespace
+}  // namespace terminal_sim
