@@ -1,0 +1,251 @@
+#include "helvar/sqlite/local_stores.h"
+
+#include <sqlite3.h>
+
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <system_error>
+
+#include "companions/util/ordella_util.h"
+#include "helvar/sqlite/cpp_sqlite3.h"
+#include "platform/prefix.h"
+
+namespace helvar {
+namespace {
+
+// ---- The SQL texts of the local stores ----
+
+constexpr char kCreateTempTable[] =
+    "CREATE TABLE  IF NOT EXISTS  RETALO_DB_TEMP( \t\t\t\t\tid INTEGER PRIMARY KEY "
+    "AUTOINCREMENT, \t\t\t\t\tSELMODE INTAGER , \t\t\t\t\tINDATE    CHAR   (10), "
+    "\t\t\t\t\tINDEXCODE CHAR   (1024), \t\t\t\t\t DATA     CHAR\t (1024))";
+constexpr char kCreateUndeliveredTable[] =
+    "CREATE TABLE  IF NOT EXISTS  RETALO_812( \t\t\t\t\t\tSEQ INTEGER PRIMARY KEY "
+    "AUTOINCREMENT, \t\t\t\t\t\tDATA    blob)";
+constexpr char kCreateBarcodeTable[] =
+    "CREATE TABLE  IF NOT EXISTS  TAVENOR_DB( \t\t\t\t\tBARCODE\t  CHAR(30) PRIMARY "
+    "KEY,\t\t\t\t\tBUHO\t\t  CHAR(1),         \t\t\t\t\tSPRICE      INTEGER,           "
+    "\t\t\t\t\tPPRICE      INTEGER,           \t\t\t\t\tTOTNUMBER\tINTEGER,           "
+    "\t\t\t\t\tITEMNAME    CHAR(20),          \t\t\t\t\tPHARMNAME\tCHAR(20));";
+// The texts go between single quotes: "%q" doubles every quote inside them, so a text with a
+// quote is stored intact instead of breaking (or extending) the statement.
+constexpr char kInsertRequest[] = "insert into RETALO_DB_TEMP values (null, %d ,'%q','%q','%q')";
+constexpr char kSelectRequests[] = "select * from retalo_db_temp";
+constexpr char kDeleteRequest[] = "delete from RETALO_DB_TEMP where id = %d;";
+constexpr char kDropTempTable[] = "drop table if exists retalo_db_temp";
+constexpr char kDropBarcodeTable[] = "drop table if exists TAVENOR_DB";
+constexpr char kBeginTransaction[] = "begin transaction;";
+constexpr char kCommitTransaction[] = "commit transaction;";
+constexpr char kInsertUndelivered[] = "insert into RETALO_812 values (null,%Q);";
+constexpr char kSelectUndelivered[] = "select DATA from RETALO_812 order by SEQ";
+
+constexpr char kUndeliveredTable[] = "RETALO_812";
+
+// ---- The barcode build answer ----
+
+constexpr int kFirstBarcodeRequest = 700;
+constexpr int kLastBarcodeRequest = 702;
+constexpr int kBarcodeAnswerLength = 27;  // the length field this answer has always carried
+constexpr char kStx = 0x02;
+constexpr char kEtx = 0x03;
+constexpr char kFs = 0x1C;
+
+struct SqliteFree {
+  void operator()(char* text) const { sqlite3_free(text); }
+};
+using SqlText = std::unique_ptr<char, SqliteFree>;
+
+// A statement built by SQLite's formatter; raises when it cannot be allocated.
+template <typename... Args>
+std::string FormatSql(const char* format, Args... args) {
+  const SqlText text(sqlite3_mprintf(format, args...));
+  if (text == nullptr) throw CppSQLite3Exception(SQLITE_NOMEM, "");
+  return std::string(text.get());
+}
+
+std::optional<std::filesystem::path> LocalFile(std::string_view windows_path) {
+  return platform::MapPath(windows_path);
+}
+
+bool FileExists(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(path, error);
+}
+
+// Creates "c:\tavenor" when it is missing; false when it cannot be made.
+bool EnsureTavenorDir() {
+  const auto dir = LocalFile(kTavenorDir);
+  if (!dir) return false;
+  std::error_code error;
+  std::filesystem::create_directories(*dir, error);
+  return std::filesystem::is_directory(*dir, error);
+}
+
+// The file of a store in "c:\tavenor", the directory made first.
+std::optional<std::filesystem::path> StoreFileInNewDir(std::string_view windows_path) {
+  if (!EnsureTavenorDir()) return std::nullopt;
+  return LocalFile(windows_path);
+}
+
+CppSQLite3DB OpenStore(const std::filesystem::path& file) {
+  CppSQLite3DB db;
+  db.OpenFile(file.string());
+  return db;
+}
+
+std::string TodayText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16] = {};
+  std::strftime(text, sizeof(text), "%Y%m%d", &local);
+  return text;
+}
+
+bool HoldsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+
+std::string BarcodeBuildAnswer(int chunk_count) {
+  char frame[64];
+  const int length = std::snprintf(frame, sizeof(frame), "%cTavenorGatewayXX%04d%3s817%c%d%c", kStx,
+                                   kBarcodeAnswerLength, "TRM", kFs, chunk_count, kEtx);
+  std::string reply(frame, static_cast<size_t>(length));
+  // The check byte covers the bytes after STX through ETX; a NUL ends the reply.
+  reply += static_cast<char>(
+      UtilCheckByte(reinterpret_cast<const unsigned char*>(frame) + 1, length - 1));
+  reply += '\0';
+  return reply;
+}
+
+}  // namespace
+
+int StoreRequest(int code, std::string_view data, std::string_view auxiliary) {
+  // A NUL would cut the text short in the statement: refuse rather than store part of it.
+  if (HoldsNul(data) || HoldsNul(auxiliary)) return 0;
+  const auto file = StoreFileInNewDir(kTempStorePath);
+  if (!file) return 0;
+  try {
+    CppSQLite3DB db = OpenStore(*file);
+    db.ExecuteChange(kCreateTempTable);
+    db.ExecuteChange(FormatSql(kInsertRequest, code, TodayText().c_str(), std::string(data).c_str(),
+                               std::string(auxiliary).c_str()));
+    return 1;
+  } catch (const CppSQLite3Exception&) {
+    return 0;
+  }
+}
+
+int ReadFirstStoredRequest(StoredRequest* out, int* pending_count) {
+  if (out == nullptr) return 0;
+  const auto file = LocalFile(kTempStorePath);
+  if (!file) return 0;
+  if (!FileExists(*file)) {
+    if (pending_count != nullptr) *pending_count = 0;
+    return 0;
+  }
+  try {
+    CppSQLite3DB db = OpenStore(*file);
+    db.ExecuteChange(kCreateTempTable);
+    db.ExecuteChange(kCreateUndeliveredTable);
+    CppSQLite3Table table = db.LoadTable(kSelectRequests);
+    if (pending_count != nullptr) *pending_count = table.RowCount();
+    if (table.RowCount() < 1) return 0;
+    table.SelectRow(0);
+    StoredRequest request;
+    request.id = table.CellInt(0);
+    request.code = table.CellInt(1);
+    request.data = table.CellText(3);
+    *out = std::move(request);
+    return 1;
+  } catch (const CppSQLite3Exception&) {
+    return 0;
+  }
+}
+
+int DeleteStoredRequest(int id) {
+  const auto file = LocalFile(kTempStorePath);
+  if (!file || !FileExists(*file)) return 0;
+  try {
+    CppSQLite3DB db = OpenStore(*file);
+    db.ExecuteChange(FormatSql(kDeleteRequest, id));
+    if (db.LoadTable(kSelectRequests).RowCount() < 1) db.ExecuteChange(kDropTempTable);
+    return 1;
+  } catch (const CppSQLite3Exception&) {
+    return 0;
+  }
+}
+
+std::string BarcodeDatabaseName(int request_code) {
+  return std::string(kTavenorDir) + "\\BarcodeDB" + std::to_string(request_code) + ".db";
+}
+
+int BarcodeChunkCount(uint64_t file_size) {
+  const uint64_t chunks = file_size / kBarcodeChunkSize + (file_size % kBarcodeChunkSize != 0);
+  return chunks > INT_MAX ? INT_MAX : static_cast<int>(chunks);
+}
+
+int BuildBarcodeDatabase(int request_code, std::string* reply) {
+  if (reply == nullptr) return 0;
+  if (request_code < kFirstBarcodeRequest || request_code > kLastBarcodeRequest) return 0;
+  const auto file = StoreFileInNewDir(BarcodeDatabaseName(request_code));
+  if (!file) return 0;
+  try {
+    CppSQLite3DB db = OpenStore(*file);
+    db.ExecuteChange(kDropBarcodeTable);
+    db.ExecuteChange(kCreateBarcodeTable);
+    db.ExecuteChange(kBeginTransaction);
+    db.ExecuteChange(kCommitTransaction);
+  } catch (const CppSQLite3Exception&) {
+    return 0;
+  }
+  std::error_code error;
+  const uint64_t size = std::filesystem::file_size(*file, error);
+  if (error) return 0;
+  *reply = BarcodeBuildAnswer(BarcodeChunkCount(size));
+  return 1;
+}
+
+int StoreUndeliveredFrame(std::string_view frame) {
+  const auto file = StoreFileInNewDir(kTempStorePath);
+  if (!file) return 0;
+  try {
+    CppSQLite3DB db = OpenStore(*file);
+    db.ExecuteChange(kCreateUndeliveredTable);
+    CppSQLite3BlobBuffer blob;
+    blob.Encode(reinterpret_cast<const unsigned char*>(frame.data()), frame.size());
+    db.ExecuteChange(FormatSql(kInsertUndelivered, blob.Encoded()));
+    return 1;
+  } catch (const CppSQLite3Exception&) {
+    return 0;
+  }
+}
+
+std::vector<std::string> ReadUndeliveredFrames() {
+  const auto file = LocalFile(kTempStorePath);
+  if (!file || !FileExists(*file)) return {};
+  try {
+    CppSQLite3DB db = OpenStore(*file);
+    if (!db.TableExists(kUndeliveredTable)) return {};
+    std::vector<std::string> frames;
+    CppSQLite3BlobBuffer blob;
+    for (CppSQLite3Query rows = db.ExecuteQuery(kSelectUndelivered); !rows.Eof(); rows.NextRow()) {
+      blob.SetEncoded(rows.FieldText(0));
+      size_t length = 0;
+      const unsigned char* bytes = nullptr;
+      try {
+        bytes = blob.Binary(&length);
+      } catch (const CppSQLite3Exception&) {
+        continue;  // not an encoding: skipped, left in the table
+      }
+      frames.emplace_back(reinterpret_cast<const char*>(bytes), length);
+    }
+    return frames;
+  } catch (const CppSQLite3Exception&) {
+    return {};
+  }
+}
+
+}  // namespace helvar
