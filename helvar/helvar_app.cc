@@ -1,0 +1,193 @@
+#include "helvar/helvar_app.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "companions/util/ordella_util.h"
+#include "helvar/helvar_log.h"
+#include "helvar/request_intake.h"
+#include "helvar/request_worker.h"
+#include "helvar/work_context.h"
+#include "platform/shell_ui.h"
+#include "platform/sync.h"
+#include "platform/window.h"
+#include "retalo/ordella_retalo.h"
+
+namespace helvar {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kWmClose = 0x0010;
+constexpr uint32_t kWmCommand = 0x0111;
+constexpr uint64_t kHideButton = 1007;
+constexpr std::string_view kPm2000MainClass = "TfrmPMMain6";
+constexpr uint32_t kPm2000HideMessage = 31895;
+constexpr uint64_t kPm2000HideWparam = 300;
+constexpr int64_t kPm2000HideLparam = 207;
+
+constexpr std::string_view kDialogClass = "#32770";
+constexpr std::string_view kIconMain = "128";
+constexpr std::string_view kIconBlink = "129";
+constexpr int kInstallDirRoom = 1024;
+constexpr auto kHideTimer = std::chrono::milliseconds(1000);   // timer 999, once
+constexpr auto kBlinkTimer = std::chrono::milliseconds(5000);  // timer 0
+constexpr int kLoopSliceMs = 100;
+constexpr int kWorkerPatienceMs = 15000;
+
+std::string ReadInstallDir() {
+  std::array<char, kInstallDirRoom> buffer{};
+  UtilRegReadText("Software\\Tavenor\\Update", "path", buffer.data(),
+                  static_cast<int>(buffer.size()));
+  return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
+}
+
+// The main window's state: what the window's thread, the watcher and the main loop share.
+class CHelvarDlg {
+ public:
+  int64_t OnMessage(const platform::WindowMessage& message) {
+    switch (message.msg) {
+      case platform::kWmCopyData:
+        // The request goes to a worker; the window never waits for a handler.
+        CGuideUpdateThread::Start(TakeCopyData(message.copy_data_id, message.copy_data));
+        return 0;
+      case kWmClose:
+        close_requested_.store(true, std::memory_order_release);
+        return 0;
+      case kWmCommand:
+        if ((message.wparam & 0xFFFF) == kHideButton) HidePm2000();
+        return 0;
+      default:
+        return 0;
+    }
+  }
+
+  bool close_requested() const { return close_requested_.load(std::memory_order_acquire); }
+
+  // Timer 0: the icon alternates between 128 and 129; stored requests are retried when some
+  // wait and no request is being served.
+  void OnBlinkTimer(bool tray_shown) {
+    const int was = blink_;
+    blink_ ^= 1;
+    if (tray_shown)
+      platform::TrayNotify(platform::TrayAction::kModify, was == 1 ? kIconBlink : kIconMain, "");
+    if (PendingRetries().load(std::memory_order_acquire) != 0 && RequestLockFree()) {
+      Request retry;
+      retry.code = kRetryCode;
+      CGuideUpdateThread::Start(std::move(retry));
+    }
+  }
+
+ private:
+  static void HidePm2000() {
+    if (auto pm2000 = platform::FindWindowByClass(kPm2000MainClass)) {
+      platform::PostWindowMessage(*pm2000, kPm2000HideMessage, kPm2000HideWparam,
+                                  kPm2000HideLparam);
+    }
+  }
+
+  std::atomic<bool> close_requested_{false};
+  int blink_ = 0;  // the main loop's only
+};
+
+// Waits for "UPDATE_ORDELLA_EVENT" and then closes the window, or ends quietly when the
+// program ends first.
+class UpdateWatcher {
+ public:
+  UpdateWatcher(platform::NamedEvent* event, platform::WindowHandle window)
+      : thread_([this, event, window = std::move(window)] {
+          while (!quit_.load(std::memory_order_acquire)) {
+            if (event != nullptr && event->Wait(kLoopSliceMs)) {
+              platform::PostWindowMessage(window, kWmClose, 0, 0);
+              return;
+            }
+            if (event == nullptr)
+              std::this_thread::sleep_for(std::chrono::milliseconds(kLoopSliceMs));
+          }
+        }) {}
+  ~UpdateWatcher() {
+    quit_.store(true, std::memory_order_release);
+    thread_.join();
+  }
+  UpdateWatcher(const UpdateWatcher&) = delete;
+  UpdateWatcher& operator=(const UpdateWatcher&) = delete;
+
+ private:
+  std::atomic<bool> quit_{false};
+  std::thread thread_;
+};
+
+}  // namespace
+
+int CHelvarApp::Run(const ShellHooks& hooks) {
+  std::unique_ptr<platform::NamedEvent> update = platform::NamedEvent::CreateOrOpen(kUpdateEvent);
+  std::unique_ptr<platform::NamedMutex> instance = platform::ClaimSingleInstance(kInstanceMutex);
+  if (instance == nullptr) {
+    if (hooks.refused) hooks.refused();
+    return 0;
+  }
+  SetInstallDir(ReadInstallDir());
+  if (update == nullptr) WriteLog("Helvar", "UPDATE_ORDELLA_EVENT cannot be opened");
+
+  CHelvarDlg dialog;
+  std::unique_ptr<platform::WindowEndpoint> window = platform::WindowEndpoint::Create(
+      kWindowTitle, kDialogClass,
+      [&dialog](const platform::WindowMessage& message) { return dialog.OnMessage(message); });
+  if (window == nullptr) {
+    WriteLog("Helvar", "the window \"Helvar\" cannot be created");
+    return 1;
+  }
+  std::unique_ptr<platform::NamedMutex> database_sync =
+      platform::NamedMutex::Open(kDatabaseSyncMutex);
+  const bool tray_shown =
+      platform::TrayNotify(platform::TrayAction::kAdd, kIconMain, Cp949("Ordella게이트웨이"));
+  const bool display = UtilRegReadInt("Software\\Tavenor", "pharmscreen") == 1;
+  if (display) OpenScreen();
+  // Requests stored by an earlier run are looked at on the first tick, not only after the next
+  // request is stored.
+  PendingRetries().store(1, std::memory_order_release);
+
+  {
+    UpdateWatcher watcher(update.get(), window->handle());
+    if (hooks.ready) hooks.ready();
+    const Clock::time_point start = Clock::now();
+    Clock::time_point hide_at = start + kHideTimer;
+    bool hide_pending = true;
+    Clock::time_point blink_at = start + kBlinkTimer;
+    bool blink_running = true;
+    while (!dialog.close_requested()) {
+      if (hooks.wait_for_stop && hooks.wait_for_stop(kLoopSliceMs)) break;
+      if (!hooks.wait_for_stop)
+        std::this_thread::sleep_for(std::chrono::milliseconds(kLoopSliceMs));
+      const Clock::time_point now = Clock::now();
+      if (hide_pending && now >= hide_at) {
+        hide_pending = false;  // the window stays hidden; the display is cleared once
+        if (display) ClearScreen();
+      }
+      if (blink_running && now >= blink_at) {
+        blink_at += kBlinkTimer;
+        try {
+          dialog.OnBlinkTimer(tray_shown);
+        } catch (...) {
+          WriteLog("Helvar", "timer 0 failed: blinking and retries stop");
+          blink_running = false;
+        }
+      }
+    }
+  }
+  // Orderly end: no more requests, then the workers still running are let finish (bounded).
+  window.reset();
+  database_sync.reset();
+  if (tray_shown) platform::TrayNotify(platform::TrayAction::kDelete, "", "");
+  if (!CGuideUpdateThread::WaitForAll(kWorkerPatienceMs)) {
+    WriteLog("Helvar", "a request was still running at the end");
+  }
+  if (display) CloseScreen();
+  return 0;
+}
+
+}  // namespace helvar

@@ -1,0 +1,40 @@
+#include "helvar/helvar_log.h"
+
+#include <mutex>
+#include <optional>
+
+#include "companions/util/ordella_util.h"
+#include "platform/text.h"
+
+namespace helvar {
+namespace {
+
+constexpr int kLogFlag = 1;
+
+std::mutex g_dir_mutex;
+std::string g_install_dir;  // GUARDED_BY(g_dir_mutex)
+
+}  // namespace
+
+void SetInstallDir(std::string_view dir) {
+  std::lock_guard<std::mutex> lock(g_dir_mutex);
+  g_install_dir.assign(dir);
+}
+
+std::string InstallDir() {
+  std::lock_guard<std::mutex> lock(g_dir_mutex);
+  return g_install_dir;
+}
+
+void WriteLog(std::string_view tag, std::string_view text) {
+  const std::string dir = InstallDir();
+  const std::string tag_text(tag);
+  UtilWriteLog(dir.c_str(), tag_text.c_str(), text.data(), static_cast<int>(text.size()), kLogFlag);
+}
+
+std::string Cp949(std::string_view utf8) {
+  std::optional<std::string> text = platform::Utf8ToCp949(utf8);
+  return text ? *text : std::string(utf8);
+}
+
+}  // namespace helvar

@@ -1,0 +1,140 @@
+// Helvar, the tray service program, run for real in a temporary prefix: started by the hub for
+// a customer list that reaches the asking terminal's loop, closed with the hub's module;
+// typing keys, refusing a second copy and ending on a stop signal.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hub/core/helvar_bridge.h"
+#include "platform/keyboard.h"
+#include "platform/registry.h"
+#include "platform/shell_ui.h"
+#include "platform/testing/temp_prefix.h"
+#include "platform/text.h"
+#include "platform/window.h"
+#include "tests/e2e/child_process.h"
+#include "tests/fixtures/fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::ChildProcess;
+
+constexpr int kPatienceMs = 30000;
+
+template <typename Condition>
+bool WaitFor(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+class HelvarTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::signal(SIGPIPE, SIG_IGN);
+    ASSERT_EQ(platform::RegSetString("Software\\Tavenor\\Update", "path", "c:\\tavenor"),
+              platform::RegStatus::kOk);
+    ASSERT_EQ(platform::RegSetDword("Software\\Tavenor", "edicode_index", 1),
+              platform::RegStatus::kOk);
+    std::string error;
+    ASSERT_TRUE(fixture::LoadFixture(fixture::DefaultDir(), &error)) << error;
+    const fs::path pm2000 = prefix_.path() / "drive_c" / "PM2000V6";
+    fs::create_directories(pm2000);
+    std::ofstream(pm2000 / "PM2000V6.INI") << "[DATAPATH]\r\nPATH=PHARMSRV\r\n";
+    // The hub looks for Helvar's program by name in its program folders.
+    fs::create_directories(helvar_dir_);
+    fs::create_symlink(bin_ / "helvar", helvar_dir_ / "helvar");
+    fs::create_directories(prefix_.path() / "drive_c" / "tavenor");
+    std::ofstream(prefix_.path() / "drive_c" / "tavenor" / "ordella_connmap.ini")
+        << "terminal_count = 1\nterminal0_port = 40\n";
+  }
+
+  void TearDown() override {
+    if (auto helvar = platform::FindWindowByTitle(hub::kHelvarWindowTitle)) {
+      platform::PostWindowMessage(*helvar, 0x0010, 0, 0);
+      WaitFor([] { return !platform::FindWindowByTitle(hub::kHelvarWindowTitle); });
+    }
+  }
+
+  std::unique_ptr<ChildProcess> StartHelvar() {
+    return ChildProcess::Start(helvar_dir_ / "helvar", {});
+  }
+
+  platform::testing::TempPrefix prefix_;
+  fs::path bin_ = platform::testing::BuildDir() / "bin";
+  fs::path helvar_dir_ = prefix_.path() / "helvar_bin";
+};
+
+TEST_F(HelvarTest, HubStartsHelvarWhoseCustomerListReachesTerminalOneAndClosesIt) {
+  // The block the terminal loops keep, held here as terminal loops do.
+  std::unique_ptr<hub::SharedBlock> block = hub::SharedBlock::Open(hub::LogTarget{});
+  ASSERT_NE(block, nullptr);
+  std::unique_ptr<ChildProcess> host = ChildProcess::Start(
+      bin_ / "Ordella_VanExcute", {}, {{"ORDELLA_BIN_PATH", helvar_dir_.string()}});
+  ASSERT_NE(host, nullptr);
+  ASSERT_TRUE(host->ReadLineWith("module started")) << host->output();
+  ASSERT_TRUE(host->WriteLine("helvar 301"));
+  EXPECT_TRUE(host->ReadLineWith("massage code=2 parameter=301 result=1")) << host->output();
+
+  ASSERT_TRUE(WaitFor([&] { return block->status() == 301; })) << "no reply from Helvar";
+  std::vector<unsigned char> taken(hub::kTerminalReplyBuffer);
+  EXPECT_EQ(block->Read(0, taken.data(), hub::kTerminalReplyBuffer), 0);
+  EXPECT_EQ(block->Read(2, taken.data(), hub::kTerminalReplyBuffer), 0);
+  const int length = block->Read(1, taken.data(), hub::kTerminalReplyBuffer);
+  ASSERT_GT(length, 0);
+  const std::string frame(taken.begin(), taken.begin() + length);
+  // Today's two prescriptions: "821", two records of 28 bytes, newest first.
+  EXPECT_EQ(frame.substr(0, 31),
+            "\x02TavenorGatewayXX0088TRM821\x1C"
+            "02\x1C");
+  EXPECT_EQ(frame.substr(41, 8), platform::Utf8ToCp949("김영희  ").value());
+  EXPECT_EQ(block->status(), 0);
+
+  ASSERT_TRUE(host->WriteLine("quit"));
+  EXPECT_EQ(host->Wait(kPatienceMs), 0) << host->output();
+  EXPECT_TRUE(WaitFor([] { return !platform::FindWindowByTitle(hub::kHelvarWindowTitle); }))
+      << "Helvar ends on UPDATE_ORDELLA_EVENT";
+  EXPECT_TRUE(WaitFor([] { return !platform::CurrentTray().shown; }));
+}
+
+TEST_F(HelvarTest, TypesKeysRefusesASecondCopyAndEndsOnSigterm) {
+  std::unique_ptr<ChildProcess> helvar = StartHelvar();
+  ASSERT_NE(helvar, nullptr);
+  ASSERT_TRUE(helvar->ReadLineWith("Helvar ready")) << helvar->output();
+  EXPECT_TRUE(platform::CurrentTray().shown);
+
+  std::unique_ptr<ChildProcess> second = StartHelvar();
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(second->ReadLineWith("Helvar already running")) << second->output();
+  EXPECT_EQ(second->Wait(kPatienceMs), 0);
+
+  auto window = platform::FindWindowByTitle(hub::kHelvarWindowTitle);
+  ASSERT_TRUE(window);
+  ASSERT_TRUE(platform::SendCopyData(*window, 712, 712, "123", nullptr));
+  const std::vector<platform::KeyEvent> typed = {{'1', false}, {'1', true},  {'2', false},
+                                                 {'2', true},  {'3', false}, {'3', true},
+                                                 {13, false},  {13, true}};
+  EXPECT_TRUE(WaitFor([&] { return platform::RecordedKeys() == typed; }));
+  // Requests without a handler or with a payload of no bytes are refused without harm.
+  EXPECT_TRUE(platform::SendCopyData(*window, 9, 9, "", nullptr));
+  EXPECT_TRUE(platform::SendCopyData(*window, 0, 0, "", nullptr));  // no "memorymap"
+
+  helvar->Signal(SIGTERM);
+  EXPECT_EQ(helvar->Wait(kPatienceMs), 0) << helvar->output();
+  EXPECT_FALSE(platform::FindWindowByTitle(hub::kHelvarWindowTitle));
+  EXPECT_FALSE(platform::CurrentTray().shown);
+}
+
+}  // namespace
