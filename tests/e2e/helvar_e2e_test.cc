@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 
 #include "hub/core/helvar_bridge.h"
 #include "platform/keyboard.h"
+#include "platform/prefix.h"
 #include "platform/registry.h"
 #include "platform/shell_ui.h"
 #include "platform/testing/temp_prefix.h"
@@ -135,6 +137,32 @@ TEST_F(HelvarTest, TypesKeysRefusesASecondCopyAndEndsOnSigterm) {
   EXPECT_EQ(helvar->Wait(kPatienceMs), 0) << helvar->output();
   EXPECT_FALSE(platform::FindWindowByTitle(hub::kHelvarWindowTitle));
   EXPECT_FALSE(platform::CurrentTray().shown);
+}
+
+// With the customer display flag set, Helvar opens the display at start, clears it once its
+// start-up timer has run and closes it when it ends.
+TEST_F(HelvarTest, OpensClearsAndClosesTheCustomerDisplayWhenTheFlagIsSet) {
+  ASSERT_EQ(platform::RegSetDword("Software\\Tavenor", "pharmscreen", 1), platform::RegStatus::kOk);
+  // What each display library shows: the item list and the pop-up window.
+  const auto shown = [](const char* library) {
+    std::ifstream in(platform::RunDir() / (std::string("display-") + library + ".txt"));
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  std::unique_ptr<ChildProcess> helvar = StartHelvar();
+  ASSERT_NE(helvar, nullptr);
+  ASSERT_TRUE(helvar->ReadLineWith("Helvar ready")) << helvar->output();
+  EXPECT_TRUE(WaitFor([&] { return shown("RetaloDisplay").starts_with("list: open\n"); }))
+      << shown("RetaloDisplay");
+  // The start-up clear shows the pop-up.
+  EXPECT_TRUE(WaitFor([&] {
+    return shown("Ordella_DisplayM").find("popup: shown\n") != std::string::npos;
+  })) << shown("Ordella_DisplayM");
+
+  helvar->Signal(SIGTERM);
+  EXPECT_EQ(helvar->Wait(kPatienceMs), 0) << helvar->output();
+  EXPECT_TRUE(shown("RetaloDisplay").starts_with("list: closed\n")) << shown("RetaloDisplay");
+  EXPECT_NE(shown("Ordella_DisplayM").find("popup: closed\n"), std::string::npos)
+      << shown("Ordella_DisplayM");
 }
 
 }  // namespace
