@@ -1,4 +1,5 @@
 // The dispatch table: which handler serves which request code for which pharmacy program.
+#include "helvar/barcode_database.h"
 #include "helvar/customer_list.h"
 #include "helvar/work_context.h"
 
@@ -20,10 +21,12 @@ void FillDispatchTable(CWorkContext& context) {
   SetForTerminals(context, kProgramPm2000, 250, Pm2000CustomerList);
   SetForTerminals(context, kProgramPm2000, 300, Pm2000Prescriptions);
   SetForTerminals(context, kProgramUbcare, 300, UbcareCustomers);
+  // The terminal's barcode database file.
+  SetForTerminals(context, kProgramPm2000, 700, BuildBarcodeDatabaseFile);
   // Stored requests, one per tick of the shell's timer.
   context.SetHandler(kProgramPm2000, kRetryCode, RetryStoredRequest);
   // Still to come here: medication guidance (PM2000 8, 66, 310-312; UBcare 9, 310-312;
-  // OnPharm and OptiPharm 9), the seller list (400-402), the barcode database (700-702), the
+  // OnPharm and OptiPharm 9), the seller list (400-402), the
   // POS relay (705-707, 715-717, 800-802, 850-852, 860-862) and the customer display (950, 951).
 }
 

@@ -139,6 +139,34 @@ TEST_F(HelvarTest, TypesKeysRefusesASecondCopyAndEndsOnSigterm) {
   EXPECT_FALSE(platform::CurrentTray().shown);
 }
 
+// Request 701 builds terminal 1's barcode database file and answers 817 with its chunk count.
+TEST_F(HelvarTest, BuildsTheBarcodeDatabaseAndAnswersItsChunkCount) {
+  std::unique_ptr<hub::SharedBlock> block = hub::SharedBlock::Open(hub::LogTarget{});
+  ASSERT_NE(block, nullptr);
+  std::unique_ptr<ChildProcess> helvar = StartHelvar();
+  ASSERT_NE(helvar, nullptr);
+  ASSERT_TRUE(helvar->ReadLineWith("Helvar ready")) << helvar->output();
+  auto window = platform::FindWindowByTitle(hub::kHelvarWindowTitle);
+  ASSERT_TRUE(window);
+  ASSERT_TRUE(platform::SendCopyData(*window, 701, 701, "", nullptr));
+
+  ASSERT_TRUE(WaitFor([&] { return block->status() == 701; })) << helvar->output();
+  std::vector<unsigned char> taken(hub::kTerminalReplyBuffer);
+  const int length = block->Read(1, taken.data(), hub::kTerminalReplyBuffer);
+  ASSERT_GT(length, 0);
+  const std::string answer(taken.begin(), taken.begin() + length);
+  // The frame, its check byte and a NUL.
+  ASSERT_EQ(answer.size(), 32u);
+  EXPECT_EQ(answer.substr(0, 30),
+            "\x02TavenorGatewayXX0027TRM817\x1C"
+            "1\x03");
+  EXPECT_EQ(answer[31], '\0');
+  EXPECT_TRUE(fs::exists(prefix_.path() / "drive_c" / "tavenor" / "BarcodeDB701.db"));
+
+  helvar->Signal(SIGTERM);
+  EXPECT_EQ(helvar->Wait(kPatienceMs), 0) << helvar->output();
+}
+
 // With the customer display flag set, Helvar opens the display at start, clears it once its
 // start-up timer has run and closes it when it ends.
 TEST_F(HelvarTest, OpensClearsAndClosesTheCustomerDisplayWhenTheFlagIsSet) {
