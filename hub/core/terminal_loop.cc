@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "companions/connmap/ordella_connmap.h"
+#include "hub/core/dispatch.h"
 #include "hub/core/frame.h"
 #include "platform/system_info.h"
 
@@ -65,6 +66,7 @@ TerminalLoopServices TerminalLoopServices::ForModule() {
   services.notify = &PostHostNotification;
   services.clock = &SystemLoopClock();
   services.log = ModuleLogTarget();
+  services.dispatch = &Dispatch;
   if (const char* record = PropertyRecord(); record != nullptr) {
     services.payment_path = connmap::ReadInt(record, connmap::kPaymentPath);
   }

@@ -1,0 +1,285 @@
+#include "tools/gateway_server_sim.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <utility>
+
+#include "hub/core/frame.h"
+#include "platform/text.h"
+
+namespace gateway_sim {
+namespace {
+
+constexpr int kPollStepMs = 50;
+constexpr int kQuietMs = 300;  // a request without its own framing ends after this pause
+constexpr size_t kReceiptAcks = 5;
+constexpr int kRegistrationAnswerCode = 851;
+constexpr size_t kRegistrationVersionField = 10;
+
+// True when `bytes` hold a whole request of the port's framing.
+bool Complete(PortKind kind, std::string_view bytes) {
+  if (kind == PortKind::kRegistration) {
+    const std::optional<int> length =
+        hub::ReadDecimal(bytes, hub::kLengthOffset, hub::kServerLengthDigits);
+    return length && bytes.size() >= static_cast<size_t>(*length);
+  }
+  // A terminal frame: complete once its check byte follows the counted bytes.
+  const std::optional<int> length = hub::ReadDecimal(bytes, hub::kLengthOffset, hub::kLengthDigits);
+  return length && bytes.size() > static_cast<size_t>(*length);
+}
+
+bool SendAll(int client, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t sent = send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(sent));
+  }
+  return true;
+}
+
+std::string Frame(int code, std::vector<std::string_view> fields) {
+  return hub::BuildMessage(code, fields).value_or(std::string());
+}
+
+}  // namespace
+
+std::string_view PortName(PortKind kind) {
+  switch (kind) {
+    case PortKind::kSale:
+      return "sale";
+    case PortKind::kRegistration:
+      return "registration";
+    case PortKind::kPassThrough:
+      return "pass";
+  }
+  return "?";
+}
+
+bool ParseBehaviour(std::string_view text, PortOptions* options) {
+  constexpr std::string_view kSlow = "slow:";
+  if (text == "answer") {
+    options->behaviour = Behaviour::kAnswer;
+  } else if (text == "silent") {
+    options->behaviour = Behaviour::kSilent;
+  } else if (text == "refuse") {
+    options->behaviour = Behaviour::kRefuse;
+  } else if (text.starts_with(kSlow)) {
+    const std::string_view ms = text.substr(kSlow.size());
+    int delay = 0;
+    const auto [end, error] = std::from_chars(ms.data(), ms.data() + ms.size(), delay);
+    if (ms.empty() || error != std::errc() || end != ms.data() + ms.size() || delay < 0) {
+      return false;
+    }
+    options->behaviour = Behaviour::kSlow;
+    options->delay_ms = delay;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string SaleAnswer(int code) { return Frame(code, {"0000"}); }
+
+std::string RegistrationAnswer(std::string_view terminal_version) {
+  std::vector<std::string_view> fields(kRegistrationVersionField, "");
+  fields[0] = "0000";
+  fields[kRegistrationVersionField - 1] = terminal_version;
+  return Frame(kRegistrationAnswerCode, fields);
+}
+
+std::string PassThroughGreeting() { return "\x02READY\x03"; }
+
+std::string PassThroughAnswer(int code, int which) {
+  return Frame(code, {which == 1 ? "ANSWER1" : "ANSWER2"});
+}
+
+std::string PassThroughReceiptReply() { return std::string(1, hub::kAck); }
+
+std::unique_ptr<GatewayServerSimulator> GatewayServerSimulator::Start(Options options,
+                                                                      std::string* error) {
+  std::unique_ptr<GatewayServerSimulator> sim(new GatewayServerSimulator(std::move(options)));
+  const std::array<std::pair<PortKind, PortOptions>, 3> ports = {
+      std::pair{PortKind::kSale, sim->options_.sale},
+      std::pair{PortKind::kRegistration, sim->options_.registration},
+      std::pair{PortKind::kPassThrough, sim->options_.pass_through}};
+  for (const auto& [kind, port_options] : ports) {
+    auto listener = std::make_unique<Listener>();
+    listener->kind = kind;
+    listener->options = port_options;
+    if (!sim->Listen(listener.get(), error)) return nullptr;
+    sim->listeners_.push_back(std::move(listener));
+  }
+  for (auto& listener : sim->listeners_) {
+    Listener* served = listener.get();
+    served->thread = std::thread([sim = sim.get(), served] { sim->Serve(served); });
+  }
+  return sim;
+}
+
+GatewayServerSimulator::~GatewayServerSimulator() {
+  stopping_.store(true);
+  for (auto& listener : listeners_) {
+    if (listener->thread.joinable()) listener->thread.join();
+    if (listener->socket >= 0) close(listener->socket);
+  }
+}
+
+bool GatewayServerSimulator::Listen(Listener* listener, std::string* error) {
+  const auto fail = [&](const char* what) {
+    if (error != nullptr) {
+      *error = std::string(what) + " for the " + std::string(PortName(listener->kind)) +
+               " port failed: " + std::strerror(errno);
+    }
+    if (listener->socket >= 0) close(listener->socket);
+    listener->socket = -1;
+    return false;
+  };
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(listener->options.port));
+  if (inet_pton(AF_INET, options_.address.c_str(), &address.sin_addr) != 1) {
+    errno = EINVAL;
+    return fail("address");
+  }
+  listener->socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener->socket < 0) return fail("socket");
+  const int reuse = 1;
+  setsockopt(listener->socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  if (bind(listener->socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    return fail("bind");
+  }
+  if (listen(listener->socket, 8) != 0) return fail("listen");
+  socklen_t size = sizeof address;
+  getsockname(listener->socket, reinterpret_cast<sockaddr*>(&address), &size);
+  listener->port = ntohs(address.sin_port);
+  return true;
+}
+
+void GatewayServerSimulator::Serve(Listener* listener) {
+  while (!stopping_.load()) {
+    pollfd watched{listener->socket, POLLIN, 0};
+    if (poll(&watched, 1, kPollStepMs) <= 0) continue;
+    const int client = accept4(listener->socket, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) continue;
+    if (listener->options.behaviour != Behaviour::kRefuse) Converse(*listener, client);
+    shutdown(client, SHUT_RDWR);
+    close(client);
+  }
+}
+
+void GatewayServerSimulator::Converse(const Listener& listener, int client) {
+  const PortKind kind = listener.kind;
+  const bool silent = listener.options.behaviour == Behaviour::kSilent;
+  const int delay = listener.options.behaviour == Behaviour::kSlow ? listener.options.delay_ms : 0;
+  std::string request;
+  if (kind == PortKind::kPassThrough && !silent &&
+      !(Pause(delay) && SendAll(client, PassThroughGreeting()))) {
+    return;
+  }
+  if (!ReadRequest(kind, client, &request)) return;
+  const int code = hub::MessageCode(request).value_or(0);
+  Record(kind, std::move(request));
+  if (silent) {
+    // Keep the connection open without a word until the client gives up.
+    std::string ignored;
+    while (ReadRequest(kind, client, &ignored)) {
+    }
+    return;
+  }
+  switch (kind) {
+    case PortKind::kSale:
+      if (Pause(delay)) SendAll(client, SaleAnswer(code));
+      break;
+    case PortKind::kRegistration:
+      if (Pause(delay)) SendAll(client, RegistrationAnswer(options_.terminal_version));
+      break;
+    case PortKind::kPassThrough: {
+      if (!SendAll(client, PassThroughAnswer(code, 1)) || !Pause(kAnswerGapMs) ||
+          !SendAll(client, PassThroughAnswer(code, 2))) {
+        break;
+      }
+      std::string receipt;
+      if (!ReadRequest(kind, client, &receipt)) break;
+      const bool confirmed = receipt == std::string(kReceiptAcks, hub::kAck);
+      Record(kind, std::move(receipt));
+      if (confirmed) SendAll(client, PassThroughReceiptReply());
+      break;
+    }
+  }
+}
+
+bool GatewayServerSimulator::ReadRequest(PortKind kind, int client, std::string* request) const {
+  request->clear();
+  int quiet = 0;
+  while (!stopping_.load()) {
+    pollfd watched{client, POLLIN, 0};
+    const int ready = poll(&watched, 1, kPollStepMs);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) {
+      quiet += kPollStepMs;
+      if (!request->empty() && quiet >= kQuietMs) return true;
+      continue;
+    }
+    std::array<char, 4096> chunk;
+    const ssize_t got = recv(client, chunk.data(), chunk.size(), 0);
+    if (got <= 0) return !request->empty();
+    quiet = 0;
+    request->append(chunk.data(), static_cast<size_t>(got));
+    // A request of the port's framing, or the ACK bytes that confirm an answer.
+    const bool acks_only = request->find_first_not_of(hub::kAck) == std::string::npos;
+    if (acks_only ? request->size() >= kReceiptAcks : Complete(kind, *request)) return true;
+  }
+  return false;
+}
+
+void GatewayServerSimulator::Record(PortKind kind, std::string bytes) {
+  ReceivedRequest received{kind, std::move(bytes)};
+  if (!options_.record_file.empty()) {
+    std::ofstream(options_.record_file, std::ios::app)
+        << PortName(kind) << ' ' << platform::ToHex(received.bytes) << '\n';
+  }
+  if (options_.on_received) options_.on_received(received);
+  std::lock_guard<std::mutex> lock(mutex_);
+  received_.push_back(std::move(received));
+  arrived_.notify_all();
+}
+
+bool GatewayServerSimulator::Pause(int ms) const {
+  for (int waited = 0; waited < ms; waited += kPollStepMs) {
+    if (stopping_.load()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kPollStepMs, ms - waited)));
+  }
+  return !stopping_.load();
+}
+
+int GatewayServerSimulator::port(PortKind kind) const {
+  for (const auto& listener : listeners_) {
+    if (listener->kind == kind) return listener->port;
+  }
+  return 0;
+}
+
+std::vector<ReceivedRequest> GatewayServerSimulator::Received() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return received_;
+}
+
+bool GatewayServerSimulator::WaitForReceived(size_t count, int timeout_ms) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                           [&] { return received_.size() >= count; });
+}
+
+}  // namespace gateway_sim

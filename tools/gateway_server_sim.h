@@ -1,0 +1,114 @@
+// The gateway server, simulated: it listens on the three ports the hub talks to and plays the
+// server's side of each exchange, recording every request it receives so tests can assert on it.
+//
+//   sale relay     takes the terminal's sale or cancellation frame (812, 813, 883) and answers
+//                  with a frame of the same code whose field 1 is "0000";
+//   registration   takes the sign-on registration (server form, six-digit length) and answers
+//                  with a frame 851 whose field 10 is the configured terminal version;
+//   pass-through   greets the client, takes the frame, answers twice (fields "ANSWER1" and
+//                  "ANSWER2", a pause apart so they arrive as two receives), takes the five ACK
+//                  bytes that confirm the second answer and replies with one ACK.
+//
+// Each port can instead stay silent (accept and never answer), refuse (close at once after the
+// accept) or be slow (answer after a delay). Connections of one port are served one at a time.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace gateway_sim {
+
+enum class PortKind { kSale, kRegistration, kPassThrough };
+inline constexpr PortKind kPortKinds[] = {PortKind::kSale, PortKind::kRegistration,
+                                          PortKind::kPassThrough};
+// "sale", "registration", "pass".
+std::string_view PortName(PortKind kind);
+
+enum class Behaviour { kAnswer, kSilent, kRefuse, kSlow };
+
+struct PortOptions {
+  int port = 0;  // 0: a free port is picked
+  Behaviour behaviour = Behaviour::kAnswer;
+  int delay_ms = 0;  // kSlow: the wait before each answer (the pass-through's greeting included)
+};
+
+// One request as received: the bytes of one read-until-complete.
+struct ReceivedRequest {
+  PortKind port = PortKind::kSale;
+  std::string bytes;
+};
+
+struct Options {
+  std::string address = "127.0.0.1";
+  PortOptions sale;
+  PortOptions registration;
+  PortOptions pass_through;
+  std::string terminal_version = "V2501";  // field 10 of the registration answer
+  std::string record_file;                 // each request appended as "<port> <hex>"; "" none
+  std::function<void(const ReceivedRequest&)> on_received;  // called on the port's thread
+};
+
+// Parses "answer", "silent", "refuse" or "slow:<ms>" into `options`; false when it is none.
+bool ParseBehaviour(std::string_view text, PortOptions* options);
+
+// The answers the simulator gives (also what tests expect to see at the terminal).
+std::string SaleAnswer(int code);
+std::string RegistrationAnswer(std::string_view terminal_version);
+std::string PassThroughGreeting();
+std::string PassThroughAnswer(int code, int which);  // which: 1 or 2
+std::string PassThroughReceiptReply();
+
+// How long the pass-through waits between its two answers.
+inline constexpr int kAnswerGapMs = 300;
+
+class GatewayServerSimulator {
+ public:
+  // Listens on the three ports; nullptr (with *error) when a port cannot be taken.
+  static std::unique_ptr<GatewayServerSimulator> Start(Options options, std::string* error);
+  // Stops listening and ends every connection.
+  ~GatewayServerSimulator();
+  GatewayServerSimulator(const GatewayServerSimulator&) = delete;
+  GatewayServerSimulator& operator=(const GatewayServerSimulator&) = delete;
+
+  int port(PortKind kind) const;
+
+  // Everything received so far, in arrival order.
+  std::vector<ReceivedRequest> Received() const;
+  // True once at least `count` requests have arrived, within timeout_ms.
+  bool WaitForReceived(size_t count, int timeout_ms) const;
+
+ private:
+  struct Listener {
+    PortKind kind;
+    PortOptions options;
+    int socket = -1;
+    int port = 0;
+    std::thread thread;
+  };
+
+  explicit GatewayServerSimulator(Options options) : options_(std::move(options)) {}
+  bool Listen(Listener* listener, std::string* error);
+  void Serve(Listener* listener);
+  void Converse(const Listener& listener, int client);
+  // Reads one request of the port's framing; false when the client went or the simulator stops.
+  bool ReadRequest(PortKind kind, int client, std::string* request) const;
+  void Record(PortKind kind, std::string bytes);
+  // Waits `ms`, ending early when the simulator stops; false then.
+  bool Pause(int ms) const;
+
+  Options options_;
+  std::vector<std::unique_ptr<Listener>> listeners_;
+  std::atomic<bool> stopping_{false};
+  mutable std::mutex mutex_;
+  mutable std::condition_variable arrived_;
+  std::vector<ReceivedRequest> received_;  // GUARDED_BY(mutex_)
+};
+
+}  // namespace gateway_sim
