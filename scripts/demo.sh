@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job on the embedded defaults: sets up, builds, lays out a fresh demo prefix (registry,
 # hub settings, the embedded pharmacy database) and runs the host program with the hub against a
-# simulated card terminal on COM1, printing what each side sees.
+# simulated card terminal on COM1 and Helvar over the embedded pharmacy database, printing what
+# each side sees.
 #
 #   scripts/demo.sh            (prefix: build/demo-prefix, laid anew each run)
 #   ORDELLA_PREFIX=/some/dir scripts/demo.sh
@@ -42,6 +43,10 @@ pharmacy_code = 000001
 program_index = 1
 INI
 
+# The pharmacy program's settings file names its database server.
+mkdir -p "$ORDELLA_PREFIX/drive_c/PM2000V6"
+printf '[DATAPATH]\r\nPATH=PHARMSRV\r\n' > "$ORDELLA_PREFIX/drive_c/PM2000V6/PM2000V6.INI"
+
 echo "== pharmacy database (embedded) =="
 "$bin/ordella_load_fixture"
 
@@ -75,6 +80,14 @@ echo "busy" >&3
 step "the terminal answers BUSY: the hub sends its last frame again" 1
 echo "send 840 0" >&4
 step "the operator sends 840 to terminal 0" 1
+echo "send 820" >&3
+step "the terminal asks for today's prescriptions (820): the hub starts Helvar, which answers 821" 5
+echo "send 837" >&3
+step "the terminal asks for its barcode database (837): Helvar builds it and answers 817" 3
+echo "send 001 BDB" >&3
+step "the terminal asks for the next chunk (BDB): the hub sends chunk 01" 2
+echo "send 818" >&3
+step "the terminal ends the transfer (818)" 1
 echo "quit" >&4
 for _ in $(seq 100); do kill -0 "$host_pid" 2>/dev/null || break; sleep 0.1; done
 echo "quit" >&3
@@ -83,3 +96,5 @@ echo "== what the terminal received =="
 cat "$work/term.out"
 echo "== what the host printed =="
 cat "$work/host.out"
+echo "== Helvar's log =="
+cat "$ORDELLA_PREFIX"/drive_c/tavenor/Log/*.log 2>/dev/null | tail -n 20 || true

@@ -164,6 +164,32 @@ std::optional<Received> StreamSplitter::Next(bool at_pause) {
     if (next_stx == std::string::npos && !at_pause) return std::nullopt;
     return RawPrint(take(next_stx));
   }
+  // A frame with a binary body (packed customer records) may hold STX and ETX bytes inside it,
+  // so its length field decides where it ends. The field counts either the frame from STX
+  // through ETX without the routing prefix (most frames) or the whole frame with it (the host's
+  // requests, customer lists); the reading whose end byte is ETX is the frame.
+  if (const std::optional<int> length = hub::ReadLengthField(pending_)) {
+    const size_t prefix = hub::HasRoutingPrefix(pending_) ? hub::kRoutingPrefix.size() : 0;
+    bool may_grow = false;
+    for (const size_t etx_at :
+         {static_cast<size_t>(*length) + prefix - 1, static_cast<size_t>(*length) - 1}) {
+      if (*length < 1 || etx_at < hub::kCodeOffset) continue;
+      if (etx_at >= pending_.size()) {
+        may_grow = true;
+        continue;
+      }
+      if (pending_[etx_at] != kEtx) continue;
+      if (etx_at + 1 < pending_.size()) {
+        // An ETX byte inside the body is told apart by the check byte that must follow.
+        const char check = hub::CheckByte(std::string_view(pending_).substr(1, etx_at));
+        if (pending_[etx_at + 1] != check) continue;
+        return DecodeFrame(take(etx_at + 2), true);
+      }
+      if (!at_pause) return std::nullopt;  // the check byte may still come
+      return DecodeFrame(take(etx_at + 1), false);
+    }
+    if (may_grow && !at_pause) return std::nullopt;
+  }
   const size_t etx = pending_.find(kEtx, 1);
   if (next_stx < etx) return Bytes(take(next_stx));  // a frame cut short by the next one
   if (etx == std::string::npos) return open_until_pause();

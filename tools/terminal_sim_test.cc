@@ -51,12 +51,32 @@ TEST(StreamSplitter, SplitsWhatTheHubSendsIntoMessages) {
       "\x02XX0017TRM843\x1c"
       "00\x03";
 
+  // A customer list: its length field counts the whole frame with the routing prefix, and its
+  // packed records may hold STX and ETX bytes.
+  const std::string customers = [] {
+    const std::string body = std::string(
+                                 "821\x1C"
+                                 "01\x1C") +
+                             std::string(
+                                 "\x02\x03\x00"
+                                 "ab",
+                                 5);
+    std::string frame = "\x02TavenorGatewayXX0000TRM" + body + "\x03";
+    const std::string length = std::to_string(frame.size());
+    frame.replace(17 + 4 - length.size(), length.size(), length);
+    return frame + hub::CheckByte(std::string_view(frame).substr(1));
+  }();
+
   struct Case {
     const char* name;
     std::vector<std::string> feeds;
     std::vector<std::string> lines;
   };
   const std::vector<Case> cases = {
+      {"customer list with binary records, then a frame",
+       {customers + greeting},
+       {"frame 821 prefix=yes length=37 check=ok fields=2 01|\\x02\\x03\\x00ab",
+        "frame 841 prefix=yes length=35 check=ok fields=21 ||||||||||||||||||||"}},
       {"greeting, byte by byte",
        [&] {
          std::vector<std::string> bytes;
