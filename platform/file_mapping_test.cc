@@ -11,14 +11,15 @@
 #include <vector>
 
 #include "platform/prefix.h"
-#include "platform/testing/peer_process.h"
+#include "platform/testing/child_process.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::PeerProcess;
+using testing::ChildProcess;
+using testing::StartPeer;
 
 constexpr size_t kBlockSize = 1'000'024;
 
@@ -146,14 +147,13 @@ TEST_F(FileMappingTest, UnusableRequestsAreRefused) {
 }
 
 TEST_F(FileMappingTest, BytesWrittenByAnotherProcessAreSeen) {
-  std::unique_ptr<PeerProcess> early = PeerProcess::Start({"write-mapping", "sharedutilmap", "x"});
+  std::unique_ptr<ChildProcess> early = StartPeer({"write-mapping", "sharedutilmap", "x"});
   ASSERT_NE(early, nullptr);
   EXPECT_EQ(early->Wait(), 1) << "a mapping nobody holds cannot be opened";
 
   std::unique_ptr<FileMapping> block = FileMapping::CreateOrOpen("sharedutilmap", kBlockSize);
   ASSERT_NE(block, nullptr);
-  std::unique_ptr<PeerProcess> writer =
-      PeerProcess::Start({"write-mapping", "sharedutilmap", "705 reply"});
+  std::unique_ptr<ChildProcess> writer = StartPeer({"write-mapping", "sharedutilmap", "705 reply"});
   ASSERT_NE(writer, nullptr);
   EXPECT_EQ(writer->Wait(), 0);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(block->data()), 9), "705 reply");

@@ -8,13 +8,14 @@
 #include <thread>
 #include <vector>
 
-#include "platform/testing/peer_process.h"
+#include "platform/testing/child_process.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace platform {
 namespace {
 
-using testing::PeerProcess;
+using testing::ChildProcess;
+using testing::StartPeer;
 
 // Long enough never to pass in a healthy run; a broken wake-up fails instead of hanging.
 constexpr int kPatienceMs = 30000;
@@ -76,14 +77,14 @@ TEST_F(NamedEventTest, SignalNobodyHeldIsNotSeenByTheNextRun) {
 TEST_F(NamedEventTest, SetInOneProcessWakesAWaitInTheOther) {
   std::unique_ptr<NamedEvent> event = NamedEvent::CreateOrOpen(kEventName);
   ASSERT_NE(event, nullptr);
-  std::unique_ptr<PeerProcess> setter = PeerProcess::Start({"set-event", kEventName});
+  std::unique_ptr<ChildProcess> setter = StartPeer({"set-event", kEventName});
   ASSERT_NE(setter, nullptr);
   EXPECT_TRUE(event->Wait(kPatienceMs));
   EXPECT_EQ(setter->Wait(), 0);
 
   event->Reset();
-  std::unique_ptr<PeerProcess> waiter =
-      PeerProcess::Start({"wait-event", kEventName, std::to_string(kPatienceMs)});
+  std::unique_ptr<ChildProcess> waiter =
+      StartPeer({"wait-event", kEventName, std::to_string(kPatienceMs)});
   ASSERT_NE(waiter, nullptr);
   ASSERT_EQ(waiter->ReadLine(), "waiting");
   event->Set();
@@ -149,7 +150,7 @@ TEST_F(NamedMutexTest, TimedLockTakesTheMutexReleasedDuringTheWait) {
 }
 
 TEST_F(NamedMutexTest, SecondInstanceIsRefusedUntilTheFirstEnds) {
-  std::unique_ptr<PeerProcess> first = PeerProcess::Start({"hold-mutex", "Helvar", "60"});
+  std::unique_ptr<ChildProcess> first = StartPeer({"hold-mutex", "Helvar", "60"});
   ASSERT_NE(first, nullptr);
   ASSERT_EQ(first->ReadLine(), "held");
   EXPECT_EQ(ClaimSingleInstance("Helvar"), nullptr);
@@ -158,7 +159,7 @@ TEST_F(NamedMutexTest, SecondInstanceIsRefusedUntilTheFirstEnds) {
   std::unique_ptr<NamedMutex> claim = ClaimSingleInstance("Helvar");
   ASSERT_NE(claim, nullptr);
 
-  std::unique_ptr<PeerProcess> second = PeerProcess::Start({"hold-mutex", "Helvar", "60"});
+  std::unique_ptr<ChildProcess> second = StartPeer({"hold-mutex", "Helvar", "60"});
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(second->ReadLine(), "refused");
   EXPECT_EQ(second->Wait(), 1);

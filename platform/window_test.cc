@@ -18,14 +18,15 @@
 #include <thread>
 #include <vector>
 
-#include "platform/testing/peer_process.h"
+#include "platform/testing/child_process.h"
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
 
 namespace platform {
 namespace {
 
-using testing::PeerProcess;
+using testing::ChildProcess;
+using testing::StartPeer;
 
 constexpr int kPatienceMs = 30000;
 constexpr uint32_t kWmClose = 0x0010;
@@ -345,8 +346,7 @@ std::vector<std::string> Lines(const std::filesystem::path& file) {
 
 TEST_F(WindowTest, CopyDataAndPostsReachAWindowOfAnotherProcess) {
   const std::filesystem::path record = prefix_.path() / "record.txt";
-  std::unique_ptr<PeerProcess> peer =
-      PeerProcess::Start({"window", "Helvar", record.string(), "#32770"});
+  std::unique_ptr<ChildProcess> peer = StartPeer({"window", "Helvar", record.string(), "#32770"});
   ASSERT_NE(peer, nullptr);
   ASSERT_EQ(peer->ReadLine(), "ready");
   std::optional<WindowHandle> helvar = FindWindowByTitle("Helvar");
@@ -367,7 +367,7 @@ TEST_F(WindowTest, CopyDataAndPostsReachAWindowOfAnotherProcess) {
 
 TEST_F(WindowTest, NameOfACrashedOwnerIsTakenOver) {
   const std::filesystem::path record = prefix_.path() / "record.txt";
-  std::unique_ptr<PeerProcess> peer = PeerProcess::Start({"window", "Helvar", record.string()});
+  std::unique_ptr<ChildProcess> peer = StartPeer({"window", "Helvar", record.string()});
   ASSERT_NE(peer, nullptr);
   ASSERT_EQ(peer->ReadLine(), "ready");
   std::optional<WindowHandle> crashed = FindWindowByTitle("Helvar");

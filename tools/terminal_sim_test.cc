@@ -9,8 +9,8 @@
 #include "hub/core/frame.h"
 #include "hub/core/frame_decoder.h"
 #include "platform/serial_port.h"
+#include "platform/testing/child_process.h"
 #include "platform/testing/temp_prefix.h"
-#include "tests/e2e/child_process.h"
 
 namespace terminal_sim {
 namespace {
@@ -162,7 +162,7 @@ TEST(TerminalSimulator, TalksWithTheProgramThatOpensItsPort) {
 // The program: commands on standard input, one line per message received on standard output.
 TEST(TerminalSimProgram, SendsWhatItIsToldAndPrintsWhatItReceives) {
   platform::testing::TempPrefix prefix;
-  std::unique_ptr<e2e::ChildProcess> program = e2e::ChildProcess::Start(
+  std::unique_ptr<platform::testing::ChildProcess> program = platform::testing::ChildProcess::Start(
       platform::testing::BuildDir() / "bin" / "terminal_sim", {"--com", "8"});
   ASSERT_NE(program, nullptr);
   ASSERT_TRUE(program->ReadLineWith("ready COM8 ", 10000)) << program->output();

@@ -20,17 +20,17 @@
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/server_relay.h"
 #include "platform/prefix.h"
+#include "platform/testing/child_process.h"
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "tests/e2e/child_process.h"
 #include "tools/gateway_server_sim.h"
 #include "tools/terminal_sim.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::ChildProcess;
+using platform::testing::ChildProcess;
 using terminal_sim::Received;
 
 constexpr int kPatienceMs = 30000;

@@ -19,16 +19,16 @@
 #include "platform/prefix.h"
 #include "platform/registry.h"
 #include "platform/shell_ui.h"
+#include "platform/testing/child_process.h"
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "tests/e2e/child_process.h"
 #include "tests/fixtures/fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::ChildProcess;
+using platform::testing::ChildProcess;
 
 constexpr int kPatienceMs = 30000;
 

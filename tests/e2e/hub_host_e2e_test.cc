@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "hub/core/helvar_bridge.h"
+#include "platform/testing/child_process.h"
 #include "platform/testing/temp_prefix.h"
 #include "platform/window.h"
-#include "tests/e2e/child_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::ChildProcess;
+using platform::testing::ChildProcess;
 
 constexpr int kPatienceMs = 30000;
 constexpr uint32_t kWmClose = 0x0010;

@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/child_process.h"
 #include "platform/testing/temp_prefix.h"
-#include "tests/e2e/child_process.h"
 #include "tools/terminal_sim.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::ChildProcess;
+using platform::testing::ChildProcess;
 using terminal_sim::Received;
 using terminal_sim::TerminalSimulator;
 

@@ -1,5 +1,6 @@
-// For end-to-end tests: one of our programs run as a child process, with its standard input
-// and output (standard error joined to it) on pipes. Every wait has a time-out, and a child
+// For tests that need a second process: one of our programs run as a child process, with its
+// standard input and output (standard error joined to it) on pipes. Children inherit the test's
+// prefix through ORDELLA_PREFIX. Every wait has a time-out, and a child
 // still running when the object goes is killed and reaped, so a hang cannot take the suite
 // down or leave a process behind.
 #pragma once
@@ -22,9 +23,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/testing/temp_prefix.h"
+
 extern char** environ;
 
-namespace e2e {
+namespace platform::testing {
 
 class ChildProcess {
  public:
@@ -119,6 +122,11 @@ class ChildProcess {
     }
   }
 
+  // The next line, whatever it holds.
+  std::optional<std::string> ReadLine(int timeout_ms = 30000) {
+    return ReadLineWith("", timeout_ms);
+  }
+
   // Everything read so far, for failure messages.
   const std::string& output() const { return output_; }
 
@@ -160,4 +168,9 @@ class ChildProcess {
   std::string output_;
 };
 
-}  // namespace e2e
+// platform_peer, the second process of the platform's own cross-process tests.
+inline std::unique_ptr<ChildProcess> StartPeer(const std::vector<std::string>& args) {
+  return ChildProcess::Start(BuildDir() / "bin" / "platform_peer", args);
+}
+
+}  // namespace platform::testing
