@@ -85,7 +85,7 @@ bool CPm2000Db::Query(std::string_view sql) {
   for (; !connection_->IsEof(); connection_->MoveNext()) {
     connection_->ClearFieldError();
     for (size_t column = 0;; ++column) {
-      std::string value = connection_->GetFieldTextAt(column);
+      std::string value = connection_->GetFieldValueAt(column);
       if (connection_->field_error()) break;
       if (columns_.size() <= column) columns_.resize(column + 1);
       columns_[column].resize(row_count_);  // a short row leaves its missing cells empty

@@ -70,6 +70,19 @@ class CustomerListTest : public ::testing::Test {
   HubBlock block_;
 };
 
+// Values are handed on as the database holds them: a padded text keeps its blanks, so a key
+// packed from it is the one the pharmacy program packs; NULL reads as empty.
+TEST_F(CustomerListTest, ValueTextsComeBackUnchanged) {
+  CPm2000Db db;
+  ASSERT_TRUE(db.Open());
+  ASSERT_TRUE(db.Query("SELECT ' 0012  ' AS A, NULL AS B, 42 AS C"));
+  ASSERT_EQ(db.row_count(), 1u);
+  EXPECT_EQ(db.ValueText(0, 0), " 0012  ");
+  EXPECT_EQ(db.ValueText(0, 1), "");
+  EXPECT_EQ(db.ValueText(0, 2), "42");
+  db.Disconnect();
+}
+
 TEST_F(CustomerListTest, TodaysPrescriptionsNewestFirstToTheAskingTerminal) {
   ASSERT_EQ(Serve(kProgramPm2000, 301), 1);
   EXPECT_EQ(block_.status(), 301);

@@ -57,7 +57,7 @@ std::string NormaliseForwardedBarcode(std::string_view data) {
   if (barcode.size() >= kGs1Length) {
     return std::string(barcode.substr(kGs1ItemOffset, kGs1ItemLength));
   }
-  for (size_t start = 0; start <= kLastKoreanPrefixStart; ++start) {
+  for (size_t start = 0; start <= kLastKoreanPrefixStart && start < barcode.size(); ++start) {
     if (barcode.substr(start).starts_with(kKoreanPrefix)) {
       return std::string(barcode.substr(start));
     }

@@ -27,6 +27,8 @@ TEST(TakeCopyDataTest, ForwardedBarcodesAreNormalisedAndLookedUp) {
       {"880 beyond position 3", 5, "PM20001234880567\r", 705, "1234880567"},
       {"GS1 element string", 5, "PM2000010880123456789017250131102\r", 705, "8801234567890"},
       {"digits with letters", 5, "PM200012AB\r", 705, "12AB\r"},
+      {"one digit", 5, "PM20007\r", 705, "7"},
+      {"two digits", 5, "PM200088\r", 705, "88"},
       {"no carriage return", 5, "PM20008809876543210", 705, "8809876543210"},
       {"mark inside the data", 5, "xxPM2000880111\r", 705, "880111"},
       {"plain request", 301, "", 301, ""},

@@ -166,13 +166,17 @@ std::string CAdoConnection::GetFieldText(std::string_view name, bool use_tempora
 }
 
 std::string CAdoConnection::GetFieldTextAt(size_t column, bool use_temporary) {
+  return std::string(Trim(GetFieldValueAt(column, use_temporary)));
+}
+
+std::string CAdoConnection::GetFieldValueAt(size_t column, bool use_temporary) {
   const SqlCell* cell = CurrentCell(column, use_temporary);
   if (cell == nullptr) {
     field_error_ = true;
     return {};
   }
   if (cell->is_null) return {};
-  return std::string(Trim(cell->text));
+  return cell->text;
 }
 
 int CAdoConnection::GetFieldInt(std::string_view name, bool use_temporary) {

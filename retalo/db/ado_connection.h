@@ -74,6 +74,9 @@ class CAdoConnection {
   double GetFieldReal(std::string_view name, bool use_temporary = false);  // atof rules
   // The same by position, counted from 0.
   std::string GetFieldTextAt(size_t column, bool use_temporary = false);
+  // The field by position as it came, not trimmed ("" for NULL); for readers that hand values
+  // on unchanged.
+  std::string GetFieldValueAt(size_t column, bool use_temporary = false);
 
   bool IsEof(bool use_temporary = false) const;
   void MoveNext(bool use_temporary = false);
