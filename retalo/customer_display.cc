@@ -1,5 +1,6 @@
 #include "retalo/customer_display.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -22,6 +23,7 @@ constexpr std::string_view kDisplayDll = "RetaloDisplay.dll";
 constexpr std::string_view kPopupDll = "Ordella_DisplayM.dll";
 constexpr size_t kTextChars = 1024;         // the display's text buffers, terminator included
 constexpr size_t kCustomerNumberChars = 6;  // the display shows the birth date part only
+constexpr size_t kMaxGoodsTokens = 10;      // of a goods text, only the first item is shown
 
 // Log positions of OpenScreen: a library that cannot be loaded; the next one: an entry point
 // that it lacks.
@@ -127,6 +129,21 @@ std::optional<PopupLibrary> LoadPopup(const DisplayLibraryLoader& loader) {
                                    });
 }
 
+// The goods text as the display reads it: each byte of the separator ("‡", A2 D4) delimits on
+// its own and a run of delimiters counts as one, so empty fields vanish. At most `max_tokens`
+// are read.
+std::vector<std::string> DisplayTokens(std::string_view text, size_t max_tokens) {
+  constexpr std::string_view kDelimiters = kParamSeparator;
+  std::vector<std::string> tokens;
+  size_t at = text.find_first_not_of(kDelimiters);
+  while (at != std::string_view::npos && tokens.size() < max_tokens) {
+    const size_t end = std::min(text.find_first_of(kDelimiters, at), text.size());
+    tokens.emplace_back(text.substr(at, end - at));
+    at = text.find_first_not_of(kDelimiters, end);
+  }
+  return tokens;
+}
+
 // A database text as the display takes it: UTF-16, at most `max_chars` characters.
 std::u16string Wide(std::string_view cp949, size_t max_chars = kTextChars - 1) {
   std::u16string text = platform::Cp949ToUtf16(cp949).value_or(std::u16string());
@@ -210,7 +227,8 @@ extern "C" int AddScreenItem(const char* goods) {
   screen.popup->show(0);
 
   // The goods text of a sale: count, then barcode, sale price (A), purchase price (B), ...
-  const std::vector<std::string> fields = retalo::SplitParams(goods != nullptr ? goods : "");
+  const std::vector<std::string> fields =
+      retalo::DisplayTokens(goods != nullptr ? goods : "", retalo::kMaxGoodsTokens);
   auto field = [&fields](size_t at) { return at < fields.size() ? fields[at] : std::string(); };
   const std::string barcode = field(1);
   const int sale_price = std::atoi(field(2).c_str());

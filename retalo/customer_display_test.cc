@@ -193,6 +193,10 @@ TEST_F(CustomerDisplayTest, ShowsScannedItems) {
       {goods("8801234567890", "1000", "600"), 1, "S|08801234567890|박카스디|600|1000\n"},
       {goods("8809876543210", "5000", "3500"), 1, "S|8809876543210|훼스탈플러스정|3500|5000\n"},
       {goods("12345678", "1000", "600"), 0, ""},
+      // Empty fields vanish: the first text after the count is taken as the barcode.
+      {kSep + "1" + kSep + kSep + "8809876543210" + kSep + "5000" + kSep + kSep + "3500", 1,
+       "S|8809876543210|훼스탈플러스정|3500|5000\n"},
+      {goods("", "1000", "600"), 0, ""},
   };
   std::string shown = "list: open\npopup: closed\n";
   for (const Case& c : cases) {
@@ -200,8 +204,8 @@ TEST_F(CustomerDisplayTest, ShowsScannedItems) {
     shown += c.line;
     EXPECT_EQ(List(), shown);
   }
-  EXPECT_EQ(AddScreenItem(goods("", "1000", "600").c_str()), kDataError);
   EXPECT_EQ(AddScreenItem("1"), kDataError);
+  EXPECT_EQ(AddScreenItem((kSep + "1" + kSep + kSep).c_str()), kDataError);
   const std::string record = "HasBarcode\nszBarcode []\n설명 [위치3 : 바코드번호 오류]\n" + Rule();
   EXPECT_EQ(LogText(), record + record);
 }
