@@ -153,6 +153,44 @@ TEST_F(DispatchTest, ResultsTellTheLoopWhatIsLeftToDo) {
   EXPECT_THAT(notifications_, ::testing::Each(Pair(kEventFrameOrRelayClosed, kTerminal)));
 }
 
+TEST_F(DispatchTest, SaleMessagesAreRelayedUnderTheirOwnBaseAndOnlyCancellationsWithMessageKept) {
+  gateway_sim::Options options;
+  options.sale.behaviour = gateway_sim::Behaviour::kRefuse;  // the server takes nothing
+  std::string error;
+  const auto sim = gateway_sim::GatewayServerSimulator::Start(options, &error);
+  ASSERT_NE(sim, nullptr) << error;
+  services_.relay.server = {"127.0.0.1",
+                            std::to_string(sim->port(gateway_sim::PortKind::kSale))};
+  services_.relay.limit = std::chrono::milliseconds(2000);
+  std::vector<std::string> kept;
+  services_.relay.store_frame = [&kept](std::string_view frame) {
+    kept.emplace_back(frame);
+    return 1;
+  };
+  struct Case {
+    int code;
+    int32_t helvar_code;  // base + terminal
+    bool kept;
+    const char* log_tag;
+  };
+  const std::vector<Case> cases = {{812, 801, false, "PosMessage812"},
+                                   {813, 851, false, "PosMessage813"},
+                                   {883, 861, true, "PosMessage883"}};
+  for (const Case& c : cases) {
+    helvar_.clear();
+    kept.clear();
+    const std::string frame = Frame(c.code, {"01", "0000", "T1", "5000"});
+    std::string forwarded = frame;
+    forwarded[2] = 'C';
+    EXPECT_EQ(Run(frame), kDispatchDone) << c.code;
+    EXPECT_THAT(helvar_, ElementsAre(Pair(c.helvar_code, BuildSaleRecord(forwarded).value())))
+        << c.code;
+    EXPECT_EQ(kept, c.kept ? std::vector<std::string>{forwarded} : std::vector<std::string>{})
+        << c.code;
+    EXPECT_THAT(Log(), ::testing::HasSubstr(c.log_tag)) << c.code;
+  }
+}
+
 TEST_F(DispatchTest, AnEncipheredFrameIsDecipheredBeforeItsCodeIsRead) {
   const std::optional<seed::SeedKey> key = seed::ConfiguredSeedKey();
   ASSERT_TRUE(key.has_value());

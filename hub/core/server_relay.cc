@@ -180,6 +180,9 @@ int Exchange(std::string_view port, ServerConnection* connection, std::string_vi
   std::vector<char> answer(kExchangeReceiveSize);
   const int got = connection->ReceiveInto(answer.data(), answer.size());
   connection->Close();
+  // A server that closes without a word has sent nothing: the count is 0, and the record's
+  // last error says the peer closed.
+  if (got == kSocketPeerClosed) return 0;
   if (got > 0 && destination != nullptr) {
     destination->assign(answer.data(), std::min(static_cast<size_t>(got), destination_size));
   }

@@ -85,10 +85,10 @@ class ServerConnection {
 // for the answer, receive once (at most 90,000 bytes), then shut down and close.
 // Returns the received count, with at most `destination_size` bytes of the answer copied into
 // `destination` (when not null), or:
-//   0                   the connect failed (the record's last error says why);
+//   0                   the connect failed, or the server closed the connection without
+//                       answering (the record's last error says which);
 //   kSocketSendFailed   the request could not be sent;
 //   kSocketTimedOut     no answer within the limit;
-//   kSocketPeerClosed   the server closed the connection without answering;
 //   another negative    the negated system error of the receive.
 // The record's last error holds the same code on failure.
 int Exchange(std::string_view port, ServerConnection* connection, std::string_view bytes,
