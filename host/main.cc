@@ -12,7 +12,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,6 +26,7 @@
 #include "host/host_console.h"
 #include "hub/core/module_state.h"
 #include "platform/process.h"
+#include "platform/stop_signals.h"
 #include "platform/window.h"
 
 namespace {
@@ -67,17 +67,6 @@ class CloseRequest {
   int fd_;
 };
 
-// SIGTERM and SIGINT, taken as a readable descriptor. Blocked before any thread starts, so
-// every thread inherits the mask and the signals arrive only here.
-int BlockStopSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGINT);
-  if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return -1;
-  return signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
-}
-
 template <typename Fn>
 Fn Entry(const platform::Library& library, const char* name) {
   return reinterpret_cast<Fn>(library.Symbol(name));
@@ -95,11 +84,11 @@ std::optional<host::HubEntryPoints> EntryPoints(const platform::Library& hub) {
 
 // Reads commands until one asks to quit, standard input ends, a stop signal comes or the window
 // is asked to close.
-void CommandLoop(const host::HubEntryPoints& hub, bool read_stdin, int signal_fd,
+void CommandLoop(const host::HubEntryPoints& hub, bool read_stdin, platform::StopSignals& stop,
                  const CloseRequest& close_request) {
   std::string pending;
   for (;;) {
-    pollfd watched[3] = {{signal_fd, POLLIN, 0},
+    pollfd watched[3] = {{stop.fd(), POLLIN, 0},
                          {close_request.fd(), POLLIN, 0},
                          {read_stdin ? STDIN_FILENO : -1, POLLIN, 0}};
     if (poll(watched, 3, -1) < 0) {
@@ -107,9 +96,7 @@ void CommandLoop(const host::HubEntryPoints& hub, bool read_stdin, int signal_fd
       return;
     }
     if (watched[0].revents != 0) {
-      signalfd_siginfo info{};
-      (void)!read(signal_fd, &info, sizeof info);
-      PrintLine("signal " + std::to_string(info.ssi_signo) + ": closing");
+      PrintLine("signal " + std::to_string(stop.Take()) + ": closing");
       return;
     }
     if (watched[1].revents != 0) {
@@ -149,8 +136,9 @@ int main(int argc, char** argv) {
       return arg == "--help" ? kExitClean : kExitUsage;
     }
   }
-  const int signal_fd = BlockStopSignals();
-  if (signal_fd < 0) {
+  // Blocked before the hub starts any thread, so the signals arrive only through this descriptor.
+  const std::unique_ptr<platform::StopSignals> stop = platform::StopSignals::Block();
+  if (stop == nullptr) {
     std::fprintf(stderr, "Ordella_VanExcute: stop signals cannot be watched: %s\n",
                  std::strerror(errno));
     return kExitNoHub;
@@ -185,11 +173,10 @@ int main(int argc, char** argv) {
   }
   PrintLine("module started");
 
-  CommandLoop(*entry, read_stdin, signal_fd, close_request);
+  CommandLoop(*entry, read_stdin, *stop, close_request);
 
   entry->close();
   hub.reset();
   PrintLine("module closed");
-  close(signal_fd);
   return kExitClean;
 }
