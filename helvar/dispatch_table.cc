@@ -1,5 +1,6 @@
 // The dispatch table: which handler serves which request code for which pharmacy program.
 #include "helvar/barcode_database.h"
+#include "helvar/cancel_transaction.h"
 #include "helvar/customer_list.h"
 #include "helvar/work_context.h"
 
@@ -23,11 +24,13 @@ void FillDispatchTable(CWorkContext& context) {
   SetForTerminals(context, kProgramUbcare, 300, UbcareCustomers);
   // The terminal's barcode database file.
   SetForTerminals(context, kProgramPm2000, 700, BuildBarcodeDatabaseFile);
+  // Cancellations made at the terminal, recorded in the pharmacy database.
+  SetForTerminals(context, kProgramPm2000, 850, RecordCancellation);
   // Stored requests, one per tick of the shell's timer.
   context.SetHandler(kProgramPm2000, kRetryCode, RetryStoredRequest);
   // Still to come here: medication guidance (PM2000 8, 66, 310-312; UBcare 9, 310-312;
   // OnPharm and OptiPharm 9), the seller list (400-402), the
-  // POS relay (705-707, 715-717, 800-802, 850-852, 860-862) and the customer display (950, 951).
+  // POS relay (705-707, 715-717, 800-802, 860-862) and the customer display (950, 951).
 }
 
 }  // namespace helvar

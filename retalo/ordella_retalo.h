@@ -66,6 +66,15 @@ ORDELLA_RETALO_EXPORT int AddScreenCust(const char* serial);
 // the display is not open or the barcode is unknown, -1001, -1002 or -1003.
 ORDELLA_RETALO_EXPORT int AddScreenItem(const char* goods);
 
+// Cancel transactions.
+
+// Marks the payment rows of a card approval (kind 1) or a cash receipt (any other kind) as
+// cancelled: the rows whose approval number is `approval_number` and whose approval date starts
+// with `approval_date`. Their amounts move to the paper columns; rows cancelled already are
+// left as they are. Returns 1, -1001, -1002, or -1003 when no row matches.
+ORDELLA_RETALO_EXPORT int MakeCancelTrans(const char* approval_number, const char* approval_date,
+                                          int kind);
+
 #ifdef __cplusplus
 }  // extern "C"
 #endif

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "helvar/sqlite/local_stores.h"
 #include "hub/core/helvar_bridge.h"
 #include "platform/keyboard.h"
 #include "platform/prefix.h"
@@ -191,6 +192,63 @@ TEST_F(HelvarTest, OpensClearsAndClosesTheCustomerDisplayWhenTheFlagIsSet) {
   EXPECT_TRUE(shown("RetaloDisplay").starts_with("list: closed\n")) << shown("RetaloDisplay");
   EXPECT_NE(shown("Ordella_DisplayM").find("popup: closed\n"), std::string::npos)
       << shown("Ordella_DisplayM");
+}
+
+// A cancellation made while the pharmacy database is unreachable is stored; once the database is
+// back, the shell's retry records it, once, and empties the store.
+TEST_F(HelvarTest, CancellationStoredWhileTheDatabaseIsDownIsRecordedOnceWhenItReturns) {
+  const auto query = [](std::string_view sql) {
+    std::string rows, error;
+    EXPECT_TRUE(fixture::QueryFixture(fixture::DefaultDir(), sql, &rows, &error)) << error;
+    return rows;
+  };
+  // A card approval that paid one sale on 2013-12-20.
+  query(
+      "INSERT INTO PM_PRES.CD_SUNAB (CUSCODE, INDATE, PRESERIAL, ETC_CARD, OTC_CARD, ETC_CASH, "
+      "OTC_CASH, ETC_PAPER, OTC_PAPER, TEMP_4, TEMP_5, APPR_GUBUN, APPR_DATE, PAPPROVAL_NUM) "
+      "VALUES ('0000000009', '20131220', 'S1', 1500, 700, 0, 0, 0, 0, 0, 0, '1', "
+      "'20131220153000', '30012345')");
+  const auto payment_row = [&] {
+    return query(
+        "SELECT PCANCEL_NUM, APPR_GUBUN, ETC_CARD, OTC_CARD, ETC_PAPER, OTC_PAPER FROM "
+        "PM_PRES.CD_SUNAB WHERE PRESERIAL = 'S1'");
+  };
+  ASSERT_EQ(platform::RegSetString("Software\\Tavenor", "SqliteDir", "c:\\nowhere"),
+            platform::RegStatus::kOk);
+
+  std::unique_ptr<ChildProcess> helvar = StartHelvar();
+  ASSERT_NE(helvar, nullptr);
+  ASSERT_TRUE(helvar->ReadLineWith("Helvar ready")) << helvar->output();
+  auto window = platform::FindWindowByTitle(hub::kHelvarWindowTitle);
+  ASSERT_TRUE(window);
+  // The sale record of the cancel: F5 approval number, F14 approval date, F15 "C" (card).
+  std::vector<std::string> fields(16);
+  fields[0] = "0";
+  fields[5] = "30012345";
+  fields[14] = "131220153000";
+  fields[15] = "C";
+  std::string record;
+  for (const std::string& field : fields) record += field + "\x1C";
+  ASSERT_TRUE(platform::SendCopyData(*window, 850, 850, record, nullptr));
+
+  helvar::StoredRequest stored;
+  int pending = 0;
+  ASSERT_TRUE(WaitFor([&] { return helvar::ReadFirstStoredRequest(&stored, &pending) == 1; }))
+      << helvar->output();
+  EXPECT_EQ(stored.code, 850);
+  EXPECT_EQ(stored.data, record);
+  EXPECT_EQ(pending, 1);
+  EXPECT_EQ(payment_row(), "NULL|1|1500|700|0|0");
+
+  ASSERT_EQ(platform::RegSetString("Software\\Tavenor", "SqliteDir", "c:\\tavenor\\pmdb"),
+            platform::RegStatus::kOk);
+  EXPECT_TRUE(WaitFor([&] {
+    return helvar::ReadFirstStoredRequest(&stored, &pending) == 0 && pending == 0;
+  })) << helvar->output();
+  EXPECT_EQ(payment_row(), "30012345|5|0|0|1500|700");
+
+  helvar->Signal(SIGTERM);
+  EXPECT_EQ(helvar->Wait(kPatienceMs), 0) << helvar->output();
 }
 
 }  // namespace
