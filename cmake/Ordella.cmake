@@ -18,6 +18,8 @@ function(ordella_warnings target)
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${ORDELLA_WARNINGS}>)
 endfunction()
 
+include(${CMAKE_CURRENT_LIST_DIR}/ExportedNames.cmake)
+
 # ordella_test(NAME name SOURCES a_test.cc ... LIBS lib ...)
 # A GoogleTest program registered with CTest. Each test runs with its own temporary
 # prefix (ORDELLA_PREFIX) so runs never share state; a test that needs a fixed one sets it itself.
