@@ -78,15 +78,7 @@ class RecordCancellationTest : public ::testing::Test {
   // Helvar's log records of the day, as they were written.
   static std::string LogText() {
     const auto dir = platform::MapPath("c:\\tavenor\\Log");
-    std::string all;
-    if (!dir || !std::filesystem::exists(*dir)) return all;
-    for (const auto& entry : std::filesystem::directory_iterator(*dir)) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::ostringstream text;
-      text << in.rdbuf();
-      all += text.str();
-    }
-    return all;
+    return dir ? platform::testing::ReadFilesBelow(*dir) : std::string();
   }
 
   platform::testing::TempPrefix prefix_;

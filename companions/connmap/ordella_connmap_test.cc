@@ -184,8 +184,7 @@ TEST_F(PropertyMapTest, BadSettingsAreRefusedNamingTheKeyAndLine) {
   // The errors went to the diagnostic log of the install directory too.
   const fs::path log_folder = prefix_.path() / "drive_c" / "tavenor" / "Log";
   ASSERT_TRUE(fs::exists(log_folder));
-  std::string logged;
-  for (const auto& entry : fs::directory_iterator(log_folder)) logged += FileText(entry.path());
+  const std::string logged = platform::testing::ReadFilesBelow(log_folder);
   EXPECT_NE(logged.find("[ConnMap] "), std::string::npos);
   EXPECT_NE(logged.find("[ConnMap] "), std::string::npos) << logged;
   EXPECT_NE(logged.find("key \"payment_path\": 3 is outside 0-2"), std::string::npos) << logged;

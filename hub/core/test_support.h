@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "hub/core/module_state.h"
+#include "platform/testing/temp_prefix.h"
 #include "platform/window.h"
 
 namespace hub::testing {
@@ -58,16 +59,6 @@ class TestHostWindow {
   std::vector<Notification> notifications_;
 };
 
-// Every file below `dir` (the diagnostic logs, say), as one text; empty when there is none.
-inline std::string ReadFilesBelow(const std::filesystem::path& dir) {
-  std::string all;
-  if (!std::filesystem::exists(dir)) return all;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
-    if (!entry.is_regular_file()) continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    all.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  return all;
-}
+using platform::testing::ReadFilesBelow;
 
 }  // namespace hub::testing

@@ -1,6 +1,8 @@
 #include "platform/testing/temp_prefix.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <system_error>
 
@@ -30,6 +32,18 @@ TempPrefix::~TempPrefix() {
 std::filesystem::path BuildDir() {
   if (const char* dir = std::getenv("ORDELLA_BUILD_DIR")) return dir;
   return std::filesystem::current_path().parent_path();
+}
+
+std::string ReadFilesBelow(const std::filesystem::path& dir) {
+  std::string all;
+  std::error_code error;
+  if (!std::filesystem::exists(dir, error)) return all;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir, error)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    all.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return all;
 }
 
 }  // namespace platform::testing

@@ -25,4 +25,7 @@ class TempPrefix {
 // The build tree (ORDELLA_BUILD_DIR, set by CTest), for tests that start our programs.
 std::filesystem::path BuildDir();
 
+// Every file below `dir` (the diagnostic logs, say), as one text; empty when there is none.
+std::string ReadFilesBelow(const std::filesystem::path& dir);
+
 }  // namespace platform::testing

@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "retalo/db/sql_fill.h"
 #include "retalo/db/sql_texts.h"
+#include "retalo/testing/retalo_fixture.h"
 #include "tests/fixtures/fixture.h"
 
 namespace retalo {
@@ -41,43 +42,9 @@ TEST(SplitParamsTest, SplitsAtTheTwoByteSeparatorOnly) {
   }
 }
 
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-// Every log file of the prefix, concatenated, as UTF-8 with LF line ends and without the
-// records' time stamps.
-std::string LogText() {
-  std::string all;
-  auto dir = platform::MapPath("c:\\tavenor\\log");
-  if (!dir || !std::filesystem::exists(*dir)) return all;
-  for (const auto& entry : std::filesystem::directory_iterator(*dir)) all += ReadAll(entry.path());
-  std::string lf;
-  for (char c : all) {
-    if (c != '\r') lf += c;
-  }
-  static const std::regex kStamp("(^|\n)[0-9]{2}:[0-9]{2}:[0-9]{2} ");
-  return std::regex_replace(platform::Cp949ToUtf8(lf).value_or("(not CP949)"), kStamp, "$1");
-}
-
-class ExportCallTest : public ::testing::Test {
+// The writer's test set-up: the fixture databases in a temporary prefix, the log read back.
+class ExportCallTest : public testing::RetaloTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(platform::RegSetString("Software\\Tavenor\\Update", "path", "c:\\tavenor"),
-              platform::RegStatus::kOk);
-    std::string error;
-    ASSERT_TRUE(fixture::LoadFixture(fixture::DefaultDir(), &error)) << error;
-  }
-  std::string Query(std::string_view sql) {
-    std::string rows, error;
-    EXPECT_TRUE(fixture::QueryFixture(fixture::DefaultDir(), sql, &rows, &error)) << error;
-    return rows;
-  }
-
-  platform::testing::TempPrefix prefix_;
   const LogHeader header_ = LogHeader::Form2("SavePresData", Cp949("결제정보"), "C");
 };
 

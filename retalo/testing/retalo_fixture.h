@@ -56,15 +56,8 @@ class RetaloTest : public ::testing::Test {
 
   // Every log file of the prefix, as UTF-8 with LF line ends and without the time stamps.
   static std::string LogText() {
-    std::string all;
     const auto dir = platform::MapPath("c:\\tavenor\\log");
-    if (!dir || !std::filesystem::exists(*dir)) return all;
-    for (const auto& entry : std::filesystem::directory_iterator(*dir)) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::ostringstream text;
-      text << in.rdbuf();
-      all += text.str();
-    }
+    const std::string all = dir ? platform::testing::ReadFilesBelow(*dir) : std::string();
     std::string lf;
     for (char c : all) {
       if (c != '\r') lf += c;

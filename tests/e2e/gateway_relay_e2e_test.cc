@@ -103,11 +103,7 @@ class GatewayRelayTest : public ::testing::Test {
   // The hub's diagnostic log and the host's output, for failure messages.
   std::string Diagnostics() {
     std::string all = host_ != nullptr ? host_->output() : std::string();
-    const fs::path log = prefix_.path() / "drive_c" / "tavenor" / "Log";
-    if (fs::exists(log)) {
-      for (const auto& entry : fs::directory_iterator(log)) all += ReadFile(entry.path());
-    }
-    return all;
+    return all + platform::testing::ReadFilesBelow(prefix_.path() / "drive_c" / "tavenor" / "Log");
   }
 
   // The Helvar request line the stand-in records for `code` and `payload`.
