@@ -6,18 +6,15 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string_view>
+
+#include "hub/core/helvar_bridge.h"
 
 namespace helvar {
 
 // How long the writer waits for the previous reply to be taken: `waits` naps of `wait_ms`
 // (the system's 100 x 100 ms), then it overwrites.
-struct ReplyWait {
-  int waits = 100;
-  int wait_ms = 100;
-  std::function<void(int ms)> sleep;  // platform::SleepMs when empty
-};
+using ReplyWait = hub::SharedBlockWait;
 
 // Writes `bytes` with `status`. 1 when written; 0 when the block does not exist (nobody holds
 // it: the reply is dropped) or the bytes exceed its 1,000,000 data bytes (refused, logged).

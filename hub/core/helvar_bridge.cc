@@ -25,12 +25,6 @@ constexpr int kOpenLogFlag = 1;
 // The base codes whose replies (base + terminal index) a terminal loop takes.
 constexpr std::array<int32_t, 9> kRoutedBases = {200, 250, 300, 310, 400, 700, 705, 710, 860};
 
-std::atomic_ref<int32_t> StatusWord(unsigned char* block) {
-  static_assert(std::atomic_ref<int32_t>::required_alignment <= alignof(int32_t));
-  // The mapping starts on a page boundary, so the word at offset 0 is aligned.
-  return std::atomic_ref<int32_t>(*reinterpret_cast<int32_t*>(block + kSharedStatusOffset));
-}
-
 // The program started for Helvar: "<install dir>\<program>" when the install directory is known
 // and the path fits the launch buffer.
 std::optional<std::string> InstallPath(std::string_view program) {
@@ -70,14 +64,6 @@ std::optional<platform::WindowHandle> FindOrStartHelvar(std::string_view program
 }
 
 void SleepFor(int ms) { platform::SleepMs(static_cast<uint32_t>(std::max(ms, 0))); }
-
-void Nap(const SharedBlockWait& wait) {
-  if (wait.sleep) {
-    wait.sleep(wait.wait_ms);
-  } else {
-    SleepFor(wait.wait_ms);
-  }
-}
 
 // The length text at offset 4, up to its terminator (all 20 bytes when it has none).
 std::string_view LengthText(const unsigned char* block) {
@@ -166,7 +152,7 @@ bool SharedBlock::RoutedTo(int32_t status, int terminal) {
 }
 
 int32_t SharedBlock::status() const {
-  return StatusWord(mapping_->data()).load(std::memory_order_acquire);
+  return SharedStatusWord(mapping_->data()).load(std::memory_order_acquire);
 }
 
 bool SharedBlock::Write(std::string_view bytes, const SharedBlockWait& wait) {
@@ -180,35 +166,16 @@ bool SharedBlock::WriteReply(int32_t status, std::string_view bytes, const Share
                       std::to_string(status) + " do not fit the block");
     return false;
   }
-  unsigned char* block = mapping_->data();
-  std::atomic_ref<int32_t> word = StatusWord(block);
-  // Claim the block once the previous content is taken; after the waits, overwrite it.
-  for (int naps = 0;; ++naps) {
-    int32_t seen = word.load(std::memory_order_acquire);
-    if (seen <= kSharedTakenAbove &&
-        word.compare_exchange_strong(seen, kSharedWriting, std::memory_order_acq_rel)) {
-      break;
-    }
-    if (naps >= wait.waits) {
-      WriteFrameLog(log_, kWriteLogTag,
-                    "status " + std::to_string(seen) + " not taken in time: overwritten");
-      word.store(kSharedWriting, std::memory_order_release);
-      break;
-    }
-    Nap(wait);
-  }
-  char* length_text = reinterpret_cast<char*>(block + kSharedLengthOffset);
-  std::memset(length_text, 0, kSharedLengthRoom);
-  const std::string count = std::to_string(bytes.size());
-  std::memcpy(length_text, count.data(), count.size());
-  if (!bytes.empty()) std::memcpy(block + kSharedDataOffset, bytes.data(), bytes.size());
-  word.store(status, std::memory_order_release);  // status last
+  FillSharedBlock(mapping_->data(), status, bytes, wait, [this](int32_t not_taken) {
+    WriteFrameLog(log_, kWriteLogTag,
+                  "status " + std::to_string(not_taken) + " not taken in time: overwritten");
+  });
   return true;
 }
 
 int SharedBlock::Read(int terminal, unsigned char* destination, int capacity) {
   unsigned char* block = mapping_->data();
-  std::atomic_ref<int32_t> word = StatusWord(block);
+  std::atomic_ref<int32_t> word = SharedStatusWord(block);
   int32_t seen = word.load(std::memory_order_acquire);
   if (!RoutedTo(seen, terminal)) return 0;
   // Only one reader takes a reply, even when two loops read for the same terminal index.
@@ -232,7 +199,7 @@ int SharedBlock::Read(int terminal, unsigned char* destination, int capacity) {
 void SharedBlock::Clear() {
   unsigned char* block = mapping_->data();
   std::memset(block + kSharedLengthOffset, 0, kSharedBlockSize - kSharedLengthOffset);
-  StatusWord(block).store(kSharedEmpty, std::memory_order_release);
+  SharedStatusWord(block).store(kSharedEmpty, std::memory_order_release);
 }
 
 }  // namespace hub

@@ -13,6 +13,7 @@
 // block and stores 0 last. A status above 100 means the block is taken, so writers wait for it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -103,6 +104,21 @@ struct SharedBlockWait {
   int wait_ms = 100;
   std::function<void(int ms)> sleep;  // platform::SleepMs when empty
 };
+
+// The status word at offset 0, shared between processes. The mapping starts on a page boundary,
+// so the word is aligned.
+inline std::atomic_ref<int32_t> SharedStatusWord(unsigned char* block) {
+  static_assert(std::atomic_ref<int32_t>::required_alignment <= alignof(int32_t));
+  return std::atomic_ref<int32_t>(*reinterpret_cast<int32_t*>(block + kSharedStatusOffset));
+}
+
+// The one writer of the block, used by the hub and by Helvar: claims the block once the previous
+// content is taken (a status of 100 or less moves to 101), or overwrites it after the waits
+// (`overwritten` is told the status that was not taken), writes the length text and the bytes,
+// and stores `status` last. REQUIRES: bytes.size() <= kSharedDataRoom.
+void FillSharedBlock(unsigned char* block, int32_t status, std::string_view bytes,
+                     const SharedBlockWait& wait,
+                     const std::function<void(int32_t not_taken)>& overwritten);
 
 // One holder's view of the shared block. Each terminal context keeps its own for the life of
 // its loop; Helvar opens one per reply. Safe to use from one thread at a time; several views
