@@ -11,5 +11,7 @@ case "$kind" in
   asan)  dir=build-asan; flags=(-DCMAKE_BUILD_TYPE=Debug -DORDELLA_SANITIZE=ON -DORDELLA_TESTS=ON -DORDELLA_BENCH=OFF) ;;
   *) echo "usage: $0 [plain|asan]" >&2; exit 2 ;;
 esac
+# A compiler cache, when the machine has one, makes rebuilds of several checkouts cheap.
+command -v ccache >/dev/null && flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
 cmake --build "$dir" -j "$jobs"
