@@ -127,6 +127,30 @@ TEST_F(RegistryTest, KeepsWhatAHandWrittenFileHolds) {
   EXPECT_EQ(Get(kTavenor, "pharmscreen").dword, 1U);
 }
 
+TEST_F(RegistryTest, AHexValueAtTheEndOfTheFileSurvivesRewrites) {
+  const std::string head = "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software]\n";
+  struct Case {
+    std::string tail;  // the last value of the file, as written
+    std::string data;  // as read back
+  };
+  const Case cases[] = {
+      {"\"n\"=hex:01,\\\n  02", "hex:01,\\\n  02"},
+      {"\"n\"=hex:01,\\\r\n  02\r\n", "hex:01,\\\n  02"},
+      // Continued onto a blank line: that line is part of the value.
+      {"\"n\"=hex:01,\\\n\n", "hex:01,\\\n"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(head + c.tail);
+    std::string first_rewrite;
+    for (int rewrite = 0; rewrite < 3; ++rewrite) {
+      ASSERT_EQ(RegSetString("Software", "x", "1"), RegStatus::kOk) << c.tail << RegLastError();
+      EXPECT_EQ(Get("Software", "n").text, c.data) << c.tail << " after rewrite " << rewrite;
+      if (rewrite == 0) first_rewrite = FileText();
+      EXPECT_EQ(FileText(), first_rewrite) << c.tail << " after rewrite " << rewrite;
+    }
+  }
+}
+
 TEST_F(RegistryTest, RefusesToReadOrRewriteACorruptFile) {
   const std::string header = "Windows Registry Editor Version 5.00\n\n";
   const std::string key = "[HKEY_CURRENT_USER\\Software\\Tavenor]\n\"ok\"=\"1\"\n";
@@ -149,6 +173,9 @@ TEST_F(RegistryTest, RefusesToReadOrRewriteACorruptFile) {
       {header + key + "\"n\"=\"\xFF\"\n", 5},
       {header + "[-HKEY_CURRENT_USER\\Software]\n", 3},
       {header + "[HKEY_CURRENT_USER\\Software\n", 3},
+      // A hex value continued past the end of the file, with or without a last line end.
+      {"Windows Registry Editor Version 5.00\n[r]\n\"n\"=hex:\\", 3},
+      {header + key + "\"n\"=hex:01,\\\n  02,\\\n", 5},
   };
   for (const Case& c : cases) {
     WriteFile(c.text);

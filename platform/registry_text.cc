@@ -153,6 +153,9 @@ std::optional<Value> ParseValue(std::string_view line, const std::vector<std::st
     data.push_back('\n');
     data += lines[++index];
   }
+  // A continuation with no line left to continue on is a cut-off file. Kept, it would take in
+  // whatever a rewrite puts after it: the blank line after the key, and the value would grow.
+  if (!data.empty() && data.back() == '\\') return std::nullopt;
   if (!IsOtherTypeData(data) || !IsValidUtf8(data)) return std::nullopt;
   value.type = RegType::kOther;
   value.data = std::move(data);
