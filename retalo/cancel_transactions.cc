@@ -44,11 +44,6 @@ int CountRows(CAdoConnection& db, const std::string& sql) {
   return db.field_error() ? -1 : count;
 }
 
-// The date is matched as the start of APPR_DATE; a LIKE wildcard in it would reach other days.
-bool HasLikeWildcard(std::string_view text) {
-  return text.find_first_of("%_[") != std::string_view::npos;
-}
-
 int CancelApproval(const std::string& approval, const std::string& date, int kind) {
   const CancelColumns& columns = kind == kCancelCard ? kCard : kCashReceipt;
   ExportCall call(LogHeader::Form4("MakeCancelTrans", Cp949("승인번호"), approval,
@@ -56,7 +51,8 @@ int CancelApproval(const std::string& approval, const std::string& date, int kin
   if (!call.Open(1)) return kDbConnectFailed;
   CAdoConnection& db = call.db();
   const std::string not_found = Cp949("찾을 수 없는 승인번호");
-  // An empty approval number would match every row that was never approved.
+  // An empty approval number would match every row that was never approved; the date is
+  // matched as the start of APPR_DATE, and a LIKE wildcard in it would reach other days.
   if (approval.empty() || HasLikeWildcard(date)) return call.Fail(kDataError, 2, not_found);
   const int rows =
       CountRows(db, FillSql(sql::kCountApprovalRows, {columns.prefix, approval, date}));

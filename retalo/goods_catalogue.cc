@@ -188,6 +188,19 @@ class Registrar {
   Registration r_;
 };
 
+// An article number is matched at the end of the stored barcode with LIKE, where its own
+// wildcards would widen the match.
+BarcodeMatch ArticleMatch(std::string article) {
+  BarcodeMatch match;
+  if (HasLikeWildcard(article)) {
+    match.result = BarcodeMatch::kWildcard;
+    return match;
+  }
+  match.result = BarcodeMatch::kArticle;
+  match.barcode = std::move(article);
+  return match;
+}
+
 }  // namespace
 
 BarcodeMatch NormalizeBarcode(std::string_view barcode) {
@@ -200,16 +213,13 @@ BarcodeMatch NormalizeBarcode(std::string_view barcode) {
   }
   if (text.size() >= kGs1MinLength &&
       text.compare(kGs1ArticlePosition, kArticlePrefix.size(), kArticlePrefix) == 0) {
-    match.result = BarcodeMatch::kArticle;
-    match.barcode = text.substr(kGs1ArticlePosition, kArticleLength);
-    return match;
+    return ArticleMatch(text.substr(kGs1ArticlePosition, kArticleLength));
   }
   for (size_t at = 0; at <= kLastArticleStart && at < text.size(); ++at) {
     if (text.compare(at, kArticlePrefix.size(), kArticlePrefix) != 0) continue;
-    match.result = BarcodeMatch::kArticle;
-    match.barcode = text.substr(at);
-    if (match.barcode.size() >= kLongTailLength) match.barcode.resize(kArticleLength);
-    return match;
+    std::string article = text.substr(at);
+    if (article.size() >= kLongTailLength) article.resize(kArticleLength);
+    return ArticleMatch(std::move(article));
   }
   match.result = BarcodeMatch::kExact;
   match.barcode = text;
@@ -267,6 +277,7 @@ bool CGoodsData::Parse(const std::vector<std::string>& fields, size_t first) {
   for (size_t at = first + 1; items_.size() < static_cast<size_t>(count); at += kFieldsPerItem) {
     GoodsItem item;
     item.barcode = TrimText(fields[at]);
+    if (NormalizeBarcode(item.barcode).result == BarcodeMatch::kWildcard) return false;
     item.sale_price = std::atof(fields[at + 1].c_str());
     item.purchase_price = std::atof(fields[at + 2].c_str());
     item.quantity = std::atof(fields[at + 3].c_str());
@@ -323,6 +334,7 @@ bool CItemData::Parse(std::string_view text) {
   const std::vector<std::string> fields = SplitParams(text);
   if (fields.size() < 3) return false;
   item_.barcode = TrimText(fields[0]);
+  if (NormalizeBarcode(item_.barcode).result == BarcodeMatch::kWildcard) return false;
   item_.product_name = TrimText(fields[1]);
   item_.maker_name = TrimText(fields[2]);
   return true;

@@ -20,12 +20,16 @@ inline constexpr size_t kMaxBarcodeLength = 128;
 
 // A scanned barcode brought to the form the catalogue is searched with. Korean article numbers
 // (GS1 prefix "880") are cut out of longer scans and matched at the end of the stored barcode
-// (LIKE '%%<barcode>'); anything else is matched exactly.
+// (LIKE '%%<barcode>'); anything else is matched exactly. An article number holding a LIKE
+// wildcard (%, _ or [) is refused rather than escaped: the texts are sent verbatim, without an
+// ESCAPE clause, a real article number is digits only, and "880%" would otherwise find the first
+// barcode containing 880 and let a goods list update that product's prices.
 struct BarcodeMatch {
   static constexpr int kEmpty = -1;
   static constexpr int kTooLong = -2;
-  static constexpr int kExact = 0;    // no "880": the barcode as scanned
-  static constexpr int kArticle = 1;  // the article number from its "880"
+  static constexpr int kWildcard = -3;  // an article number with a LIKE wildcard
+  static constexpr int kExact = 0;      // no "880": the barcode as scanned
+  static constexpr int kArticle = 1;    // the article number from its "880"
 
   int result = kEmpty;
   std::string barcode;  // what the look-ups compare with; empty when invalid
@@ -38,7 +42,8 @@ struct BarcodeMatch {
 
 // `barcode`, trimmed, normalised: longer than 15 characters with "880" at position 3: the 13
 // characters from there (a GS1 code); else from the first "880" at positions 0 to 3 to the end,
-// only its first 13 characters when that is 21 or longer; else the barcode unchanged.
+// only its first 13 characters when that is 21 or longer; else the barcode unchanged. Refused
+// (kWildcard) when the article number so found holds a LIKE wildcard.
 BarcodeMatch NormalizeBarcode(std::string_view barcode);
 
 // The catalogue's answer for a barcode: the goods and their newest package row when the
@@ -76,8 +81,9 @@ class CGoodsData {
 
   explicit CGoodsData(TodaySource today = TodayText) : today_(std::move(today)) {}
 
-  // Reads the count at fields[first] and the items after it. False when the count is negative
-  // or fewer fields follow than its items need (fields after them are not looked at).
+  // Reads the count at fields[first] and the items after it. False when the count is negative,
+  // fewer fields follow than its items need (fields after them are not looked at) or a barcode
+  // is refused for a LIKE wildcard.
   bool Parse(const std::vector<std::string>& fields, size_t first = 0);
 
   std::vector<GoodsItem>& items() { return items_; }
@@ -109,7 +115,8 @@ class CItemData {
   explicit CItemData(TodaySource today = TodayText) : today_(std::move(today)) {}
 
   // The "‡"-separated new item text: barcode, product name, maker name, each trimmed. False
-  // when the text is empty or has fewer than three fields.
+  // when the text is empty, has fewer than three fields or its barcode is refused for a LIKE
+  // wildcard.
   bool Parse(std::string_view text);
   // An item known by its barcode alone.
   void SetBarcode(std::string_view barcode) { item_.barcode = TrimText(barcode); }

@@ -53,6 +53,14 @@ TEST(NormalizeBarcodeTest, CutsTheArticleNumberOutOfAScan) {
       {"12348801234567", BarcodeMatch::kExact, "12348801234567"},  // "880" too far in
       {"12345678", BarcodeMatch::kExact, "12345678"},
       {"880'1", BarcodeMatch::kArticle, "880'1"},
+      // LIKE wildcards in an article number would widen its match; as = compares them literally.
+      {"880%", BarcodeMatch::kWildcard, ""},
+      {"0880_234567890", BarcodeMatch::kWildcard, ""},
+      {"880[0-9]", BarcodeMatch::kWildcard, ""},
+      {"12%_[", BarcodeMatch::kExact, "12%_["},
+      {"0108801234567890"
+       "10A%_",
+       BarcodeMatch::kArticle, "8801234567890"},
       {std::string(128, '1'), BarcodeMatch::kExact, std::string(128, '1')},
       {std::string(129, '1'), BarcodeMatch::kTooLong, ""},
       {"", BarcodeMatch::kEmpty, ""},
@@ -129,6 +137,8 @@ TEST_F(GoodsCatalogueTest, HasBarcodeRefusalsAreLogged) {
        "에러 [-1001]\n설명 [위치2 : DB연결실패]\n"},
       {std::string(129, '1'), kAnswerSize, false, kDataError,
        "에러 [-1003]\n설명 [위치3 : 바코드번호 오류]\n"},
+      // As LIKE '%%880%' it would answer with the first barcode containing 880.
+      {"880%", kAnswerSize, false, kDataError, "에러 [-1003]\n설명 [위치3 : 바코드번호 오류]\n"},
       {"8801234567890", needed - 1, false, kDataError,
        "에러 [-1003]\n설명 [위치5 : 응답버퍼 크기 부족]\n"},
       {"8801234567890", 3, false, kDataError, "에러 [-1003]\n설명 [위치5 : 응답버퍼 크기 부족]\n"},
@@ -355,6 +365,10 @@ TEST_F(GoodsCatalogueTest, UnreadableTextsAreRefusedBeforeTheDatabase) {
   };
   const std::string short_list = Params({"2", "8806470200028", "4500", "2600", "1", "UU"});
   const std::string two_fields = Params({"8801111111117", "판콜"});
+  // Barcodes whose look-up pattern would hold a LIKE wildcard: another product's row would be
+  // found, and its prices updated.
+  const std::string wildcard_goods = Params({"1", "880%", "4500", "2600", "1", "UU"});
+  const std::string wildcard_item = Params({"880_", "판콜", "동화약품"});
   const std::string refusal = "에러 [-1003]\n설명 [위치1 : 상품정보 데이터구성오류]\n";
   const Case cases[] = {
       {[] { return SaveGoods("", 1); }, "SaveGoods\n상품정보 []\n판매가/구입가업데이트 [1]\n"},
@@ -366,6 +380,10 @@ TEST_F(GoodsCatalogueTest, UnreadableTextsAreRefusedBeforeTheDatabase) {
       {[] { return SaveNewItem(""); }, "SaveNewItem\n상품정보 []\n"},
       {[&] { return SaveNewItem(two_fields.c_str()); },
        "SaveNewItem\n상품정보 [8801111111117‡판콜]\n"},
+      {[&] { return SaveGoods(wildcard_goods.c_str(), 1); },
+       "SaveGoods\n상품정보 [1‡880%‡4500‡2600‡1‡UU]\n판매가/구입가업데이트 [1]\n"},
+      {[&] { return SaveNewItem(wildcard_item.c_str()); },
+       "SaveNewItem\n상품정보 [880_‡판콜‡동화약품]\n"},
   };
   MakeDatabaseUnreachable();  // none of them gets that far
   for (const Case& c : cases) {

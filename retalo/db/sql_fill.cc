@@ -10,18 +10,45 @@
 namespace retalo {
 namespace {
 
-bool IsBareTokenByte(unsigned char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
-         c == '.' || c == '+' || c == '-' || c == '=' || c == '<' || c == '>';
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Digits from text[*at] on; false when there is none.
+bool TakeDigits(std::string_view text, size_t* at) {
+  const size_t first = *at;
+  while (*at < text.size() && IsDigit(text[*at])) ++*at;
+  return *at > first;
 }
 
-bool IsBareToken(std::string_view text) {
-  if (text.empty()) return false;
+// A column or a keyword: "TEMP_5", "PCARD", "LIKE", "NULL", a column letter "P".
+bool IsName(std::string_view text) {
+  if (text.empty() || !IsLetter(text[0])) return false;
   for (char c : text) {
-    if (!IsBareTokenByte(static_cast<unsigned char>(c))) return false;
+    if (!IsLetter(c) && !IsDigit(c)) return false;
   }
   return true;
 }
+
+// A number as the database gives one back: "10", "-1.5", "1e+15".
+bool IsNumber(std::string_view text) {
+  size_t at = !text.empty() && text[0] == '-' ? 1 : 0;
+  if (!TakeDigits(text, &at)) return false;
+  if (at < text.size() && text[at] == '.') {
+    ++at;
+    if (!TakeDigits(text, &at)) return false;
+  }
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    if (!TakeDigits(text, &at)) return false;
+  }
+  return at == text.size();
+}
+
+// Only the shapes the texts put outside quotes: a name, the "=" of an exact barcode match, a
+// number. Anything else could end the expression it stands in, compare differently or comment
+// out the rest of the statement ("=1--").
+bool IsBareToken(std::string_view text) { return text == "=" || IsName(text) || IsNumber(text); }
 
 // `text` as it may stand in the statement: quotes doubled inside a literal, or checked as a
 // bare token outside one. nullopt when a bare value is refused.
@@ -82,6 +109,10 @@ std::optional<std::string> Convert(char conv, const SqlArg& arg, bool quoted) {
 
 }  // namespace
 
+bool HasLikeWildcard(std::string_view text) {
+  return text.find_first_of("%_[") != std::string_view::npos;
+}
+
 std::string FillSql(std::string_view sql_template, std::span<const SqlArg> args) {
   const std::string text = Cp949(sql_template);
   std::string out;
@@ -109,6 +140,8 @@ std::string FillSql(std::string_view sql_template, std::span<const SqlArg> args)
     if (next == args.end()) return {};
     std::optional<std::string> piece = Convert(conv, *next++, quoted);
     if (!piece) return {};
+    // A negative number right after a minus of the text would make "--", a comment.
+    if (!quoted && !out.empty() && out.back() == '-' && piece->starts_with('-')) return {};
     out += *piece;
   }
   if (next != args.end()) return {};

@@ -3,8 +3,14 @@
 // The texts carry the C format conversions they were written with. A value that stands inside
 // a quoted literal ('%s', '%s%s', '%c') has every single quote doubled, so a name or a barcode
 // with a quote neither breaks the statement nor adds SQL of its own. A value that stands
-// outside quotes (an operator such as "LIKE", a column name such as "TEMP_5", a number given as
-// text) must be a bare token of letters, digits and "_.+-=<>"; anything else is refused.
+// outside quotes must have one of the shapes the texts put there: a name ("LIKE", "NULL", a
+// column such as "TEMP_5" or its letter "P"), the operator "=", or a decimal number as the
+// database gives one back ("10", "-1.5", "1e+15"); anything else is refused, and so is a
+// negative number right after a minus of the text.
+//
+// Doubling quotes does not make a value safe inside a LIKE pattern: its %, _ and [ stay
+// wildcards. The texts are sent as they are, with no ESCAPE clause, so a caller refuses a value
+// meant literally in a pattern when HasLikeWildcard holds for it.
 #pragma once
 
 #include <initializer_list>
@@ -31,6 +37,9 @@ class SqlArg {
  private:
   std::variant<std::string_view, int, double, char> value_;
 };
+
+// True when `text` holds a LIKE wildcard of T-SQL: %, _ or the [ of a character class.
+bool HasLikeWildcard(std::string_view text);
 
 // The text `sql_template` (UTF-8, as in sql_texts.h) with its placeholders filled in order, as
 // CP949 bytes ready for CAdoConnection::ExecuteSql. Returns the empty text when the values do

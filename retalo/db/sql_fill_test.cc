@@ -34,8 +34,8 @@ TEST(FillSqlTest, AmountsKeepEveryDigitWithoutExponent) {
   const struct {
     double amount;
     const char* text;
-  } cases[] = {{1234567.0, "1234567"}, {1500.5, "1500.5"}, {-0.25, "-0.25"},
-               {123456789012.0, "123456789012"}, {0.0, "0"}, {-0.0, "0"}};
+  } cases[] = {{1234567.0, "1234567"},           {1500.5, "1500.5"}, {-0.25, "-0.25"},
+               {123456789012.0, "123456789012"}, {0.0, "0"},         {-0.0, "0"}};
   for (const auto& c : cases) {
     EXPECT_EQ(FillSql(sql::kUpdateStockOnHand, {c.amount, "6430100010"}),
               std::string("UPDATE PM_DRUG..IM_TOTAL SET IM_QT_SALE_DEBIT = ") + c.text +
@@ -63,6 +63,23 @@ TEST(FillSqlTest, TemplatesWithKoreanComeOutAsCp949) {
                           "'0', '1500', '1500', '', '', 'Y', 'Y')"));
 }
 
+TEST(FillSqlTest, BareValuesTakeTheShapesTheTextsPutOutsideQuotes) {
+  // CD_CD_QUAN of a new package row: the pack size as the database gave it back.
+  for (const char* units : {"10", "0", "-1.5", "1e+15", "2.5E-3", "NULL"}) {
+    EXPECT_EQ(
+        FillSql(sql::kInsertUnitMember, {"ZP00000042", "003", "8801111111117", "20240105", units}),
+        std::string("INSERT INTO PM_DRUG..CD_ITEM_UNIT_MEMBER (DRUGCODE, CD_CD_UNIT, "
+                    "CD_NM_UNIT, CD_MY_UNIT, CD_IN_UNIT, CD_CD_BARCODE, CD_CD_POS, "
+                    "CHANGE_DATE, CD_CD_QUAN, COM_GUBUN) VALUES ('ZP00000042', '003', 1, 0, "
+                    "0, '8801111111117', '', '20240105', ") +
+            units + ", '01')")
+        << units;
+  }
+  EXPECT_EQ(FillSql(sql::kSelectNewestUnitMemberRow, {"=", "", "12345678"}),
+            "SELECT TOP 1 * FROM PM_DRUG..CD_ITEM_UNIT_MEMBER WHERE CD_CD_BARCODE = '12345678' "
+            "ORDER BY SN DESC");
+}
+
 TEST(FillSqlTest, RefusesValuesThatDoNotFit) {
   struct Case {
     const char* what;
@@ -86,6 +103,29 @@ TEST(FillSqlTest, RefusesValuesThatDoNotFit) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.filled, "") << c.what;
+  }
+}
+
+TEST(FillSqlTest, RefusesBareValuesOfAnyOtherShape) {
+  // As the operator of a barcode match: only "=" and a word pass.
+  for (const char* op : {"=1--", ".=", "==", "<>", "<", "= 1", "LIKE--", "=--"}) {
+    EXPECT_EQ(FillSql(sql::kSelectNewestUnitMemberRow, {op, "", "8801234567890"}), "") << op;
+  }
+  // As a pack size: only a number.
+  for (const char* units : {"--1", "1-1", "-", ".", "1.", ".5", "+1", "1e", "1e+", "1..2", "0x1F",
+                            "1;", "1/*", "-1e5-"}) {
+    EXPECT_EQ(FillSql(sql::kInsertUnitMember, {"ZP00000042", "003", "1", "20240105", units}), "")
+        << units;
+  }
+  // A negative number after a minus of the text would start a comment.
+  EXPECT_EQ(FillSql("SELECT 1 -%s", {"-1"}), "");
+  EXPECT_EQ(FillSql("SELECT 1 - %s", {"-1"}), "SELECT 1 - -1");
+}
+
+TEST(FillSqlTest, LikeWildcardsAreTheThreeOfTsql) {
+  for (const char* text : {"880%", "_", "a[b", "%%"}) EXPECT_TRUE(HasLikeWildcard(text)) << text;
+  for (const char* text : {"8801234567890", "", "a]b", "^-*?"}) {
+    EXPECT_FALSE(HasLikeWildcard(text)) << text;
   }
 }
 
