@@ -191,6 +191,56 @@ TEST(TsqlExpressionTest, RunTimeErrorsCarrySqlServerMessages) {
   }
 }
 
+TEST(TsqlExpressionTest, ExtremeNumbersGiveSqlServersAnswers) {
+  // Positions and lengths past the end of a text all mean its end.
+  ExpectValues({
+      {"SUBSTRING('abc', 2, 9223372036854775807)", "bc"},
+      {"SUBSTRING('abc', 9223372036854775807, 9223372036854775807)", ""},
+      {"SUBSTRING('abc', -9223372036854775807, 9223372036854775807)", ""},
+      {"SUBSTRING('abc', 0, 1)", ""},
+      {"STUFF('abc', 2, 9223372036854775807, 'x')", "ax"},
+      {"LEFT('abc', 9223372036854775807)", "abc"},
+      {"RIGHT('abc', 9223372036854775807)", "abc"},
+      {"CHARINDEX('b', 'abc', 9223372036854775807)", "0"},
+      {"CHARINDEX('b', 'abc', -9223372036854775807)", "2"},
+      {"STR(1E308)", "**********"},
+      {"STR(-1E308, 10, 16)", "**********"},
+      {"2147483646 + 1", "2147483647"},
+      {"CAST('9223372036854775806' AS BIGINT) + 1", "9223372036854775807"},
+      {"CONVERT(VARCHAR(8), CAST(2958463 AS DATETIME), 112)", "99991231"},
+      {"CASE WHEN CAST(1E19 AS DECIMAL(38, 0)) > 9E18 THEN 1 ELSE 0 END", "1"},
+  });
+  // A result outside its type fails the statement.
+  const std::string int_overflow =
+      "Arithmetic overflow error converting expression to data type int.";
+  const std::string bigint_overflow =
+      "Arithmetic overflow error converting expression to data type bigint.";
+  const std::string datetime_overflow =
+      "Arithmetic overflow error converting expression to data type datetime.";
+  const struct {
+    const char* text;
+    const std::string& message;
+  } errors[] = {
+      {"SELECT 2147483647 + 1", int_overflow},
+      {"SELECT -2147483647 - 2", int_overflow},
+      {"SELECT 65536 * 65536", int_overflow},
+      {"SELECT '2147483647' + 1", int_overflow},
+      {"SELECT 2147483647 + 1 - 1", int_overflow},
+      {"SELECT CAST('-2147483648' AS INT) / -1", int_overflow},
+      {"SELECT CAST('9223372036854775807' AS BIGINT) + 1", bigint_overflow},
+      {"SELECT CAST('-9223372036854775807' AS BIGINT) - 2", bigint_overflow},
+      {"SELECT CAST('4294967296' AS BIGINT) * CAST('4294967296' AS BIGINT)", bigint_overflow},
+      {"SELECT CAST('-9223372036854775808' AS BIGINT) / -1", bigint_overflow},
+      {"SELECT CAST(2958464 AS DATETIME)", datetime_overflow},
+      {"SELECT CAST(1E300 AS DATETIME)", datetime_overflow},
+      {"SELECT CAST(-1E300 AS DATETIME)", datetime_overflow},
+  };
+  TestDatabase db;
+  for (const auto& c : errors) {
+    EXPECT_EQ(db.Error(c.text).rfind(c.message, 0), 0u) << c.text << ": " << db.Error(c.text);
+  }
+}
+
 // A small pharmacy database for the statement tests.
 class TsqlStatementTest : public ::testing::Test {
  protected:
@@ -464,6 +514,8 @@ TEST_F(TsqlStatementTest, DeepNestingIsRefusedWithoutExhaustingTheStack) {
   // The texts of the system nest far less.
   EXPECT_EQ(db_.Value("SELECT " + repeat("(", 40) + "1" + repeat(")", 40) + repeat(" + 1", 40)),
             "41");
+  // A long chain of integer operators is checked step by step without nesting in SQLite.
+  EXPECT_EQ(db_.Value("SELECT 1" + repeat(" + 1", 250)), "251");
 }
 
 TEST_F(TsqlStatementTest, ABatchWithAnUnsupportedStatementRunsNothing) {

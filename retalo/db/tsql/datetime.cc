@@ -18,7 +18,7 @@ int DaysInMonth(int year, int month) {
 }
 
 // Days from 1970-01-01 of a proleptic Gregorian date, and back.
-long long DaysFromCivil(int y, int m, int d) {
+constexpr long long DaysFromCivil(int y, int m, int d) {
   y -= m <= 2 ? 1 : 0;
   const long long era = (y >= 0 ? y : y - 399) / 400;
   const long long yoe = y - era * 400;
@@ -26,6 +26,10 @@ long long DaysFromCivil(int y, int m, int d) {
   const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   return era * 146097 + doe - 719468;
 }
+
+// The days of datetime's first and last date (1753-01-01, 9999-12-31) from 1900-01-01.
+constexpr long long kFirstDay = DaysFromCivil(1753, 1, 1) - DaysFromCivil(1900, 1, 1);
+constexpr long long kLastDay = DaysFromCivil(9999, 12, 31) - DaysFromCivil(1900, 1, 1);
 
 void CivilFromDays(long long z, int* y, int* m, int* d) {
   z += 719468;
@@ -132,8 +136,12 @@ double DaysSince1900(const DateTime& value) {
 }
 
 bool DateTimeFromDays(double days, DateTime* out) {
+  // Refused before the cast: a number far outside datetime could pass the range of long long.
   if (!std::isfinite(days)) return false;
   double whole = std::floor(days);
+  if (whole < static_cast<double>(kFirstDay) || whole > static_cast<double>(kLastDay)) {
+    return false;
+  }
   long long millis = std::llround((days - whole) * 86400000.0);
   long long day_number = static_cast<long long>(whole) + DaysFromCivil(1900, 1, 1);
   if (millis >= 86400000) {

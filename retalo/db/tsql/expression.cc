@@ -203,10 +203,20 @@ bool Translator::Emit(const Expr& expr, const Scope& scope, Emitted* out) {
       return true;
     }
     case ExprKind::kBinary: {
-      Emitted left;
-      Emitted right;
-      if (!Emit(*expr.args[0], scope, &left) || !Emit(*expr.args[1], scope, &right)) return false;
-      return EmitArithmetic(expr, std::move(left), std::move(right), out);
+      // 1 + 2 - 3 * 4 nests to the left: the operators, innermost first, and the operands in the
+      // order they are written.
+      std::vector<const Expr*> operators;
+      const Expr* first = &expr;
+      for (; first->kind == ExprKind::kBinary; first = first->args[0].get()) {
+        operators.push_back(first);
+      }
+      std::reverse(operators.begin(), operators.end());
+      std::vector<Emitted> operands(operators.size() + 1);
+      if (!Emit(*first, scope, &operands[0])) return false;
+      for (size_t i = 0; i < operators.size(); ++i) {
+        if (!Emit(*operators[i]->args[1], scope, &operands[i + 1])) return false;
+      }
+      return EmitArithmeticChain(operators, std::move(operands), out);
     }
     case ExprKind::kCompare:
       return EmitCompare(expr, scope, out);
@@ -308,6 +318,55 @@ bool Translator::EmitColumn(const Expr& expr, const Scope& scope, Emitted* out) 
   }
   std::string sql = qualifier.empty() ? Quote(column) : Quote(qualifier) + "." + Quote(column);
   *out = Atomic(std::move(sql), type);
+  return true;
+}
+
+namespace {
+
+// Operands of one tsql_int_arith call, within SQLite's limit on a function's arguments.
+constexpr size_t kMaxChainOperands = 100;
+
+}  // namespace
+
+// Runs of integer steps become one tsql_int_arith call each, which fails as SQL Server does
+// when a result leaves int or bigint (SQLite would go over to a real) and does not nest a call
+// per operator, which SQLite's parser could not take for a long chain; other steps are emitted
+// one by one.
+bool Translator::EmitArithmeticChain(const std::vector<const Expr*>& operators,
+                                     std::vector<Emitted> operands, Emitted* out) {
+  // A text beside an integer is read as one, as EmitArithmetic does it.
+  auto as_integer = [](Emitted& text, const SqlType& integer) {
+    if (IsString(text.type.kind) && IsExactInteger(integer.kind)) {
+      text = Convert(text, integer, 0, 0);
+    }
+  };
+  Emitted value = std::move(operands[0]);
+  for (size_t i = 0; i < operators.size();) {
+    as_integer(value, operands[i + 1].type);
+    SqlType type = value.type;
+    std::string steps;
+    std::string values = value.sql;
+    size_t end = i;
+    for (; end < operators.size() && end - i + 1 < kMaxChainOperands && IsExactInteger(type.kind);
+         ++end) {
+      as_integer(operands[end + 1], type);
+      if (!IsExactInteger(operands[end + 1].type.kind)) break;
+      type = HigherType(type, operands[end + 1].type);
+      steps += operators[end]->text;
+      steps += type.kind == TypeKind::kBigInt ? 'b' : 'i';
+      values += ", " + operands[end + 1].sql;
+    }
+    if (end > i) {
+      value = Atomic("tsql_int_arith('" + steps + "', " + values + ")", type);
+      i = end;
+    } else if (!EmitArithmetic(*operators[i], std::move(value), std::move(operands[i + 1]),
+                               &value)) {
+      return false;
+    } else {
+      ++i;
+    }
+  }
+  *out = std::move(value);
   return true;
 }
 

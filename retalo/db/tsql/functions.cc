@@ -46,12 +46,22 @@ bool IntArg(sqlite3_context* context, sqlite3_value* arg, long long* out) {
 }
 
 void ResultText(sqlite3_context* context, std::string_view text) {
-  sqlite3_result_text64(context, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+  // An empty view may have no data at all, which SQLite would take for NULL.
+  sqlite3_result_text64(context, text.empty() ? "" : text.data(), text.size(), SQLITE_TRANSIENT,
+                        SQLITE_UTF8);
 }
 
 std::string_view TrimTrailingBlanks(std::string_view text) {
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
   return text;
+}
+
+// a + b, held at the largest or smallest number where it would pass them: positions and lengths
+// past the end of any text all mean its end.
+long long SaturatingAdd(long long a, long long b) {
+  long long sum = 0;
+  if (!__builtin_add_overflow(a, b, &sum)) return sum;
+  return b > 0 ? std::numeric_limits<long long>::max() : std::numeric_limits<long long>::min();
 }
 
 // Characters of `text` from 0-based character `first`, at most `count` of them.
@@ -117,7 +127,10 @@ bool NumberOperand(const Value& value, const Value& other, Value* out, std::stri
                       error);
 }
 
-bool IntegerArith(char op, long long a, long long b, Value* out, std::string* error) {
+// Integer arithmetic in the result's type: int (bit too) or bigint, failing as SQL Server does
+// when the result leaves its range.
+bool IntegerArith(char op, long long a, long long b, TypeKind type, Value* out,
+                  std::string* error) {
   long long result = 0;
   bool overflow = false;
   switch (op) {
@@ -139,17 +152,24 @@ bool IntegerArith(char op, long long a, long long b, Value* out, std::string* er
       if (!overflow) result = op == '/' ? a / b : a % b;
       break;
   }
+  const bool bigint = type == TypeKind::kBigInt;
+  if (!bigint &&
+      (result < std::numeric_limits<int>::min() || result > std::numeric_limits<int>::max())) {
+    overflow = true;
+  }
   if (overflow) {
-    *error = "Arithmetic overflow error converting expression to data type bigint.";
+    *error = std::string("Arithmetic overflow error converting expression to data type ") +
+             (bigint ? "bigint." : "int.");
     return false;
   }
   *out = Value::Int(result);
   return true;
 }
 
-// The arithmetic operators when the operand types are only known at run time: + concatenates
-// two texts; otherwise a text operand takes the other operand's numeric type.
-bool Arith(char op, const Value& a, const Value& b, Value* out, std::string* error) {
+// The arithmetic operators: + concatenates two texts; otherwise a text operand takes the other
+// operand's numeric type. Two integers are added in `type` (bigint when the types are only
+// known at run time).
+bool Arith(char op, const Value& a, const Value& b, TypeKind type, Value* out, std::string* error) {
   if (a.kind == Value::Kind::kNull || b.kind == Value::Kind::kNull) {
     *out = Value::Null();
     return true;
@@ -167,7 +187,7 @@ bool Arith(char op, const Value& a, const Value& b, Value* out, std::string* err
   Value y;
   if (!NumberOperand(a, b, &x, error) || !NumberOperand(b, a, &y, error)) return false;
   if (x.kind == Value::Kind::kInt && y.kind == Value::Kind::kInt) {
-    return IntegerArith(op, x.integer, y.integer, out, error);
+    return IntegerArith(op, x.integer, y.integer, type, out, error);
   }
   double p = x.kind == Value::Kind::kInt ? static_cast<double>(x.integer) : x.real;
   double q = y.kind == Value::Kind::kInt ? static_cast<double>(y.integer) : y.real;
@@ -200,11 +220,32 @@ void ArithFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv)
   const unsigned char* op = sqlite3_value_text(argv[0]);
   Value out;
   std::string error;
-  if (op == nullptr || !Arith(static_cast<char>(op[0]), Arg(argv, 1), Arg(argv, 2), &out, &error)) {
+  if (op == nullptr || !Arith(static_cast<char>(op[0]), Arg(argv, 1), Arg(argv, 2),
+                              TypeKind::kBigInt, &out, &error)) {
     Error(context, error.empty() ? "tsql_arith: no operator" : error);
     return;
   }
   ResultValue(context, out);
+}
+
+// tsql_int_arith(steps, x0, x1, ...): x0, then per step of `steps` (an operator, then 'i' or 'b'
+// for the result's type, int or bigint) that operator with the next value.
+void IntegerChainFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  const std::string steps = argc >= 2 ? ImplicitText(Arg(argv, 0)) : std::string();
+  if (argc < 2 || steps.size() != 2 * static_cast<size_t>(argc - 2)) {
+    return Error(context, "tsql_int_arith: the steps do not fit the values");
+  }
+  Value value = Arg(argv, 1);
+  std::string error;
+  for (size_t k = 0; k < steps.size(); k += 2) {
+    const TypeKind type = steps[k + 1] == 'b' ? TypeKind::kBigInt : TypeKind::kInt;
+    Value next;
+    if (!Arith(steps[k], value, Arg(argv, static_cast<int>(k / 2) + 2), type, &next, &error)) {
+      return Error(context, error);
+    }
+    value = std::move(next);
+  }
+  ResultValue(context, value);
 }
 
 // ---- string functions ---------------------------------------------------------------------
@@ -250,8 +291,8 @@ void SubstringFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** a
   }
   std::string text = ImplicitText(Arg(argv, 0));
   long long first = std::max(start, 1LL);
-  long long last = start + length;  // one past the last position
-  ResultText(context, Chars(text, first - 1, last - first));
+  long long last = SaturatingAdd(start, length);  // one past the last position
+  ResultText(context, last > first ? Chars(text, first - 1, last - first) : "");
 }
 
 // CHARINDEX(find, text [, start]): 1-based character position, 0 when absent.
@@ -282,7 +323,7 @@ void StuffFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** argv)
   std::string insert = ImplicitText(Arg(argv, 3));
   std::string result(Chars(text, 0, start - 1));
   result += insert;
-  result += Chars(text, start - 1 + length, total);
+  result += Chars(text, SaturatingAdd(start - 1, length), total);
   ResultText(context, result);
 }
 
@@ -304,7 +345,9 @@ void StrFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
   std::string text;
   for (long long places = std::min(decimals, 16LL); places >= 0; --places) {
     double factor = std::pow(10.0, static_cast<double>(places));
-    double rounded = std::round(number.real * factor) / factor;
+    // A number too large to scale has no fraction left to round.
+    double scaled = number.real * factor;
+    double rounded = std::isfinite(scaled) ? std::round(scaled) / factor : number.real;
     char buffer[400];
     std::snprintf(buffer, sizeof buffer, "%.*f", static_cast<int>(places), rounded);
     if (static_cast<long long>(std::char_traits<char>::length(buffer)) <= length) {
@@ -494,6 +537,7 @@ struct FunctionEntry {
 constexpr FunctionEntry kFunctions[] = {
     {"tsql_convert", 9, ConvertFunction},
     {"tsql_arith", 3, ArithFunction},
+    {"tsql_int_arith", -1, IntegerChainFunction},
     {"tsql_len", 1, LenFunction},
     {"tsql_left", 2, LeftFunction},
     {"tsql_right", 2, RightFunction},

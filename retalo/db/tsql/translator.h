@@ -128,6 +128,8 @@ class Translator {
   // and NOT of them, as T-SQL demands; a plain value is refused.
   bool EmitCondition(const Expr& expr, const Scope& scope, Emitted* out);
   bool EmitColumn(const Expr& expr, const Scope& scope, Emitted* out);
+  bool EmitArithmeticChain(const std::vector<const Expr*>& operators, std::vector<Emitted> operands,
+                           Emitted* out);
   bool EmitArithmetic(const Expr& expr, Emitted left, Emitted right, Emitted* out);
   bool EmitCompare(const Expr& expr, const Scope& scope, Emitted* out);
   bool EmitInOrBetween(const Expr& expr, const Scope& scope, Emitted* out);

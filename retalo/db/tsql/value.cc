@@ -308,7 +308,8 @@ class Converter {
                       : source_ == Source::kInt ? "expression"
                                                 : "numeric");
     }
-    if (to_.scale == 0) {
+    // Whole numbers are held as integers while they fit; decimal(38, 0) reaches further.
+    if (to_.scale == 0 && std::fabs(number) < 9.2e18) {
       *out = Value::Int(static_cast<long long>(number));
     } else {
       *out = Value::Real(number);
