@@ -132,7 +132,8 @@ std::string Compress(std::string_view plain) {
   const uint64_t huffman_size = kSymbolsOffset + order.size() + (bits + 7) / 8;
   // A count byte holds at most 255: only a flat spread over all 256 byte values reaches 256,
   // and that never beats the stored form anyway.
-  const bool counts_fit = std::all_of(count.begin(), count.end(), [](uint16_t c) { return c < 256; });
+  const bool counts_fit =
+      std::all_of(count.begin(), count.end(), [](uint16_t c) { return c < 256; });
   if (!counts_fit || huffman_size >= kStoredHeaderSize + plain.size()) return Stored(plain);
 
   std::array<uint32_t, kSymbolCount> code{};

@@ -29,14 +29,14 @@ inline constexpr std::string_view kMagic = "HC";
 inline constexpr char kMethodStored = 'S';
 inline constexpr char kMethodHuffman = 'H';
 
-inline constexpr size_t kMethodOffset = kMagic.size();             // 2
-inline constexpr size_t kLengthOffset = kMethodOffset + 1;         // 3
+inline constexpr size_t kMethodOffset = kMagic.size();      // 2
+inline constexpr size_t kLengthOffset = kMethodOffset + 1;  // 3
 inline constexpr size_t kLengthBytes = 4;
 inline constexpr size_t kStoredHeaderSize = kLengthOffset + kLengthBytes;  // 7
 
 inline constexpr int kMaxCodeLength = 15;
-inline constexpr size_t kCountsOffset = kStoredHeaderSize;                            // 7
-inline constexpr size_t kSymbolsOffset = kCountsOffset + kMaxCodeLength;              // 22
+inline constexpr size_t kCountsOffset = kStoredHeaderSize;                // 7
+inline constexpr size_t kSymbolsOffset = kCountsOffset + kMaxCodeLength;  // 22
 inline constexpr size_t kSymbolCount = 256;
 
 // The largest input the four length bytes can describe, kept within an int (the export's count).

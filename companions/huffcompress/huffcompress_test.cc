@@ -1,5 +1,3 @@
-#include "companions/huffcompress/ordella_huffcompress.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
@@ -9,6 +7,7 @@
 
 #include "companions/huffcompress/huff_decoder.h"
 #include "companions/huffcompress/huff_format.h"
+#include "companions/huffcompress/ordella_huffcompress.h"
 #include "companions/huffcompress/testing/signature_bmp.h"
 
 namespace {
@@ -129,7 +128,8 @@ TEST(HuffDecoderTest, RefusesDamagedInput) {
       {"bits cut short", good.substr(0, good.size() - 3)},
       {"length beyond the bits", with(huffcompress::kLengthOffset, '\x01')},
       {"oversubscribed counts", with(huffcompress::kCountsOffset, '\x03')},
-      {"symbol listed twice", with(huffcompress::kSymbolsOffset + 1, good[huffcompress::kSymbolsOffset])},
+      {"symbol listed twice",
+       with(huffcompress::kSymbolsOffset + 1, good[huffcompress::kSymbolsOffset])},
       {"stored bytes missing", stored.substr(0, stored.size() - 1)},
       {"stored bytes extra", stored + "y"},
   };

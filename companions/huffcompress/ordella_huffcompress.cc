@@ -10,8 +10,8 @@
 static_assert(ORDELLA_COMPRESS_BOUND(0) == huffcompress::kStoredHeaderSize);
 
 extern "C" __attribute__((visibility("default"))) int Ordella_Compress(const unsigned char* input,
-                                                                      int length,
-                                                                      unsigned char* output) {
+                                                                       int length,
+                                                                       unsigned char* output) {
   if (input == nullptr || output == nullptr || length < 0 ||
       static_cast<uint32_t>(length) > huffcompress::kMaxInputLength) {
     return 0;

@@ -24,9 +24,9 @@ inline std::string SignatureBmp(int width = 128, int height = 64) {
   PutLe(&bmp, 40, 4);
   PutLe(&bmp, static_cast<uint32_t>(width), 4);
   PutLe(&bmp, static_cast<uint32_t>(height), 4);
-  PutLe(&bmp, 1, 2);   // planes
-  PutLe(&bmp, 1, 2);   // bits per pixel
-  PutLe(&bmp, 0, 4);   // no compression
+  PutLe(&bmp, 1, 2);  // planes
+  PutLe(&bmp, 1, 2);  // bits per pixel
+  PutLe(&bmp, 0, 4);  // no compression
   PutLe(&bmp, pixels_size, 4);
   PutLe(&bmp, 2835, 4);
   PutLe(&bmp, 2835, 4);
