@@ -10,6 +10,7 @@
 namespace hub::payments {
 namespace {
 
+using testing::Amounts;
 using testing::Cp;
 using testing::Readable;
 
@@ -44,14 +45,6 @@ TEST(AmountTextTest, ReadsPaymentFieldsLikeThePosSide) {
   EXPECT_EQ(AmountValue(""), 0);
   EXPECT_EQ(AmountValue("abc"), 0);
   EXPECT_EQ(AmountValue("9999999999999999999"), 999999999999999999);  // 18 digits kept
-}
-
-PaymentFields Amounts(std::string_view a1, std::string_view a2, std::string_view a3) {
-  PaymentFields payment;
-  payment.amount1.Set(a1);
-  payment.amount2.Set(a2);
-  payment.amount3.Set(a3);
-  return payment;
 }
 
 TEST(AmountLinesTest, LaysOutEachKindOfRequest) {

@@ -13,16 +13,9 @@
 namespace hub::payments {
 namespace {
 
+using testing::Amounts;
 using testing::Cp;
 using testing::Readable;
-
-PaymentFields Payment(std::string_view a1, std::string_view a2, std::string_view a3) {
-  PaymentFields payment;
-  payment.amount1.Set(a1);
-  payment.amount2.Set(a2);
-  payment.amount3.Set(a3);
-  return payment;
-}
 
 std::tm Now() {
   std::tm now{};
@@ -36,7 +29,7 @@ std::tm Now() {
 }
 
 TEST(CashReceiptTest, LaysOutThePrintout) {
-  PaymentFields payment = Payment("9000", "1000", "1000");
+  PaymentFields payment = Amounts("9000", "1000", "1000");
   payment.cash_usage_code.Set("00");
   payment.identification.Set("01012345678");
   EXPECT_EQ(Readable(CashReceiptText("12345678", 161, payment, Now())),
@@ -72,7 +65,7 @@ TEST(CashReceiptTest, TitleAndIdentificationFollowTheRequest) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
-    PaymentFields payment = Payment("1", "2", "3");
+    PaymentFields payment = Amounts("1", "2", "3");
     payment.cash_usage_code.Set(c.usage);
     payment.identification.Set(c.identification);
     const std::string text = Readable(CashReceiptText("1", c.code, payment, Now()));
@@ -83,7 +76,7 @@ TEST(CashReceiptTest, TitleAndIdentificationFollowTheRequest) {
 
 TEST(CashReceiptTest, BuildPlacesThePrintoutInTheSendBuffer) {
   auto slot = std::make_unique<RelaySlot>();
-  slot->payment = Payment("9000", "1000", "1000");
+  slot->payment = Amounts("9000", "1000", "1000");
   slot->payment.cash_usage_code.Set("00");
   ASSERT_EQ(BuildCashReceipt(*slot, "777", 161), 1);
   EXPECT_EQ(slot->byte_count.load(), 0);
@@ -131,7 +124,7 @@ constexpr std::string_view kPharmacyLines =
     "카드    번호 : 1234-56**-****-3456   **/**\n";
 
 TEST(CardReceiptTest, SignPadLayoutOfAPayment) {
-  PaymentFields payment = Payment("9000", "", "1000");
+  PaymentFields payment = Amounts("9000", "", "1000");
   payment.installment_months.Set("00");
   const PharmacySettings settings = Pharmacy(2);
   const std::string text = CardReceiptText(Approved("2612 10143015"), 51, payment, settings,
@@ -154,7 +147,7 @@ TEST(CardReceiptTest, SignPadLayoutOfAPayment) {
 }
 
 TEST(CardReceiptTest, ModuleLayoutOfACancellation) {
-  PaymentFields payment = Payment("9000", "", "1000");
+  PaymentFields payment = Amounts("9000", "", "1000");
   payment.installment_months.Set("03");
   payment.original_date.Set("261201");
   const std::string text =
@@ -188,7 +181,7 @@ TEST(CardReceiptTest, InstallmentAndOriginalDateEdges) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.date);
-    PaymentFields payment = Payment("1", "", "0");
+    PaymentFields payment = Amounts("1", "", "0");
     payment.installment_months.Set(c.months);
     payment.original_date.Set(c.date);
     for (CardReceiptLayout layout : {CardReceiptLayout::kSignPad, CardReceiptLayout::kModule}) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "hub/core/relay_slot.h"
 #include "hub/payments/print_texts.h"
 #include "platform/text.h"
 
@@ -40,6 +41,16 @@ inline std::string Readable(std::string_view cp949) {
     }
   }
   return text;
+}
+
+// Payment fields holding the three amounts.
+inline PaymentFields Amounts(std::string_view amount1, std::string_view amount2,
+                             std::string_view amount3) {
+  PaymentFields payment;
+  payment.amount1.Set(amount1);
+  payment.amount2.Set(amount2);
+  payment.amount3.Set(amount3);
+  return payment;
 }
 
 }  // namespace hub::payments::testing
