@@ -16,7 +16,9 @@ namespace {
 constexpr const char* kLogTag = "PrintText";
 constexpr std::string_view kPrintCode = "151";
 constexpr std::string_view kPrintTag = "PRINT";
-constexpr std::string_view kCut = "\x1Bi  ";  // ESC "i" SP SP
+// A bill's paper cut: ESC "i" and two spaces.
+constexpr char kCutBytes[] = {kEsc, 'i', ' ', ' '};
+constexpr std::string_view kCut(kCutBytes, sizeof kCutBytes);
 constexpr std::string_view kFourLineFeeds = "\n\n\n\n";
 constexpr char kFramedTextGs = 0x1D;  // a framed text's highlight marks
 constexpr char kFramedTextRs = 0x1E;
