@@ -41,6 +41,13 @@ std::string WithLineFeedsOnly(std::string_view text) {
   return out;
 }
 
+// A request pending in the slot is never overwritten: its frame may be on its way to the terminal.
+bool SlotIsFree(const RelaySlot& slot) {
+  if (slot.send_state.load(std::memory_order_acquire) == RelaySlot::kIdle) return true;
+  WriteModuleLog(kLogTag, "a request is pending in the relay slot: print refused");
+  return false;
+}
+
 void TakeClient(RelaySlot& slot, int client) {
   slot.relay_client.store(client, std::memory_order_relaxed);
   slot.ClearPayment();
@@ -91,6 +98,7 @@ std::string SecondAckPrintBody(std::string_view received, const PharmacySettings
 }
 
 int QueuePrintBody(RelaySlot& slot, std::string_view body) {
+  if (!SlotIsFree(slot)) return 0;
   const std::optional<std::string> frame = BuildFrame(body, LengthRule::kNormal, kTerminalShape);
   if (!frame) {
     WriteModuleLog(kLogTag, "print body of " + std::to_string(body.size()) +
@@ -110,6 +118,7 @@ int PrintPosRequestText(RelaySlot& slot, std::string_view field1,
 
 int PrintFirstAckText(RelaySlot& slot, std::string_view received, int client,
                       const PharmacySettings& settings) {
+  if (!SlotIsFree(slot)) return 0;
   TakeClient(slot, client);
   slot.pending_request_code.store(151, std::memory_order_relaxed);
   return QueuePrintBody(slot, FirstAckPrintBody(received, settings));
@@ -117,6 +126,7 @@ int PrintFirstAckText(RelaySlot& slot, std::string_view received, int client,
 
 int PrintSecondAckFrame(RelaySlot& slot, std::string_view received, int client,
                         const PharmacySettings& settings) {
+  if (!SlotIsFree(slot)) return 0;
   TakeClient(slot, client);
   return QueuePrintBody(slot, SecondAckPrintBody(received, settings));
 }

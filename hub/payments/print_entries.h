@@ -3,8 +3,8 @@
 // terminal (routing prefix, check byte), puts the frame at the start of the relay slot's send
 // buffer and sets the send state to 1; terminal 0's loop sends it.
 //
-// The body builders are pure (bytes in, bytes out); the entries that take the relay slot
-// REQUIRE that the caller owns the slot (no request pending: send state 0).
+// The body builders are pure (bytes in, bytes out). The entries that take the relay slot expect
+// it idle (send state 0) and refuse, touching nothing, when it is not.
 #pragma once
 
 #include <string>
@@ -41,13 +41,16 @@ std::string FirstAckPrintBody(std::string_view received, const PharmacySettings&
 std::string SecondAckPrintBody(std::string_view received, const PharmacySettings& settings);
 
 // Frames `body` toward the terminal and queues it: send buffer, byte count, then send state 1.
-// Returns 1; 0 when the body is too long for a frame's four-digit length field (more than 9,988
-// bytes): the print is refused, logged, and the slot is left as it was.
+// Returns 1; 0 when the print is refused (logged; the slot is left as it was): the body is too
+// long for a frame's four-digit length field (more than 9,988 bytes), or a request is pending in
+// the slot (send state not 0), whose frame is never overwritten.
 int QueuePrintBody(RelaySlot& slot, std::string_view body);
 
 // The three print entries. The two acknowledgement listeners' entries first make `client` the
 // relay client and clear the payment fields (the first also sets the pending request code to
-// 151). Each returns QueuePrintBody's result.
+// 151). Each returns QueuePrintBody's result. A busy slot is refused before anything is
+// touched (the caller closes its own connection); a text too long for a frame is refused after
+// the connection became the relay client (the caller closes the relay client).
 int PrintPosRequestText(RelaySlot& slot, std::string_view field1, const PharmacySettings& settings);
 int PrintFirstAckText(RelaySlot& slot, std::string_view received, int client,
                       const PharmacySettings& settings);

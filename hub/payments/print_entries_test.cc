@@ -128,6 +128,8 @@ TEST(PrintEntriesTest, AckListenerEntriesTakeTheClientAndClearThePayment) {
   EXPECT_TRUE(slot->payment.amount1.empty());
   EXPECT_EQ(slot->customer_copy.count, 0);
 
+  // The first print is done and its client closed; the next one finds the slot idle.
+  slot->send_state = RelaySlot::kIdle;
   slot->payment.amount1.Set("9000");
   slot->pending_request_code = 0;
   ASSERT_EQ(PrintSecondAckFrame(*slot, "\x1c\x1ctext\x03", 42, Plain()), 1);
@@ -148,6 +150,29 @@ TEST(PrintEntriesTest, RefusesATextTooLongForAFrame) {
   EXPECT_EQ(PrintFirstAckText(*slot, std::string(39000, 'y'), 7, Plain()), 0);
   EXPECT_EQ(slot->byte_count.load(), 0);
   EXPECT_EQ(slot->send_state.load(), RelaySlot::kIdle);
+}
+
+TEST(PrintEntriesTest, NeverOverwritesAPendingRequest) {
+  for (int32_t state : {RelaySlot::kWaiting, RelaySlot::kSent, RelaySlot::kSent + 3}) {
+    SCOPED_TRACE(state);
+    auto slot = std::make_unique<RelaySlot>();
+    slot->send_buffer[0] = 'P';
+    slot->byte_count = 1;
+    slot->relay_client = 5;
+    slot->payment.amount1.Set("9000");
+    slot->send_state = state;
+    EXPECT_EQ(PrintPosRequestText(*slot, "bill", Plain()), 0);
+    EXPECT_EQ(PrintFirstAckText(*slot, "bill", 6, Plain()), 0);
+    EXPECT_EQ(PrintSecondAckFrame(*slot,
+                                  "\x1c\x1c"
+                                  "bill\x03",
+                                  7, Plain()),
+              0);
+    EXPECT_EQ(SendBuffer(*slot), "P");
+    EXPECT_EQ(slot->relay_client.load(), 5);
+    EXPECT_EQ(slot->payment.amount1.view(), "9000");
+    EXPECT_EQ(slot->send_state.load(), state);
+  }
 }
 
 TEST(PrintEntriesTest, PlacesTheCashReceiptForThePrintThatFollows) {
