@@ -9,6 +9,7 @@
 #include "companions/util/ordella_util.h"
 #include "hub/core/module_state.h"
 #include "hub/payments/print_texts.h"
+#include "hub/payments/receipt_fields.h"
 
 namespace hub::payments {
 namespace {
@@ -136,9 +137,7 @@ class BillWriter {
       const size_t label = line.find(rules_.compact_after);
       out_.append(rules_.compact_after);
       out_.push_back(' ');
-      for (char c : line.substr(label + rules_.compact_after.size())) {
-        if (c != ' ') out_.push_back(c);
-      }
+      out_.append(Without(line.substr(label + rules_.compact_after.size()), " "));
       out_.push_back(kLf);
       changed_ = true;
       return;

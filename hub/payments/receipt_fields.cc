@@ -28,14 +28,6 @@ std::string RightAligned(std::string_view text, size_t columns) {
   return out;
 }
 
-std::string WithoutDashesAndSpaces(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (c != '-' && c != ' ') out.push_back(c);
-  }
-  return out;
-}
-
 // Inserts "-" after every group of four: at 4, then every five characters (the dash counted),
 // while the groups inserted stay below a quarter of the growing length.
 std::string GroupedByFour(std::string text) {
@@ -61,6 +53,14 @@ std::string AmountLine(std::string_view label, long long amount, bool cancellati
 }
 
 }  // namespace
+
+std::string Without(std::string_view text, std::string_view removed) {
+  std::string out;
+  for (char c : text) {
+    if (removed.find(c) == std::string_view::npos) out.push_back(c);
+  }
+  return out;
+}
 
 std::string AmountText(long long amount) {
   const bool negative = amount < 0;
@@ -146,7 +146,7 @@ std::string AmountLines(int request_code, const PaymentFields& payment) {
 }
 
 std::string MaskedCardNumber(std::string_view record_card_number) {
-  std::string number = WithoutDashesAndSpaces(record_card_number);
+  std::string number = Without(record_card_number, "- ");
   if (number.size() <= kCardMaskTo) {
     WriteModuleLog(kLogTag, "card number shorter than 12 characters: printed masked whole");
     return GroupedByFour(AllMasked(number.size()));
@@ -157,7 +157,7 @@ std::string MaskedCardNumber(std::string_view record_card_number) {
 
 std::string FormattedIdentificationNumber(std::string_view received) {
   if (received.empty()) return {};
-  std::string number = WithoutDashesAndSpaces(received);
+  std::string number = Without(received, "- ");
   if (number.size() > kTrackCutAbove) {
     const size_t separator = number.find('=', 1);
     if (separator != std::string::npos) number.resize(separator);

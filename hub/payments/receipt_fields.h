@@ -9,6 +9,9 @@
 
 namespace hub::payments {
 
+// `text` without any of the bytes in `removed` (ASCII: never a half of a two-byte character).
+std::string Without(std::string_view text, std::string_view removed);
+
 // An amount in decimal with a "," before every third digit from the right that has digits to its
 // left: 1234567 -> "1,234,567", 0 -> "0", -5000 -> "-5,000".
 std::string AmountText(long long amount);

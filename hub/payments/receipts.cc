@@ -65,14 +65,6 @@ std::string_view Part(std::string_view text, size_t from, size_t count) {
   return from < text.size() ? text.substr(from, count) : std::string_view();
 }
 
-std::string WithoutSpaces(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (c != ' ') out.push_back(c);
-  }
-  return out;
-}
-
 // "20YY/MM/DD    hh:mm:ss" of the record's date-time field (two digits each from its start).
 std::string TransactionDateTime(std::string_view stamp) {
   std::string out = "20";
@@ -187,7 +179,7 @@ std::string CardReceiptText(const ApprovalRecord& record, int request_code,
       .Line(t::kLabelCardNumber, MaskedCardNumber(RecordText(record, kCardNumber)) +
                                      std::string(kThreeSpaces) + std::string(kCardExpiry))
       .Line(t::kLabelDateTime,
-            TransactionDateTime(sign_pad ? WithoutSpaces(stamp) : std::string(stamp)))
+            TransactionDateTime(sign_pad ? Without(stamp, " ") : std::string(stamp)))
       .Line(t::kLabelInstallment, InstallmentText(payment.installment_months.view()))
       .Raw(AmountLines(request_code, payment));
   if (request_code == 71 || request_code == 63) {
