@@ -22,12 +22,15 @@ inline constexpr std::string_view kSixSpaces = "      ";
 
 namespace hub::payments::texts {
 
+// The identity block of a rewritten bill.
 // "사업자번호 : "
 inline constexpr std::string_view kIdBusinessNumber = "\xBB\xE7\xBE\xF7\xC0\xDA\xB9\xF8\xC8\xA3 : ";
 // "상      호 : "
 inline constexpr std::string_view kIdTradeName = "\xBB\xF3      \xC8\xA3 : ";
 // "성      명 : "
 inline constexpr std::string_view kIdOwnerName = "\xBC\xBA      \xB8\xED : ";
+
+// The labels by which the bill rules know the lines of each pharmacy program.
 // "상      호"
 inline constexpr std::string_view kTradeName6 = "\xBB\xF3      \xC8\xA3";
 // "상        호"
@@ -89,6 +92,8 @@ inline constexpr std::string_view kIssueDate = "\xB9\xDF   \xC7\xE0   \xC0\xCF";
 inline constexpr std::string_view kBillTitle = "\xBE\xE0\xC1\xA6\xBA\xF1 \xB0\xE8\xBB\xEA\xBC\xAD";
 // "* 환 자 성 명 :"
 inline constexpr std::string_view kPatientNameSpaced = "* \xC8\xAF \xC0\xDA \xBC\xBA \xB8\xED :";
+
+// Amount lines.
 // "원"
 inline constexpr std::string_view kWon = "\xBF\xF8";
 // "조제  의약품 : "
@@ -103,6 +108,8 @@ inline constexpr std::string_view kLabelTax = "\xBA\xCE   \xB0\xA1   \xBC\xBC : 
 inline constexpr std::string_view kLabelTotal = "\xC7\xD5        \xB0\xE8 : ";
 // "거 래  금 액 : "
 inline constexpr std::string_view kLabelSale = "\xB0\xC5 \xB7\xA1  \xB1\xDD \xBE\xD7 : ";
+
+// The cash-receipt printout.
 // "현금(소득공제)"
 inline constexpr std::string_view kCashDeduction =
     "\xC7\xF6\xB1\xDD(\xBC\xD2\xB5\xE6\xB0\xF8\xC1\xA6)";
@@ -124,6 +131,8 @@ inline constexpr std::string_view kLabelNotice = "\xBE\xCB        \xB8\xB2 : ";
 inline constexpr std::string_view kHelpDesk = "\xBB\xF3\xB4\xE3\xBC\xBE\xC5\xCD : Tel.126";
 // "[회원용]"
 inline constexpr std::string_view kMemberCopyCash = "[\xC8\xB8\xBF\xF8\xBF\xEB]";
+
+// The card receipt and its copies.
 // "[신용구매]"
 inline constexpr std::string_view kCardPurchase = "[\xBD\xC5\xBF\xEB\xB1\xB8\xB8\xC5]";
 // "[신용취소]"
