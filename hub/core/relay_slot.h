@@ -9,11 +9,79 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "platform/process.h"
+#include "platform/text.h"
 
 namespace hub {
+
+// A text of the relay slot with a fixed room: at most Room bytes, never more. A longer text is
+// cut to the room (never inside a two-byte character) and the cut is reported to the writer.
+template <size_t Room>
+class SlotText {
+ public:
+  static constexpr size_t kRoom = Room;
+
+  // Stores `text`, cut to the room; false when it had to be cut.
+  bool Set(std::string_view text) {
+    const std::string_view kept = platform::CutCp949(text, Room);
+    std::memcpy(bytes_.data(), kept.data(), kept.size());
+    size_ = kept.size();
+    return kept.size() == text.size();
+  }
+  void Clear() { size_ = 0; }
+  std::string_view view() const { return std::string_view(bytes_.data(), size_); }
+  bool empty() const { return size_ == 0; }
+
+ private:
+  std::array<char, Room> bytes_{};
+  size_t size_ = 0;
+};
+
+// The fields of the pending cash or card request that its handler stores and the receipts print.
+// Rooms are those of the requests' fields.
+struct PaymentFields {
+  SlotText<19> amount1;  // prescription drugs on split receipts, the whole sale on plain ones
+  SlotText<19> amount2;  // over-the-counter goods
+  SlotText<19> amount3;  // value-added tax
+  SlotText<2> cash_usage_code;     // cash: "00" income deduction, "01" proof of expense
+  SlotText<2> installment_months;  // card: two characters, "00" a lump sum
+  SlotText<9> original_date;       // cancellations: the date of the cancelled transaction
+  SlotText<9> original_approval;   // cancellations: its approval number
+  SlotText<199> identification;    // cash: telephone, card or business number
+  SlotText<199> card_data;         // card: track data or card number read by the POS side
+  SlotText<20> terminal_id;        // terminal slot 0's identifier
+  SlotText<10> program_code;       // the pharmacy program's code
+
+  void Clear() { *this = PaymentFields{}; }
+};
+
+// A print copy buffer: the signature image frame and the print frame of one card-receipt copy.
+// The bytes are followed by a zero byte that the count does not include, so they never fill the
+// last byte.
+struct PrintCopyBuffer {
+  static constexpr size_t kSize = 16384;
+
+  std::array<unsigned char, kSize> bytes{};
+  int32_t count = 0;
+
+  size_t room() const { return kSize - 1 - static_cast<size_t>(count); }
+  // Appends `data` and the zero byte behind it; false, and nothing written, when it does not fit.
+  bool Append(std::string_view data) {
+    if (data.size() > room()) return false;
+    std::memcpy(bytes.data() + count, data.data(), data.size());
+    count += static_cast<int32_t>(data.size());
+    bytes[static_cast<size_t>(count)] = 0;
+    return true;
+  }
+  std::string_view view() const {
+    return std::string_view(reinterpret_cast<const char*>(bytes.data()),
+                            static_cast<size_t>(count));
+  }
+};
 
 struct RelaySlot {
   static constexpr size_t kSendBufferSize = 80000;
@@ -38,6 +106,19 @@ struct RelaySlot {
   // Message code of the current POS request and of the terminal's last answer.
   std::atomic<int32_t> pending_request_code{0};
   std::atomic<int32_t> last_terminal_code{0};
+
+  // The pending request's payment fields and the two card-receipt copies. Written by the thread
+  // that queues a request or builds a receipt before it stores the send state; cleared (with
+  // both copy counts) when a POS client request begins.
+  PaymentFields payment;
+  PrintCopyBuffer customer_copy;
+  PrintCopyBuffer merchant_copy;
+
+  void ClearPayment() {
+    payment.Clear();
+    customer_copy.count = 0;
+    merchant_copy.count = 0;
+  }
 
   // The sign-pad module library (KiccPad.DLL), loaded when the slot is created; null when it is
   // missing, and the card payments that need it then fail.
