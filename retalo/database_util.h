@@ -69,6 +69,12 @@ inline constexpr std::string_view kCashAccount = "1100";
 // The amount of a statement line as the line's text holds it.
 std::string AmountText(double amount);
 
+// Runs `sql` (rows wanted) and, when a row came, lets `read` take the fields of its first row,
+// then closes the result. Returns kSqlOk (row read), kSqlNoRows, or kSqlFailed (the query or a
+// field read failed).
+int ReadOneRow(CAdoConnection& db, std::string_view sql,
+               const std::function<void(CAdoConnection&)>& read);
+
 class CDatabaseUtil {
  public:
   explicit CDatabaseUtil(CAdoConnection& db) : db_(db) {}

@@ -34,17 +34,13 @@ void ApplyToSide(bool debit_side, double amount, int work_code, double* debit, d
 // when there is no row.
 bool ReadTotals(CAdoConnection& db, const std::string& sql, std::string_view debit_column,
                 std::string_view credit_column, bool* found, double* debit, double* credit) {
-  *found = false;
   *debit = *credit = 0;
-  const int rc = db.ExecuteSql(sql, true);
-  if (rc == kSqlNoRows) return true;
-  if (rc != kSqlOk) return false;
-  db.ClearFieldError();
-  *debit = db.GetFieldReal(debit_column);
-  *credit = db.GetFieldReal(credit_column);
-  db.CloseRecordset();
-  *found = true;
-  return !db.field_error();
+  const int rc = ReadOneRow(db, sql, [&](CAdoConnection& row) {
+    *debit = row.GetFieldReal(debit_column);
+    *credit = row.GetFieldReal(credit_column);
+  });
+  *found = rc == kSqlOk;
+  return rc != kSqlFailed;
 }
 
 LogHeader TotalHeader(std::string_view op, int work_code) {
@@ -98,12 +94,11 @@ bool CDatabaseUtil::UpdateCustomTotal(const std::array<std::string, 7>& v, int w
 bool CDatabaseUtil::SetWorkForAccount(const std::string& date, const std::string& account,
                                       int work_code, AccountRow* row) {
   const std::string sql = FillSql(sql::kSelectAccountDateTotal, {date, account});
-  if (ReadTotals(db_, sql, "MA_MY_DEBIT", "MA_MY_CREDIT", &row->found, &row->debit,
-                 &row->credit)) {
+  if (ReadTotals(db_, sql, "MA_MY_DEBIT", "MA_MY_CREDIT", &row->found, &row->debit, &row->credit)) {
     return true;
   }
-  LogFailure(LogHeader::Form4("CDatabaseUtil::SetWorkForAccount", "strAccount", account,
-                              "strDate", date, "iWorkCode", work_code),
+  LogFailure(LogHeader::Form4("CDatabaseUtil::SetWorkForAccount", "strAccount", account, "strDate",
+                              date, "iWorkCode", work_code),
              0, 1, sql);
   return false;
 }
@@ -114,18 +109,17 @@ bool CDatabaseUtil::WorkForAccount(const std::string& date, const std::string& a
       row.found ? FillSql(sql::kUpdateAccountDateTotal, {row.debit, row.credit, date, account})
                 : FillSql(sql::kInsertAccountDateTotal, {date, account, row.debit, row.credit});
   if (db_.ExecuteSql(sql, false) == kSqlOk) return true;
-  LogFailure(LogHeader::Form8("CDatabaseUtil::WorkForAccount", "strAccount", account, "strDate",
-                              date, "iWorkCode", work_code, "dDebit", row.debit, "dCredit",
-                              row.credit),
-             0, 1, sql);
+  LogFailure(
+      LogHeader::Form8("CDatabaseUtil::WorkForAccount", "strAccount", account, "strDate", date,
+                       "iWorkCode", work_code, "dDebit", row.debit, "dCredit", row.credit),
+      0, 1, sql);
   return false;
 }
 
 bool CDatabaseUtil::SetWorkForBalance(const std::string& account, int work_code, double amount,
                                       AccountRow* row) {
   const std::string sql = FillSql(sql::kSelectTrialBalance, {account});
-  if (ReadTotals(db_, sql, "MT_MY_DEBIT", "MT_MY_CREDIT", &row->found, &row->debit,
-                 &row->credit)) {
+  if (ReadTotals(db_, sql, "MT_MY_DEBIT", "MT_MY_CREDIT", &row->found, &row->debit, &row->credit)) {
     return true;
   }
   LogFailure(LogHeader::Form6("CDatabaseUtil::SetWorkForBalance", "strAccount", account,
@@ -136,12 +130,12 @@ bool CDatabaseUtil::SetWorkForBalance(const std::string& account, int work_code,
 
 bool CDatabaseUtil::WorkForBalance(const std::string& account, int work_code,
                                    const AccountRow& row) {
-  const std::string sql =
-      row.found ? FillSql(sql::kUpdateTrialBalance, {row.debit, row.credit, account})
-                : FillSql(sql::kInsertTrialBalance, {account, row.debit, row.credit});
+  const std::string sql = row.found
+                              ? FillSql(sql::kUpdateTrialBalance, {row.debit, row.credit, account})
+                              : FillSql(sql::kInsertTrialBalance, {account, row.debit, row.credit});
   if (db_.ExecuteSql(sql, false) == kSqlOk) return true;
-  LogFailure(LogHeader::Form7("CDatabaseUtil::WorkForBalance", "strAccount", account,
-                              "iWorkCode", work_code, "dDebit", row.debit, "dCredit", row.credit),
+  LogFailure(LogHeader::Form7("CDatabaseUtil::WorkForBalance", "strAccount", account, "iWorkCode",
+                              work_code, "dDebit", row.debit, "dCredit", row.credit),
              0, 1, sql);
   return false;
 }
@@ -155,7 +149,8 @@ bool CDatabaseUtil::UpdateAccount(const std::array<std::string, 4>& v, int work_
     return false;
   };
   AccountRow row;
-  if (!SetWorkForAccount(date, account, work_code, &row)) return fail(1, "After SetWorkForAccount()");
+  if (!SetWorkForAccount(date, account, work_code, &row))
+    return fail(1, "After SetWorkForAccount()");
   ApplyToSide(IsDebitClass(line_class), amount, work_code, &row.debit, &row.credit);
   if (!WorkForAccount(date, account, work_code, row)) return fail(2, "After WorkForAccount()");
   if (!IsCashClass(line_class)) return true;
@@ -167,7 +162,8 @@ bool CDatabaseUtil::UpdateAccount(const std::array<std::string, 4>& v, int work_
     return fail(3, "After SetWorkForAccount()");
   }
   ApplyToSide(line_class == "1", amount, work_code, &cash.debit, &cash.credit);
-  if (!WorkForAccount(date, cash_account, work_code, cash)) return fail(4, "After WorkForAccount()");
+  if (!WorkForAccount(date, cash_account, work_code, cash))
+    return fail(4, "After WorkForAccount()");
   return true;
 }
 
@@ -202,18 +198,15 @@ bool CDatabaseUtil::InsertStatement(const StatementLine& line) {
     LogFailure(header, 0, position, note);
     return false;
   };
-  std::string sql = FillSql(sql::kSelectStatementLineNumber,
-                            {line[kSppDate], line[kSppSlip], line[kSppClass]});
-  const int rc = db_.ExecuteSql(sql, true);
-  if (rc == kSqlFailed) return fail(1, sql);
+  std::string sql =
+      FillSql(sql::kSelectStatementLineNumber, {line[kSppDate], line[kSppSlip], line[kSppClass]});
   int lines = 0;
   int highest = 0;
-  if (rc == kSqlOk) {
-    db_.ClearFieldError();
-    lines = db_.GetFieldInt("CALCCOL");
-    highest = db_.GetFieldInt("MAXSLIPCOL");
-    db_.CloseRecordset();
-    if (db_.field_error()) return fail(1, sql);
+  if (ReadOneRow(db_, sql, [&](CAdoConnection& row) {
+        lines = row.GetFieldInt("CALCCOL");
+        highest = row.GetFieldInt("MAXSLIPCOL");
+      }) == kSqlFailed) {
+    return fail(1, sql);
   }
   const std::optional<std::string> number =
       platform::ZeroPadded(lines == 0 ? 1 : highest + 1, kLineNumberDigits);
@@ -224,9 +217,9 @@ bool CDatabaseUtil::InsertStatement(const StatementLine& line) {
   sql = FillSql(sql::kInsertStatementLine,
                 {line[kSppDate], line[kSppSlip], line[kSppClass], *number, line[kSppAccount],
                  line[kSppBuyCustom], line[kSppCustomer], line[kSppBillNo], line[kSppBankAccount],
-                 line[kSppAccountNo], line[kSppRemark], debit ? amount : "0",
-                 debit ? "0" : amount, line[kSppIsVat], line[kSppSubbook], line[kSppAuto],
-                 line[kSppSerial], line[kSppFamily], line[kSppInner]});
+                 line[kSppAccountNo], line[kSppRemark], debit ? amount : "0", debit ? "0" : amount,
+                 line[kSppIsVat], line[kSppSubbook], line[kSppAuto], line[kSppSerial],
+                 line[kSppFamily], line[kSppInner]});
   if (db_.ExecuteSql(sql, false) != kSqlOk) return fail(2, sql);
 
   const std::string& cls = line[kSppClass];

@@ -62,8 +62,8 @@ bool ParseIntegerField(std::string_view field, int* value) {
   char* end = nullptr;
   errno = 0;
   const long number = std::strtol(text.c_str(), &end, 10);
-  if (end != text.c_str() + text.size() || errno != 0 ||
-      number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max()) {
+  if (end != text.c_str() + text.size() || errno != 0 || number < std::numeric_limits<int>::min() ||
+      number > std::numeric_limits<int>::max()) {
     return false;
   }
   *value = static_cast<int>(number);
@@ -109,16 +109,12 @@ bool CPaymentData::SetCustomerData(CAdoConnection& db) {
   for (size_t i = 0; i < m_pstCustomerData.size(); ++i) {
     PrescriptionRecord& record = m_pstCustomerData[i];
     const std::string sql = FillSql(sql::kSelectPrescription, {record.strPreSerial});
-    bool read = db.ExecuteSql(sql, true) == kSqlOk;
-    if (read) {
-      db.ClearFieldError();
-      record.received_date = db.GetFieldText("INDATE");
-      record.iDaySerial = db.GetFieldInt("DAY_SERIAL");
-      record.customer_code = db.GetFieldText("CUSCODE");
-      record.price = db.GetFieldInt("PRICE_N");
-      db.CloseRecordset();
-      read = !db.field_error();
-    }
+    const bool read = ReadOneRow(db, sql, [&record](CAdoConnection& row) {
+                        record.received_date = row.GetFieldText("INDATE");
+                        record.iDaySerial = row.GetFieldInt("DAY_SERIAL");
+                        record.customer_code = row.GetFieldText("CUSCODE");
+                        record.price = row.GetFieldInt("PRICE_N");
+                      }) == kSqlOk;
     if (!read) {
       LogIndexedFailure(LogHeader::Form2("CPaymentData::SetCustomerData", "strQuery", sql), 0, 1,
                         static_cast<int>(i));
@@ -145,10 +141,10 @@ bool CPaymentData::SetDefaultCustomerData(CAdoConnection& db) {
     if (first.customer_code.empty()) first.customer_code = kWalkInCustomer;
     return true;
   }
-  LogFailure(LogHeader::Form3("CPaymentData::SetDefaultCustomerData",
-                              "m_pstCustomerData[0].strPreSerial", first.strPreSerial,
-                              "m_pstCustomerData[0].iDaySerial", first.iDaySerial),
-             0, 2, Cp949("변수값 오류"));
+  LogFailure(
+      LogHeader::Form3("CPaymentData::SetDefaultCustomerData", "m_pstCustomerData[0].strPreSerial",
+                       first.strPreSerial, "m_pstCustomerData[0].iDaySerial", first.iDaySerial),
+      0, 2, Cp949("변수값 오류"));
   return false;
 }
 
@@ -161,24 +157,23 @@ bool CPaymentData::GetSerialNum(CAdoConnection& db, std::string_view date,
     return false;
   }
   sql = FillSql(sql::kSelectOrderNumber, {date});
-  const int rc = db.ExecuteSql(sql, true);
+  std::string order;
+  int serial = 0;
+  const int rc = ReadOneRow(db, sql, [&](CAdoConnection& row) {
+    order = row.GetFieldText("SL_NO_ORDER");
+    serial = row.GetFieldInt("SL_DAY_SERIAL");
+  });
   if (rc == kSqlNoRows) {
     *order_number = std::string(date) + "000001";
     *day_serial = 1;
     return true;
   }
-  if (rc == kSqlOk) {
-    db.ClearFieldError();
-    std::string order = db.GetFieldText("SL_NO_ORDER");
-    const int serial = db.GetFieldInt("SL_DAY_SERIAL");
-    db.CloseRecordset();
-    // The counter row was written by the first statement; an order number without its six
-    // digits would key a sale no other program can find.
-    if (!db.field_error() && order.size() == date.size() + kOrderCounterDigits) {
-      *order_number = std::move(order);
-      *day_serial = serial;
-      return true;
-    }
+  // The counter row was written by the first statement; an order number without its six
+  // digits would key a sale no other program can find.
+  if (rc == kSqlOk && order.size() == date.size() + kOrderCounterDigits) {
+    *order_number = std::move(order);
+    *day_serial = serial;
+    return true;
   }
   LogFailure(header, 0, 2, sql);
   return false;
@@ -215,33 +210,27 @@ std::string CPaymentData::MaskedForLog(std::string_view text) {
 }
 
 void CTransRecord::ApplyPayment(const CPaymentData& payment) {
-  const int otc = payment.otc_amount + payment.otc_tax;
-  const std::string date = payment.BusinessDate();
   if (payment.kind == kPayCard) {
     APPR_GUBUN = "1";
-    OTC_CARD = otc;
+    OTC_CARD = payment.otc_amount + payment.otc_tax;
     ETC_CARD = payment.etc_amount;
     PTRADEAMT = payment.etc_amount + payment.otc_amount;
     PTAXAMT = payment.otc_tax;
-    PAUDATE = date;
+    PAUDATE = payment.BusinessDate();
     PTRDTYPE = "D1";
     PTERMID = payment.terminal_number;
     PTRACKDATA = payment.card_data;
     PMONTH = payment.instalment;
     PAPPROVAL_NUM = payment.approval_number;
-    NTRDNO = PRESERIAL.size() > kTradeNumberAt ? PRESERIAL.substr(kTradeNumberAt, kTradeNumberLength)
-                                               : std::string();
+    NTRDNO = PRESERIAL.size() > kTradeNumberAt
+                 ? PRESERIAL.substr(kTradeNumberAt, kTradeNumberLength)
+                 : std::string();
     PCHK_GUBUN = "KIC";
     PCARDINMODE = "1";
   } else if (payment.kind == kPayCashReceipt || payment.kind == kPayCashReceiptB) {
     APPR_GUBUN = "2";
-    OTC_CASH = otc;
-    ETC_CASH = payment.etc_amount;
-    NSUPAMT = payment.etc_amount + payment.otc_amount;
-    NVATAMT = payment.otc_tax;
-    NAUDATE = date;
+    ApplyCashAmounts(payment);
     NCHKNOGBN = payment.card_data;
-    NAPPROVAL_NUM = payment.approval_number;
     NCHK_GUBUN = "KIC";
     NCASHINMODE = "1";
     if (NCHKNOGBN == kSelfIssuedIdentity) {
@@ -250,14 +239,18 @@ void CTransRecord::ApplyPayment(const CPaymentData& payment) {
     }
   } else if (payment.kind == kPayPoints) {
     APPR_GUBUN = "A";
-    OTC_CASH = otc;
-    ETC_CASH = payment.etc_amount;
-    NSUPAMT = payment.etc_amount + payment.otc_amount;
-    NVATAMT = payment.otc_tax;
-    NAUDATE = date;
-    NAPPROVAL_NUM = payment.approval_number;
+    ApplyCashAmounts(payment);
     PCHK_GUBUN = "KIC";
   }
+}
+
+void CTransRecord::ApplyCashAmounts(const CPaymentData& payment) {
+  OTC_CASH = payment.otc_amount + payment.otc_tax;
+  ETC_CASH = payment.etc_amount;
+  NSUPAMT = payment.etc_amount + payment.otc_amount;
+  NVATAMT = payment.otc_tax;
+  NAUDATE = payment.BusinessDate();
+  NAPPROVAL_NUM = payment.approval_number;
 }
 
 void CTransRecord::SetTransRecord(const CPaymentData& payment, const SaleKey& sale) {
@@ -327,18 +320,17 @@ std::string CTransRecord::UpsertSql(std::string_view track_data) const {
        PMCHDATA, PCARDNAME, track_data, PSWIPE, PMONTH, PTRADEAMT, PSVCAMT, PTAXAMT, PAUDATE,
        PCRYPFLAG, PCARDINMODE, PAPPROVAL_NUM, PCANCEL_NUM, APPR_POSITION, PCHK_GUBUN, NAUDATE,
        NTRDNO, NSUPAMT, NVATAMT, NTRADER, NCHKNOGBN, NPINGBN, NCASHINMODE, NAPPROVAL_NUM,
-       NCANCEL_NUM, SAUTHNUM, NCHK_GUBUN, AUTOGUBUN, DAERISUNAB, APPR_DATE, CANCEL_DATE,
-       APPR_GUBUN, YOHUDATE, PCARDINPUTGUBUN, PCARDINNAME, SMCHNO, TEMP_4, TEMP_5,
+       NCANCEL_NUM, SAUTHNUM, NCHK_GUBUN, AUTOGUBUN, DAERISUNAB, APPR_DATE, CANCEL_DATE, APPR_GUBUN,
+       YOHUDATE, PCARDINPUTGUBUN, PCARDINNAME, SMCHNO, TEMP_4, TEMP_5,
        // WHERE
        CUSCODE, INDATE, PRESERIAL,
        // INSERT ... VALUES
        CUSCODE, INDATE, DAY_SERIAL, PRESERIAL, ETC_CARD, ETC_CASH, ETC_PAPER, OTC_CARD, OTC_CASH,
        OTC_PAPER, PTRDTYPE, PTERMID, PMCHDATA, PCARDNAME, track_data, PSWIPE, PMONTH, PTRADEAMT,
-       PSVCAMT, PTAXAMT, PAUDATE, PCRYPFLAG, PCARDINMODE, PAPPROVAL_NUM, PCANCEL_NUM,
-       APPR_POSITION, PCHK_GUBUN, NAUDATE, NTRDNO, NSUPAMT, NVATAMT, NTRADER, NCHKNOGBN, NPINGBN,
-       NCASHINMODE, NAPPROVAL_NUM, NCANCEL_NUM, SAUTHNUM, NCHK_GUBUN, AUTOGUBUN, DAERISUNAB,
-       APPR_DATE, CANCEL_DATE, APPR_GUBUN, YOHUDATE, PCARDINPUTGUBUN, PCARDINNAME, SMCHNO, TEMP_4,
-       TEMP_5});
+       PSVCAMT, PTAXAMT, PAUDATE, PCRYPFLAG, PCARDINMODE, PAPPROVAL_NUM, PCANCEL_NUM, APPR_POSITION,
+       PCHK_GUBUN, NAUDATE, NTRDNO, NSUPAMT, NVATAMT, NTRADER, NCHKNOGBN, NPINGBN, NCASHINMODE,
+       NAPPROVAL_NUM, NCANCEL_NUM, SAUTHNUM, NCHK_GUBUN, AUTOGUBUN, DAERISUNAB, APPR_DATE,
+       CANCEL_DATE, APPR_GUBUN, YOHUDATE, PCARDINPUTGUBUN, PCARDINNAME, SMCHNO, TEMP_4, TEMP_5});
 }
 
 bool CTransRecord::UpdateTransRecord(CAdoConnection& db) const {

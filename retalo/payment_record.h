@@ -132,6 +132,8 @@ class CTransRecord {
  private:
   // The columns that the payment kind decides (approval kind, amounts, approval data).
   void ApplyPayment(const CPaymentData& payment);
+  // The cash columns of a cash receipt or a points payment.
+  void ApplyCashAmounts(const CPaymentData& payment);
   std::string UpsertSql(std::string_view track_data) const;
 };
 

@@ -17,9 +17,9 @@ using testing::Params;
 
 TEST(PaymentDataTest, ReadsTheHeaderAndThePrescriptionRecords) {
   CPaymentData payment;
-  ASSERT_TRUE(payment.Parse(Params({"1000", "100", "3500", "C", "A1", "T1", "card", "03",
-                                    "20131220153000", "2", "S1", "", "", "", "", "S2", "d", "7",
-                                    "c", "900"})));
+  ASSERT_TRUE(payment.Parse(Params(
+      {"1000", "100", "3500", "C",  "A1", "T1", "card", "03", "20131220153000", "2", "S1", "",
+       "",     "",    "",     "S2", "d",  "7",  "c",    "900"})));
   EXPECT_EQ(payment.otc_amount, 1000);
   EXPECT_EQ(payment.otc_tax, 100);
   EXPECT_EQ(payment.etc_amount, 3500);
@@ -38,8 +38,8 @@ TEST(PaymentDataTest, ReadsTheHeaderAndThePrescriptionRecords) {
       Params({"1000", "100", "0", "C", "A1", "T1", "", "", "20131220153000", "-1"}),
       Params({"1,000", "100", "0", "C", "A1", "T1", "", "", "20131220153000", "0"}),
       Params({"1000", "100", "0", "C", "A1", "T1", "", "", "2013", "0"}),
-      Params({"1000", "100", "0", "C", "A1", "T1", "", "", "20131220153000", "1", "S1", "", "x",
-              "", ""}),
+      Params({"1000", "100", "0", "C", "A1", "T1", "", "", "20131220153000", "1", "S1", "", "x", "",
+              ""}),
   };
   for (const std::string& text : refused) EXPECT_FALSE(CPaymentData().Parse(text)) << text;
 }
@@ -60,16 +60,16 @@ TEST(TransRecordTest, ThePaymentKindDecidesTheColumns) {
   };
   for (const Case& c : cases) {
     CPaymentData payment;
-    ASSERT_TRUE(payment.Parse(Params({"1000", "100", "3500", c.kind, "A1", "T1", c.identity,
-                                      "03", "20131220153000", "0"})));
+    ASSERT_TRUE(payment.Parse(Params(
+        {"1000", "100", "3500", c.kind, "A1", "T1", c.identity, "03", "20131220153000", "0"})));
     CTransRecord row;
     row.SetTransRecord(payment, SaleKey{"", "20131220", "20131220000012", 3, 1});
-    const std::string got =
-        row.APPR_GUBUN + "|" + std::to_string(row.OTC_CARD) + "/" + std::to_string(row.OTC_CASH) +
-        "|" + std::to_string(row.ETC_CARD) + "/" + std::to_string(row.ETC_CASH) + "|" +
-        std::to_string(row.PTRADEAMT) + "/" + std::to_string(row.NSUPAMT) + "|" +
-        std::to_string(row.PTAXAMT) + "/" + std::to_string(row.NVATAMT) + "|" + row.PCHK_GUBUN +
-        "/" + row.NCHK_GUBUN + "|" + row.AUTOGUBUN;
+    const std::string got = row.APPR_GUBUN + "|" + std::to_string(row.OTC_CARD) + "/" +
+                            std::to_string(row.OTC_CASH) + "|" + std::to_string(row.ETC_CARD) +
+                            "/" + std::to_string(row.ETC_CASH) + "|" +
+                            std::to_string(row.PTRADEAMT) + "/" + std::to_string(row.NSUPAMT) +
+                            "|" + std::to_string(row.PTAXAMT) + "/" + std::to_string(row.NVATAMT) +
+                            "|" + row.PCHK_GUBUN + "/" + row.NCHK_GUBUN + "|" + row.AUTOGUBUN;
     EXPECT_EQ(got, c.expected) << c.kind;
     // The sale's own row: its key, the walk-in customer for a sale without one.
     EXPECT_EQ(row.CUSCODE, kWalkInCustomer);
@@ -84,8 +84,8 @@ TEST(TransRecordTest, CardDataIsMaskedForTheLog) {
   EXPECT_EQ(MaskCardForLog("9410123456789012D2512"), "941012******9012");
   EXPECT_EQ(MaskCardForLog("01012345678"), "010123*5678");
   EXPECT_EQ(MaskCardForLog(""), "");
-  EXPECT_EQ(CPaymentData::MaskedForLog(Params({"1", "2", "3", "C", "A", "T",
-                                               "9410123456789012=2512", "0", "20131220", "0"})),
+  EXPECT_EQ(CPaymentData::MaskedForLog(Params(
+                {"1", "2", "3", "C", "A", "T", "9410123456789012=2512", "0", "20131220", "0"})),
             Params({"1", "2", "3", "C", "A", "T", "941012******9012", "0", "20131220", "0"}));
 }
 
@@ -111,8 +111,9 @@ TEST_F(PaymentRecordTest, OrderNumbersComeFromTheDaysCounter) {
                   "CD_DT_APPL = '20131220'"),
             "0|1|0900");
   // The day serial follows the day's sales.
-  Query("INSERT INTO PM_PRES.SALE_MAIN (SL_NO_ORDER, SL_DT_APPL, SL_DAY_SERIAL) VALUES "
-        "('20131220000001', '20131220', 7)");
+  Query(
+      "INSERT INTO PM_PRES.SALE_MAIN (SL_NO_ORDER, SL_DT_APPL, SL_DAY_SERIAL) VALUES "
+      "('20131220000001', '20131220', 7)");
   ASSERT_TRUE(CPaymentData::GetSerialNum(db_, "20131220", &order, &day_serial));
   EXPECT_EQ(order, "20131220000002");
   EXPECT_EQ(day_serial, 8);
@@ -121,9 +122,9 @@ TEST_F(PaymentRecordTest, OrderNumbersComeFromTheDaysCounter) {
 TEST_F(PaymentRecordTest, APrescriptionRecordIsCompletedOrItsIndexLogged) {
   const std::string today = TodayText();
   CPaymentData payment;
-  ASSERT_TRUE(payment.Parse(Params({"0", "0", "7700", "C", "A1", "T1", "", "", today + "120000",
-                                    "2", today + "000002", "", "", "", "", "nope", "", "", "",
-                                    ""})));
+  ASSERT_TRUE(payment.Parse(Params(
+      {"0", "0", "7700", "C",    "A1", "T1", "", "", today + "120000", "2", today + "000002", "",
+       "",  "",  "",     "nope", "",   "",   "", ""})));
   EXPECT_FALSE(payment.SetCustomerData(db_));
   const PrescriptionRecord& first = payment.m_pstCustomerData[0];
   EXPECT_EQ(first.customer_code, "0000000002");

@@ -13,11 +13,10 @@
 
 namespace retalo {
 
-int SavePrescriptionPayment(std::string_view payment_text,
-                            const CAdoConnection::Options& options) {
-  ExportCall call(LogHeader::Form2("SavePresData", Cp949("결제정보"),
-                                   CPaymentData::MaskedForLog(payment_text)),
-                  options);
+int SavePrescriptionPayment(std::string_view payment_text, const CAdoConnection::Options& options) {
+  ExportCall call(
+      LogHeader::Form2("SavePresData", Cp949("결제정보"), CPaymentData::MaskedForLog(payment_text)),
+      options);
   CPaymentData payment;
   if (!payment.Parse(payment_text)) {
     return call.Fail(kDataError, 1, Cp949("결제정보 데이터구성오류"));

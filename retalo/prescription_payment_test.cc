@@ -35,8 +35,8 @@ class PrescriptionPaymentTest : public testing::RetaloTest {
     std::string text = Params({"0", "0", "7700", kind, "A77", "T1", identity, "00",
                                today_ + "101500", std::to_string(serials.size())});
     for (const std::string& serial : serials) {
-      text += testing::kSep + serial + testing::kSep + testing::kSep + testing::kSep +
-              testing::kSep;
+      text +=
+          testing::kSep + serial + testing::kSep + testing::kSep + testing::kSep + testing::kSep;
     }
     return text;
   }
@@ -57,8 +57,8 @@ TEST_F(PrescriptionPaymentTest, OneRowPerPrescriptionTheFirstWithThePayment) {
   const std::string t = today_ + "101500";
   EXPECT_EQ(PaymentRows(), "0000000001|" + today_ + "|" + p1_ + "|1|7700|0|0|1|3500|0|1|1|" + t +
                                "|A77|\n"
-                               "0000000002|" + today_ + "|" + p2_ + "|1|0|0|0|2|4200|0|1|1|" +
-                               t + "|A77|");
+                               "0000000002|" +
+                               today_ + "|" + p2_ + "|1|0|0|0|2|4200|0|1|1|" + t + "|A77|");
   EXPECT_EQ(LogText(), "");
 }
 
@@ -70,8 +70,7 @@ TEST_F(PrescriptionPaymentTest, WhatThePaymentCoversDecidesItsRows) {
                        // the paid rows, and the first customer's CASH_NUM
   };
   const std::vector<Case> cases = {
-      {"no prescription: a row under a fresh order number",
-       Payment("H", "", {}),
+      {"no prescription: a row under a fresh order number", Payment("H", "", {}),
        "0000000000|" + today_ + "|" + today_ + "000004|1|7700|0|0\n|"},
       {"one prescription: no shares", Payment("H", "01055556666", {p1_}),
        "0000000001|" + today_ + "|" + p1_ + "|1|7700|0|0\n|01055556666"},
@@ -131,12 +130,12 @@ TEST_F(PrescriptionPaymentTest, ThePharmacistIsWrittenIntoThePrescriptions) {
   auto names = [] {
     return Query("SELECT PRESERIAL || ':' || PH_NAME FROM PM_PRES.PS_MAIN ORDER BY PRESERIAL");
   };
-  const std::string yesterday = Query(
-      "SELECT PRESERIAL FROM PM_PRES.PS_MAIN WHERE PRESERIAL NOT IN ('" + p1_ + "', '" + p2_ + "')");
-  const std::string two = std::string(testing::kSep) + "2" + testing::kSep + p1_ +
-                          testing::kSep + testing::kSep + testing::kSep + testing::kSep +
-                          testing::kSep + p2_ + testing::kSep + testing::kSep + testing::kSep +
-                          testing::kSep;
+  const std::string yesterday =
+      Query("SELECT PRESERIAL FROM PM_PRES.PS_MAIN WHERE PRESERIAL NOT IN ('" + p1_ + "', '" + p2_ +
+            "')");
+  const std::string two = std::string(testing::kSep) + "2" + testing::kSep + p1_ + testing::kSep +
+                          testing::kSep + testing::kSep + testing::kSep + testing::kSep + p2_ +
+                          testing::kSep + testing::kSep + testing::kSep + testing::kSep;
   ASSERT_EQ(UpdatePresData((testing::Cp(" 김약'사 ") + two).c_str()), kExportOk) << LogText();
   EXPECT_EQ(names(), yesterday + ":\n" + p1_ + ":김약'사\n" + p2_ + ":김약'사");
   // An empty name changes nothing.

@@ -85,19 +85,14 @@ bool CSalesChart::SetSalesChartMain(CAdoConnection& db, const SaleText& text,
   }
   if (customer_code != kWalkInCustomer) {
     const std::string sql = FillSql(sql::kSelectSaleCustomer, {customer_code});
-    const int rc = db.ExecuteSql(sql, true);
+    const int rc = ReadOneRow(db, sql, [this](CAdoConnection& row) {
+      customer_name = row.GetFieldText("PANAME");
+      insurance_code = row.GetFieldText("INSCODE");
+      customer_number = row.GetFieldText("PANUM");
+      customer_seq = row.GetFieldInt("SEQ");
+    });
+    if (rc == kSqlOk) return true;
     if (rc == kSqlFailed) {
-      LogFailure(header, 0, 2, sql);
-      return false;
-    }
-    if (rc == kSqlOk) {
-      db.ClearFieldError();
-      customer_name = db.GetFieldText("PANAME");
-      insurance_code = db.GetFieldText("INSCODE");
-      customer_number = db.GetFieldText("PANUM");
-      customer_seq = db.GetFieldInt("SEQ");
-      db.CloseRecordset();
-      if (!db.field_error()) return true;
       LogFailure(header, 0, 2, sql);
       return false;
     }
@@ -116,16 +111,12 @@ bool CSalesChart::SetSalesChartSub(CAdoConnection& db, const CGoodsData& goods, 
   const std::string sql = FillSql(sql::kSelectNewestUnitByBarcode, {item.barcode});
   if (lines.size() <= index) lines.resize(index + 1);
   SaleLine& line = lines[index];
-  bool read = db.ExecuteSql(sql, true) == kSqlOk;
-  if (read) {
-    db.ClearFieldError();
-    line.drug_code = db.GetFieldText("DRUGCODE");
-    line.unit_code = db.GetFieldText("CD_CD_UNIT");
-    line.units_per_pack = db.GetFieldReal("CD_NM_UNIT");
-    line.purchase_price = db.GetFieldReal("CD_IN_UNIT");
-    db.CloseRecordset();
-    read = !db.field_error();
-  }
+  const bool read = ReadOneRow(db, sql, [&line](CAdoConnection& row) {
+                      line.drug_code = row.GetFieldText("DRUGCODE");
+                      line.unit_code = row.GetFieldText("CD_CD_UNIT");
+                      line.units_per_pack = row.GetFieldReal("CD_NM_UNIT");
+                      line.purchase_price = row.GetFieldReal("CD_IN_UNIT");
+                    }) == kSqlOk;
   if (!read) {
     LogFailure(LogHeader::Form3("CSalesChart::SetSalesChartSub", "", "", "iSaleSubIdx",
                                 static_cast<int>(index)),
@@ -144,10 +135,10 @@ bool CSalesChart::SetSalesChartSub(CAdoConnection& db, const CGoodsData& goods, 
 bool CSalesChart::InsertSalesChartMain(CAdoConnection& db) const {
   const std::string sql =
       FillSql(sql::kInsertSaleMaster,
-              {order_number, sale_date, customer_code, customer_seq, insurance_code, count_text,
-               customer_name, credit_slip, received_slip, total, discount, sale, credit,
-               credit_tax, received, received_tax, discount_ratio, sale_cost, day_serial,
-               customer_number});
+              {order_number, sale_date,      customer_code, customer_seq,  insurance_code,
+               count_text,   customer_name,  credit_slip,   received_slip, total,
+               discount,     sale,           credit,        credit_tax,    received,
+               received_tax, discount_ratio, sale_cost,     day_serial,    customer_number});
   if (db.ExecuteSql(sql, false) == kSqlOk) return true;
   LogFailure(LogHeader::Form1("CSalesChart::InsertSalesChartMain"), 0, 1, sql);
   return false;
@@ -159,9 +150,9 @@ bool CSalesChart::InsertSalesChartSub(CAdoConnection& db, size_t index) const {
   const std::string sql =
       FillSql(sql::kInsertSaleLine,
               {order_number, line.drug_code, sale_date, customer_code, insurance_code,
-               line.unit_code, line.units_per_pack, line.quantity, line.unit_price,
-               line.unit_price, line.unit_price, line.amount, line.amount, line.amount, tax,
-               line.purchase_price, line.line_number, line.barcode, line.purchase_price});
+               line.unit_code, line.units_per_pack, line.quantity, line.unit_price, line.unit_price,
+               line.unit_price, line.amount, line.amount, line.amount, tax, line.purchase_price,
+               line.line_number, line.barcode, line.purchase_price});
   if (db.ExecuteSql(sql, false) == kSqlOk) return true;
   LogFailure(LogHeader::Form3("CSalesChart::InsertSalesChartSub", "", "", "iSaleSubIdx",
                               static_cast<int>(index)),
@@ -172,9 +163,9 @@ bool CSalesChart::InsertSalesChartSub(CAdoConnection& db, size_t index) const {
 bool CSalesChart::UpdateStock(CAdoConnection& db, size_t index) const {
   const SaleLine& line = lines.at(index);
   auto fail = [index](int position, std::string_view sql) {
-    LogFailure(LogHeader::Form3("CSalesChart::UpdateStock", "", "", "iGoodsIdx",
-                                static_cast<int>(index)),
-               0, position, sql);
+    LogFailure(
+        LogHeader::Form3("CSalesChart::UpdateStock", "", "", "iGoodsIdx", static_cast<int>(index)),
+        0, position, sql);
     return false;
   };
   // The movement in single units: negative for a sale, positive for a return.
@@ -187,33 +178,26 @@ bool CSalesChart::UpdateStock(CAdoConnection& db, size_t index) const {
   if (db.ExecuteSql(sql, false) != kSqlOk) return fail(1, sql);
 
   sql = FillSql(sql::kSelectDayStockTotals, {line.drug_code, sale_date});
-  int rc = db.ExecuteSql(sql, true);
+  double day_credit = 0;
+  double day_debit = 0;
+  int rc = ReadOneRow(db, sql, [&](CAdoConnection& row) {
+    day_credit = row.GetFieldReal("IM_QT_SALE_CREDIT");
+    day_debit = row.GetFieldReal("IM_QT_SALE_DEBIT");
+  });
   if (rc == kSqlFailed) return fail(2, sql);
-  if (rc == kSqlOk) {
-    db.ClearFieldError();
-    const double old_credit = db.GetFieldReal("IM_QT_SALE_CREDIT");
-    const double old_debit = db.GetFieldReal("IM_QT_SALE_DEBIT");
-    db.CloseRecordset();
-    if (db.field_error()) return fail(2, sql);
-    sql = FillSql(sql::kUpdateDayStockTotals,
-                  {old_credit + sold, old_debit + returned, line.drug_code, sale_date});
-  } else {
-    sql = FillSql(sql::kInsertDayStockTotals, {sale_date, line.drug_code, sold, returned});
-  }
+  sql = rc == kSqlOk
+            ? FillSql(sql::kUpdateDayStockTotals,
+                      {day_credit + sold, day_debit + returned, line.drug_code, sale_date})
+            : FillSql(sql::kInsertDayStockTotals, {sale_date, line.drug_code, sold, returned});
   if (db.ExecuteSql(sql, false) != kSqlOk) return fail(3, sql);
 
   sql = FillSql(sql::kSelectStockOnHand, {line.drug_code});
-  rc = db.ExecuteSql(sql, true);
+  double on_hand = 0;
+  rc = ReadOneRow(
+      db, sql, [&on_hand](CAdoConnection& row) { on_hand = row.GetFieldReal("IM_QT_SALE_DEBIT"); });
   if (rc == kSqlFailed) return fail(4, sql);
-  if (rc == kSqlOk) {
-    db.ClearFieldError();
-    const double on_hand = db.GetFieldReal("IM_QT_SALE_DEBIT");
-    db.CloseRecordset();
-    if (db.field_error()) return fail(4, sql);
-    sql = FillSql(sql::kUpdateStockOnHand, {on_hand + movement, line.drug_code});
-  } else {
-    sql = FillSql(sql::kInsertStockOnHand, {line.drug_code, movement});
-  }
+  sql = rc == kSqlOk ? FillSql(sql::kUpdateStockOnHand, {on_hand + movement, line.drug_code})
+                     : FillSql(sql::kInsertStockOnHand, {line.drug_code, movement});
   if (db.ExecuteSql(sql, false) != kSqlOk) return fail(5, sql);
   return true;
 }
@@ -221,24 +205,17 @@ bool CSalesChart::UpdateStock(CAdoConnection& db, size_t index) const {
 std::string CSalesChart::GetSerialCode(CAdoConnection& db) const {
   const LogHeader header = LogHeader::Form1("CSalesChart::GetSerialCode");
   std::string sql = FillSql(sql::kSelectDayCounter, {sale_date});
-  const int rc = db.ExecuteSql(sql, true);
+  int counter = 0;
+  const int rc = ReadOneRow(
+      db, sql, [&counter](CAdoConnection& row) { counter = row.GetFieldInt("CD_SE_SERIAL"); });
   if (rc == kSqlFailed) {
     LogFailure(header, 0, 1, sql);
     return {};
   }
-  int next = 1;
-  if (rc == kSqlOk) {
-    db.ClearFieldError();
-    next = db.GetFieldInt("CD_SE_SERIAL") + 1;
-    db.CloseRecordset();
-    if (db.field_error()) {
-      LogFailure(header, 0, 1, sql);
-      return {};
-    }
-    sql = FillSql(sql::kUpdateDayCounter, {next, sale_date});
-  } else {
-    sql = FillSql(sql::kInsertDayCounter, {sale_date, next, OpenTime()});
-  }
+  // The day's first number creates its counter row.
+  const int next = rc == kSqlOk ? counter + 1 : 1;
+  sql = rc == kSqlOk ? FillSql(sql::kUpdateDayCounter, {next, sale_date})
+                     : FillSql(sql::kInsertDayCounter, {sale_date, next, OpenTime()});
   const std::optional<std::string> number = platform::ZeroPadded(next, kStatementNumberDigits);
   if (!number || db.ExecuteSql(sql, false) != kSqlOk) {
     LogFailure(header, 0, 2, sql);
@@ -249,8 +226,8 @@ std::string CSalesChart::GetSerialCode(CAdoConnection& db) const {
 
 bool CSalesChart::InsertStatement(CAdoConnection& db, int credit_flag,
                                   const std::string& number) const {
-  const std::string sql = FillSql(sql::kInsertStatementHeader,
-                                  {sale_date, number, kSaleSlipClass, remark, received + received_tax});
+  const std::string sql = FillSql(sql::kInsertStatementHeader, {sale_date, number, kSaleSlipClass,
+                                                                remark, received + received_tax});
   if (db.ExecuteSql(sql, false) == kSqlOk) return true;
   LogFailure(LogHeader::Form3("CSalesChart::InsertStatement", "strSerialCode", number, "bCredit",
                               credit_flag),
@@ -266,8 +243,8 @@ bool CSalesChart::ManageStatement(CAdoConnection& db) {
   };
   CDatabaseUtil util(db);
   // A sale booked again under its order number replaces what was booked before.
-  if (!util.DeleteStatement({sale_date, "", std::string(kAutoMark), order_number,
-                             std::string(kAutoMarkKey)})) {
+  if (!util.DeleteStatement(
+          {sale_date, "", std::string(kAutoMark), order_number, std::string(kAutoMarkKey)})) {
     return fail(1, "After dbUtil.DeleteStatement()");
   }
   if (received == 0) return true;
@@ -299,8 +276,8 @@ bool CSalesChart::ManageStatement(CAdoConnection& db) {
 
 int SaveSale(std::string_view sale_text, std::string_view payment_text, int price_update,
              const CAdoConnection::Options& options) {
-  ExportCall call(LogHeader::Form4("SaveSaleData", Cp949("판매정보"), sale_text,
-                                   Cp949("결제정보"), CPaymentData::MaskedForLog(payment_text),
+  ExportCall call(LogHeader::Form4("SaveSaleData", Cp949("판매정보"), sale_text, Cp949("결제정보"),
+                                   CPaymentData::MaskedForLog(payment_text),
                                    Cp949("판매가/구입가업데이트"), price_update),
                   options);
   SaleText text;

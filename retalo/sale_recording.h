@@ -65,9 +65,7 @@ class CSalesChart {
   std::string GetSerialCode(CAdoConnection& db) const;
   bool InsertStatement(CAdoConnection& db, int credit, const std::string& number) const;
 
-  SaleKey Key() const {
-    return {customer_code, sale_date, order_number, day_serial, lines.size()};
-  }
+  SaleKey Key() const { return {customer_code, sale_date, order_number, day_serial, lines.size()}; }
 
   std::string order_number;
   std::string sale_date;

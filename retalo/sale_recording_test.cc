@@ -33,8 +33,8 @@ class SaleRecordingTest : public testing::RetaloTest {
   }
 
   std::string Sale(std::string_view customer = "0000000001") const {
-    return Params({"1", customer, "8182", "818", "1000", "2", "8806430100011", "3000", "2000",
-                   "2", "DD", "8801234567890", "1000", "600", "3", "DD"});
+    return Params({"1", customer, "8182", "818", "1000", "2", "8806430100011", "3000", "2000", "2",
+                   "DD", "8801234567890", "1000", "600", "3", "DD"});
   }
   std::string CardPayment(std::string_view count = "0") const {
     return Params({"8182", "818", "0", "C", "A12345", "T001", "9410123456789012=2512", "00",
@@ -93,31 +93,40 @@ class SaleRecordingTest : public testing::RetaloTest {
 TEST_F(SaleRecordingTest, ASaleWritesItsHeaderLinesStockStatementTotalsAndPayment) {
   ASSERT_EQ(SaveSaleData(Sale().c_str(), CardPayment().c_str(), 1), kExportOk) << LogText();
   const std::string o = order_;
-  EXPECT_EQ(Written(),
-            "PM_PRES.SALE_MAIN:\n" + o +
-                "|" + today_ +
-                "|0000000001|1|1234567890|1|홍길동||000005|10000|1000|9000|0|0|8182|818|10|5800|1|"
-                "8001011234567|C\n"
-                "PM_PRES.SALE_SUB:\n" +
-                o + "|6430100010|0000000001|1234567890|004|10|2|3000|6000|0|2000|1|8806430100011|2000\n" +
-                o + "|ZP00000041|0000000001|1234567890|003|1|3|1000|3000|0|600|2|08801234567890|600\n"
-                "PM_DRUG.IM_POSITION:\nD|" + o + "|6430100010|0|20\nD|" + o + "|ZP00000041|0|3\n"
-                "PM_DRUG.IM_DATE_TOTAL:\n6430100010|40|0\nZP00000041|3|0\n"
-                "PM_DRUG.IM_TOTAL:\n6430100010|100\n6470200020|40\nZP00000041|12\n"
-                "PM_BASE.SP_MAIN:\n000005|1||9000\n"
-                "PM_BASE.SPP_SUB:\n"
-                "000005|1|0001|4101|2|0000000001|일반매출|0|8182|0|D|" + o + "|1234567890\n"
-                "000005|1|0002|2161|2|0000000001|일반매출|0|818|1|D|" + o + "|1234567890\n"
-                "PM_BASE.MC_CUSTOM_DATE:\n2|0000000001|2161|1234567890|0|818\n"
-                "2|0000000001|4101|1234567890|0|8182\n"
-                "PM_BASE.MT_CUSTOM_TOTAL:\n2|0000000001|2161|1234567890|0|818\n"
-                "2|0000000001|4101|1234567890|0|8182\n"
-                "PM_BASE.MA_ACCOUNT_DATE:\n1100|9000|0\n2161|0|818\n4101|0|8182\n"
-                "PM_BASE.MT_TRIAL_BALANCE:\n1100|59000|0\n2161|0|5363\n4101|0|53637\n"
-                "PM_PRES.CD_SUNAB WHERE APPR_GUBUN <> '0':\n"
-                "0000000001|" + o + "|1|0|9000|0|1|0|9000|1|3|D1|T001|9410123456789012=2512|00|8182|"
-                "818|A12345|0004|KIC|1\n"
-                "PM_BASE.CD_BASE:\n5\n");
+  EXPECT_EQ(
+      Written(),
+      "PM_PRES.SALE_MAIN:\n" + o + "|" + today_ +
+          "|0000000001|1|1234567890|1|홍길동||000005|10000|1000|9000|0|0|8182|818|10|5800|1|"
+          "8001011234567|C\n"
+          "PM_PRES.SALE_SUB:\n" +
+          o + "|6430100010|0000000001|1234567890|004|10|2|3000|6000|0|2000|1|8806430100011|2000\n" +
+          o +
+          "|ZP00000041|0000000001|1234567890|003|1|3|1000|3000|0|600|2|08801234567890|600\n"
+          "PM_DRUG.IM_POSITION:\nD|" +
+          o + "|6430100010|0|20\nD|" + o +
+          "|ZP00000041|0|3\n"
+          "PM_DRUG.IM_DATE_TOTAL:\n6430100010|40|0\nZP00000041|3|0\n"
+          "PM_DRUG.IM_TOTAL:\n6430100010|100\n6470200020|40\nZP00000041|12\n"
+          "PM_BASE.SP_MAIN:\n000005|1||9000\n"
+          "PM_BASE.SPP_SUB:\n"
+          "000005|1|0001|4101|2|0000000001|일반매출|0|8182|0|D|" +
+          o +
+          "|1234567890\n"
+          "000005|1|0002|2161|2|0000000001|일반매출|0|818|1|D|" +
+          o +
+          "|1234567890\n"
+          "PM_BASE.MC_CUSTOM_DATE:\n2|0000000001|2161|1234567890|0|818\n"
+          "2|0000000001|4101|1234567890|0|8182\n"
+          "PM_BASE.MT_CUSTOM_TOTAL:\n2|0000000001|2161|1234567890|0|818\n"
+          "2|0000000001|4101|1234567890|0|8182\n"
+          "PM_BASE.MA_ACCOUNT_DATE:\n1100|9000|0\n2161|0|818\n4101|0|8182\n"
+          "PM_BASE.MT_TRIAL_BALANCE:\n1100|59000|0\n2161|0|5363\n4101|0|53637\n"
+          "PM_PRES.CD_SUNAB WHERE APPR_GUBUN <> '0':\n"
+          "0000000001|" +
+          o +
+          "|1|0|9000|0|1|0|9000|1|3|D1|T001|9410123456789012=2512|00|8182|"
+          "818|A12345|0004|KIC|1\n"
+          "PM_BASE.CD_BASE:\n5\n");
   EXPECT_EQ(LogText(), "");
 }
 
@@ -200,25 +209,24 @@ TEST_F(SaleRecordingTest, BadInputIsRefusedAndWritesNothing) {
       {"more items counted than given",
        Params({"1", "", "1000", "0", "0", "2", "8806430100011", "1000", "600", "1", "DD"}),
        CardPayment(), kDataError, "설명 [위치1 : 판매정보 데이터구성오류]"},
-      {"an amount with a thousands separator",
-       Params({"1", "", "8,182", "818", "0", "0"}), CardPayment(), kDataError,
-       "설명 [위치1 : 판매정보 데이터구성오류]"},
+      {"an amount with a thousands separator", Params({"1", "", "8,182", "818", "0", "0"}),
+       CardPayment(), kDataError, "설명 [위치1 : 판매정보 데이터구성오류]"},
       {"a quantity that is no number",
        Params({"1", "", "1000", "0", "0", "1", "8806430100011", "1000", "600", "two", "DD"}),
        CardPayment(), kDataError, "설명 [위치1 : 판매정보 데이터구성오류]"},
       {"empty payment", Sale(), "", kDataError, "설명 [위치2 : 결제정보 데이터구성오류]"},
-      {"payment without its count",
-       Sale(), Params({"8182", "818", "0", "C", "A1", "T1", "", "00", t}), kDataError,
+      {"payment without its count", Sale(),
+       Params({"8182", "818", "0", "C", "A1", "T1", "", "00", t}), kDataError,
        "설명 [위치2 : 결제정보 데이터구성오류]"},
       {"more prescriptions counted than given", Sale(),
-       Params({"8182", "818", "0", "C", "A1", "T1", "", "00", t, "1", "x", "", "", ""}),
-       kDataError, "설명 [위치2 : 결제정보 데이터구성오류]"},
+       Params({"8182", "818", "0", "C", "A1", "T1", "", "00", t, "1", "x", "", "", ""}), kDataError,
+       "설명 [위치2 : 결제정보 데이터구성오류]"},
       {"an approval time without a date", Sale(),
        Params({"8182", "818", "0", "C", "A1", "T1", "", "00", "2024-1-5", "0"}), kDataError,
        "설명 [위치2 : 결제정보 데이터구성오류]"},
       {"a prescription that does not exist", Sale(),
-       Params({"8182", "818", "0", "C", "A1", "T1", "", "00", t, "1", "20010101999999", "", "",
-               "", ""}),
+       Params({"8182", "818", "0", "C", "A1", "T1", "", "00", t, "1", "20010101999999", "", "", "",
+               ""}),
        kDbStepFailed, "설명 [위치4 : 색인0]"},
   };
   const std::string before = Written();
@@ -233,9 +241,8 @@ TEST_F(SaleRecordingTest, BadInputIsRefusedAndWritesNothing) {
 TEST_F(SaleRecordingTest, OutsideTextStaysInsideItsLiterals) {
   // A customer code with a quote and a separator-free name: no such customer, so the walk-in
   // customer; a barcode with a quote that nobody knows: registered as an unnamed product.
-  const std::string sale =
-      Params({"1", "0000000001' OR '1'='1", "1000", "0", "0", "1", "880'1", "1000", "600", "1",
-              "DD"});
+  const std::string sale = Params(
+      {"1", "0000000001' OR '1'='1", "1000", "0", "0", "1", "880'1", "1000", "600", "1", "DD"});
   ASSERT_EQ(SaveSaleData(sale.c_str(), CardPayment().c_str(), 1), kExportOk) << LogText();
   EXPECT_EQ(Rows("PM_PRES.SALE_MAIN", "SL_CD_CUSTOM, SL_CD_INS_CODE, SL_NM_CUSTOM"),
             "0000000000|0000000000|");
@@ -255,13 +262,12 @@ TEST_F(SaleRecordingTest, TheSaleFollowsItsTextAndPayment) {
   };
   const std::string t = today_ + "153000";
   const std::string cash_for_prescription =
-      Params({"1000", "0", "3500", "H", "N77", "", "0100001234", "", t, "1",
-              today_ + "000001", "", "", "", ""});
+      Params({"1000", "0", "3500", "H", "N77", "", "0100001234", "", t, "1", today_ + "000001", "",
+              "", "", ""});
   const std::vector<Case> cases = {
       {"no goods: a header, its statement and its payment",
-       Params({"1", "0000000001", "1000", "100", "0", "0"}), CardPayment(),
-       "PM_PRES.SALE_MAIN", "SL_MY_SALE, SL_MY_SALE_COST, SL_NO_SLIP_REC",
-       "1100|0|000005"},
+       Params({"1", "0000000001", "1000", "100", "0", "0"}), CardPayment(), "PM_PRES.SALE_MAIN",
+       "SL_MY_SALE, SL_MY_SALE_COST, SL_NO_SLIP_REC", "1100|0|000005"},
       {"nothing received: no statement", Params({"1", "", "0", "0", "0", "0"}), CardPayment(),
        "PM_BASE.SP_MAIN", "SP_NO_SLIP", ""},
       {"a return of two packs of ten raises the stock by twenty",
@@ -283,8 +289,9 @@ TEST_F(SaleRecordingTest, TheSaleFollowsItsTextAndPayment) {
        "0000000001|" + today_ + "000001|0|0|2|3500|0|KCJ|1|N77\n0000000001|" + order_ +
            "|1000|3500|1|0|1000|KCJ|1|N77"},
       {"a cash receipt stores the identity with the prescription's customer",
-       Params({"1", "", "1000", "0", "0", "0"}), cash_for_prescription,
-       "PM_BASE.CD_PERSON", "CUSCODE, CASH_NUM", "0000000001|0100001234\n0000000002|01012345678\n"
+       Params({"1", "", "1000", "0", "0", "0"}), cash_for_prescription, "PM_BASE.CD_PERSON",
+       "CUSCODE, CASH_NUM",
+       "0000000001|0100001234\n0000000002|01012345678\n"
        "0000000003|NULL"},
       {"a price change flagged and allowed is the line's price",
        Params({"1", "", "5000", "0", "0", "1", "8806470200028", "5000", "2700", "1", "UU"}),
@@ -292,8 +299,8 @@ TEST_F(SaleRecordingTest, TheSaleFollowsItsTextAndPayment) {
   };
   for (const Case& c : cases) {
     SetUp();
-    ASSERT_EQ(SaveSaleData(c.sale.c_str(), c.payment.c_str(), 1), kExportOk)
-        << c.name << "\n" << LogText();
+    ASSERT_EQ(SaveSaleData(c.sale.c_str(), c.payment.c_str(), 1), kExportOk) << c.name << "\n"
+                                                                             << LogText();
     EXPECT_EQ(Rows(c.table, c.columns), c.rows) << c.name;
   }
 }
@@ -359,6 +366,27 @@ TEST_F(SaleRecordingTest, SalesStatementsAndStockRevisionsShareTheDaysCounter) {
             d + "000004|000005|1\n" + d + "000007|000008|2");
   EXPECT_EQ(Rows("PM_DRUG.IMS_STOCK_REVISION", "IMS_NO_SERIAL"), d + "000006");
   EXPECT_EQ(Rows("PM_BASE.SP_MAIN", "SP_NO_SLIP"), "000005\n000008");
+}
+
+TEST_F(SaleRecordingTest, ALedgerFailureIsLoggedAtEveryLevel) {
+  auto plan = std::make_shared<testing::DropPlan>();
+  plan->at_text = "UPDATE PM_BASE..MT_TRIAL_BALANCE";
+  EXPECT_EQ(SaveSale(Sale(), CardPayment(), 1, testing::DropConnection(plan)), kDbStepFailed);
+  const std::string log = LogText();
+  const std::string chain[] = {
+      "CDatabaseUtil::WorkForBalance\nstrAccount [4101]\niWorkCode [0]\ndDebit [0.000000]\n"
+      "dCredit [53637.000000]\n설명 [위치1]\nUPDATE PM_BASE..MT_TRIAL_BALANCE SET MT_MY_DEBIT = 0, "
+      "MT_MY_CREDIT = 53637 WHERE MT_CD_ACCOUNT = '4101'\n",
+      "CDatabaseUtil::UpdateBalance\n []\niWorkCode [0]\n설명 [위치2 : After WorkForBalance()]\n",
+      "CDatabaseUtil::InsertStatement\n설명 [위치6 : After UpdateBalance()]\n",
+      "CSalesChart::ManageStatement\n설명 [위치7 : dbUtil.InsertStatement()]\n",
+      "에러 [-1002]\n설명 [위치10 : 색인0]\n",
+  };
+  size_t at = 0;
+  for (const std::string& record : chain) {
+    at = log.find(record, at);
+    ASSERT_NE(at, std::string::npos) << record << "\nin\n" << log;
+  }
 }
 
 }  // namespace

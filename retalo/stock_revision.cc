@@ -17,8 +17,7 @@ bool CDatabaseUtil::UpdateStock(const std::string& serial, double counted,
                                 const std::string& drug_code, const std::string& date) {
   auto fail = [&](int position, std::string_view sql) {
     LogFailure(LogHeader::Form9("CDatabaseUtil::UpdateStock", "strDate", date, "strDrugcode",
-                                drug_code, "strOrderNo", serial, "dQty",
-                                static_cast<int>(counted)),
+                                drug_code, "strOrderNo", serial, "dQty", static_cast<int>(counted)),
                0, position, sql);
     return false;
   };
@@ -37,9 +36,9 @@ bool CDatabaseUtil::UpdateStock(const std::string& serial, double counted,
   sql = FillSql(sql::kSelectStockOnHandRow, {drug_code});
   std::string on_hand;
   if (!ReadFirstField(db_, sql, "IM_QT_SALE_DEBIT", &on_hand, &has_row)) return fail(4, sql);
-  sql = has_row ? FillSql(sql::kUpdateStockOnHand,
-                          {std::atof(on_hand.c_str()) + difference, drug_code})
-                : FillSql(sql::kInsertStockOnHand, {drug_code, difference});
+  sql = has_row
+            ? FillSql(sql::kUpdateStockOnHand, {std::atof(on_hand.c_str()) + difference, drug_code})
+            : FillSql(sql::kInsertStockOnHand, {drug_code, difference});
   if (db_.ExecuteSql(sql, false) != kSqlOk) return fail(5, sql);
 
   sql = FillSql(sql::kSelectDayStockRow, {drug_code, date});
@@ -54,9 +53,9 @@ bool CDatabaseUtil::UpdateStock(const std::string& serial, double counted,
 
 int ReviseStock(std::string_view barcode, double counted, const CAdoConnection::Options& options) {
   const std::string trimmed = TrimText(barcode);
-  ExportCall call(LogHeader::Form5("StockRevision", Cp949("바코드"), barcode, Cp949("재고수량"),
-                                   counted),
-                  options);
+  ExportCall call(
+      LogHeader::Form5("StockRevision", Cp949("바코드"), barcode, Cp949("재고수량"), counted),
+      options);
   // The revision, its movement and both totals are written together or not at all: a revision
   // row without its movement would leave the stock history disagreeing with the stock.
   if (!call.Open(1, true)) return kDbConnectFailed;

@@ -26,14 +26,21 @@ class StockRevisionTest : public testing::RetaloTest {
   // Revision, movement, both totals of `drug_code`, and today's counter.
   std::string Stock(const std::string& drug_code) const {
     const std::string where = " WHERE DRUGCODE = '" + drug_code + "'";
-    return Query("SELECT IMS_DT_APPL, IMS_NO_SERIAL, IMS_NM_CHARGE, IMS_QT_SALE_IN, "
-                 "IMS_QT_SALE_MP FROM PM_DRUG.IMS_STOCK_REVISION" + where) + "\n" +
-           Query("SELECT IM_SL_SELECT, IM_NO_SERIAL, IM_DT_APPL, IM_QT_SALE_DEBIT, "
-                 "IM_QT_SALE_CREDIT FROM PM_DRUG.IM_POSITION" + where) + "\n" +
-           Query("SELECT IM_QT_SALE_DEBIT FROM PM_DRUG.IM_TOTAL" + where) + "\n" +
-           Query("SELECT IM_DT_APPL, IM_QT_SALE_CREDIT, IM_QT_SALE_DEBIT FROM "
-                 "PM_DRUG.IM_DATE_TOTAL" + where) + "\n" +
-           Query("SELECT CD_SE_SERIAL FROM PM_BASE.CD_BASE");
+    return Query(
+               "SELECT IMS_DT_APPL, IMS_NO_SERIAL, IMS_NM_CHARGE, IMS_QT_SALE_IN, "
+               "IMS_QT_SALE_MP FROM PM_DRUG.IMS_STOCK_REVISION" +
+               where) +
+           "\n" +
+           Query(
+               "SELECT IM_SL_SELECT, IM_NO_SERIAL, IM_DT_APPL, IM_QT_SALE_DEBIT, "
+               "IM_QT_SALE_CREDIT FROM PM_DRUG.IM_POSITION" +
+               where) +
+           "\n" + Query("SELECT IM_QT_SALE_DEBIT FROM PM_DRUG.IM_TOTAL" + where) + "\n" +
+           Query(
+               "SELECT IM_DT_APPL, IM_QT_SALE_CREDIT, IM_QT_SALE_DEBIT FROM "
+               "PM_DRUG.IM_DATE_TOTAL" +
+               where) +
+           "\n" + Query("SELECT CD_SE_SERIAL FROM PM_BASE.CD_BASE");
   }
 
   std::string today_;
@@ -83,13 +90,16 @@ TEST_F(StockRevisionTest, FailuresWriteNothingAndAreLogged) {
       {"a quote in the barcode", "880'1", "", kDataError, not_found},
       {"the look-up fails", "8801234567890", "CD_ITEM_UNIT_MEMBER", kDataError,
        "CItemData::HasBarcodeInItemUnitMember\nstrDrugcode []\n설명 [위치1]\nSELECT TOP 1 * FROM "
-       "PM_DRUG..CD_ITEM_UNIT_MEMBER WHERE CD_CD_BARCODE LIKE '%%8801234567890' ORDER BY SN DESC\n"},
+       "PM_DRUG..CD_ITEM_UNIT_MEMBER WHERE CD_CD_BARCODE LIKE '%%8801234567890' ORDER BY SN "
+       "DESC\n"},
       {"the serial cannot be taken", "8801234567890", "PM_BASE..CD_BASE", kDbStepFailed,
        "에러 [-1002]\n설명 [위치3 : 색인0]\n"},
       {"the movement fails after the revision", "8801234567890", "PM_DRUG..IM_POSITION",
        kDbStepFailed,
-       "CDatabaseUtil::UpdateStock\nstrDate [" + today_ + "]\nstrDrugcode [ZP00000041]\n"
-       "strOrderNo [" + today_ + "000004]\ndQty [12]\n설명 [위치3]\n"},
+       "CDatabaseUtil::UpdateStock\nstrDate [" + today_ +
+           "]\nstrDrugcode [ZP00000041]\n"
+           "strOrderNo [" +
+           today_ + "000004]\ndQty [12]\n설명 [위치3]\n"},
       {"the day's total fails", "8801234567890", "PM_DRUG..IM_DATE_TOTAL", kDbStepFailed,
        "에러 [-1002]\n설명 [위치4 : 색인0]\n"},
   };
