@@ -56,6 +56,16 @@ bool ReadFirstField(CAdoConnection& db, std::string_view sql, std::string_view c
   return true;
 }
 
+int ReadOneRow(CAdoConnection& db, std::string_view sql,
+               const std::function<void(CAdoConnection&)>& read) {
+  const int rc = db.ExecuteSql(sql, true);
+  if (rc != kSqlOk) return rc;
+  db.ClearFieldError();
+  read(db);
+  db.CloseRecordset();
+  return db.field_error() ? kSqlFailed : kSqlOk;
+}
+
 std::string CDatabaseUtil::GetItemUnitCode(std::string_view unit_name) {
   const std::string name = unit_name.empty() ? Cp949("개") : std::string(unit_name);
   const LogHeader header = LogHeader::Form2("CDatabaseUtil::GetItemUnitCode", "strUnit", name);

@@ -38,8 +38,8 @@ struct MemberRow {
 };
 
 // Finds the newest package row of `barcode` and reads it into *row. Failures are logged under
-// `log_name` (a query that fails: position 1 with its text; nothing for an invalid barcode).
-int FindNewestMember(CAdoConnection& db, std::string_view barcode, std::string_view log_name,
+// `header` (a query that fails: position 1 with its text; nothing for an invalid barcode).
+int FindNewestMember(CAdoConnection& db, std::string_view barcode, const LogHeader& header,
                      MemberRow* row) {
   const BarcodeMatch match = NormalizeBarcode(barcode);
   if (!match.valid()) return kLookUpFailed;
@@ -59,7 +59,7 @@ int FindNewestMember(CAdoConnection& db, std::string_view barcode, std::string_v
     db.CloseRecordset();
   }
   if (rc != kSqlOk || db.field_error()) {
-    LogFailure(LogHeader::Form1(log_name), 0, 1, sql);
+    LogFailure(header, 0, 1, sql);
     return kLookUpFailed;
   }
   return kInCatalogue;
@@ -292,8 +292,8 @@ int CGoodsData::HasBarcodeInItemUnitMember(CAdoConnection& db, size_t index, int
   if (index >= items_.size()) return kLookUpFailed;
   GoodsItem& item = items_[index];
   MemberRow row;
-  const int found =
-      FindNewestMember(db, item.barcode, "CGoodsData::HasBarcodeInItemUnitMember", &row);
+  const int found = FindNewestMember(
+      db, item.barcode, LogHeader::Form1("CGoodsData::HasBarcodeInItemUnitMember"), &row);
   if (found != kInCatalogue) return found;
   item.barcode = row.barcode;
   if (price_update != 1 || !(item.StoreSalePrice() || item.StorePurchasePrice())) {
@@ -341,10 +341,20 @@ bool CItemData::Parse(std::string_view text) {
 }
 
 int CItemData::HasBarcodeInItemUnitMember(CAdoConnection& db) {
+  return FindMember(db, LogHeader::Form1("CItemData::HasBarcodeInItemUnitMember"));
+}
+
+int CItemData::HasBarcodeInItemUnitMember(CAdoConnection& db, std::string* drug_code) {
+  const int found = FindMember(db, LogHeader::Form2("CItemData::HasBarcodeInItemUnitMember",
+                                                    "strDrugcode", *drug_code));
+  *drug_code = drug_code_;
+  return found;
+}
+
+int CItemData::FindMember(CAdoConnection& db, const LogHeader& header) {
   drug_code_.clear();
   MemberRow row;
-  const int found =
-      FindNewestMember(db, item_.barcode, "CItemData::HasBarcodeInItemUnitMember", &row);
+  const int found = FindNewestMember(db, item_.barcode, header, &row);
   if (found != kInCatalogue) return found;
   item_.barcode = row.barcode;
   drug_code_ = row.drug_code;

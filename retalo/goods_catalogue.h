@@ -12,6 +12,7 @@
 
 #include "retalo/database_util.h"
 #include "retalo/db/ado_connection.h"
+#include "retalo/db/log_writer.h"
 
 namespace retalo {
 
@@ -127,10 +128,15 @@ class CItemData {
 
   // As CGoodsData's, without prices. Returns kInCatalogue, kNotInCatalogue or kLookUpFailed.
   int HasBarcodeInItemUnitMember(CAdoConnection& db);
+  // The same, giving the package row's drug code in *drug_code (empty when none was found);
+  // a failed query's record shows the drug code it was called with.
+  int HasBarcodeInItemUnitMember(CAdoConnection& db, std::string* drug_code);
   // Registers the item with zero prices. False on failure (logged).
   bool InsertItemUnitMember(CAdoConnection& db);
 
  private:
+  int FindMember(CAdoConnection& db, const LogHeader& header);
+
   TodaySource today_;
   NewItem item_;
   std::string drug_code_;

@@ -18,18 +18,8 @@ namespace retalo {
 namespace {
 
 using testing::Cp;
-using testing::kSep;
+using testing::Params;
 using testing::Utf8;
-
-// Joins UTF-8 fields with the parameter separator, as CP949.
-std::string Params(std::initializer_list<std::string_view> fields) {
-  std::string text;
-  for (std::string_view field : fields) {
-    if (!text.empty()) text += kSep;
-    text += Cp(field);
-  }
-  return text;
-}
 
 TEST(NormalizeBarcodeTest, CutsTheArticleNumberOutOfAScan) {
   struct Case {

@@ -66,6 +66,32 @@ ORDELLA_RETALO_EXPORT int AddScreenCust(const char* serial);
 // the display is not open or the barcode is unknown, -1001, -1002 or -1003.
 ORDELLA_RETALO_EXPORT int AddScreenItem(const char* goods);
 
+// Sales, stock and payments.
+
+// Records one sale made at the terminal. `sale`: "count text‡customer code‡received‡received
+// tax‡discount‡" then the goods list of SaveGoods (count, then five fields per item).
+// `payment`: "OTC amount‡OTC tax‡ETC amount‡kind‡approval number‡terminal number‡card or
+// identity data‡instalment‡approval date and time (14 digits)‡count N‡" then N prescription
+// records of five fields (serial first). The catalogue is brought up to date with the goods
+// first (price_update 1 lets flagged prices change); then the sale, its lines, their stock
+// movements, its statement and its payment rows are written in one transaction. An order
+// number booked before has its earlier statement reversed first.
+// Returns 1, -1001, -1002 or -1003.
+ORDELLA_RETALO_EXPORT int SaveSaleData(const char* sale, const char* payment, int price_update);
+
+// Records a payment that covers prescriptions only (the payment text of SaveSaleData): one
+// payment row per prescription, in one transaction. Returns 1, -1001, -1002 or -1003.
+ORDELLA_RETALO_EXPORT int SavePresData(const char* payment);
+
+// Writes the dispensing pharmacist into prescriptions: "name‡count N‡" then N prescription
+// records of five fields (only the serial is used). An empty name changes nothing.
+// Returns 1, -1001, -1002 or -1003.
+ORDELLA_RETALO_EXPORT int UpdatePresData(const char* prescriptions);
+
+// Sets the stock of the product of `barcode` to the quantity counted on the shelf (single
+// units), in one transaction. Returns 1, -1001, -1002, or -1003 when the barcode is unknown.
+ORDELLA_RETALO_EXPORT int StockRevision(const char* barcode, double counted);
+
 // Cancel transactions.
 
 // Marks the payment rows of a card approval (kind 1) or a cash receipt (any other kind) as

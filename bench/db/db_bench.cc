@@ -1,18 +1,31 @@
 // What one database export costs: a connection opened for the call, a barcode look-up read, or
 // a stock update written in a transaction, and the connection closed again. The same through
 // both backends, on the fixture's demo pharmacy in a private temporary prefix.
+//
+// Then a whole sale: SaveSaleData with a two-item sale on the embedded databases (sales per
+// second), and the same call taken apart: its two connections, the translation of every T-SQL
+// text it sends, and those texts run on one open connection (translation included; the run
+// alone is the difference).
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "platform/text.h"
+#include "retalo/database_util.h"
 #include "retalo/db/ado_connection.h"
+#include "retalo/db/export_frame.h"
 #include "retalo/db/odbc_backend.h"
 #include "retalo/db/sql_fill.h"
 #include "retalo/db/sql_texts.h"
+#include "retalo/db/sqlite_backend.h"
+#include "retalo/db/tsql/tsql.h"
+#include "retalo/sale_recording.h"
 #include "tests/fixtures/fixture.h"
 
 namespace {
@@ -111,5 +124,150 @@ BENCHMARK(BM_SqliteBarcodeRead);
 BENCHMARK(BM_OdbcBarcodeRead);
 BENCHMARK(BM_SqliteStockWrite);
 BENCHMARK(BM_OdbcStockWrite);
+
+// A two-item sale paid by card: two packs of ten tablets and three bottles.
+std::string Field(std::string_view text) { return std::string(text) + "\xA2\xD4"; }
+const std::string& SaleText() {
+  static const std::string text = [] {
+    std::string t;
+    for (std::string_view f : {"1", "0000000001", "8182", "818", "1000", "2", "8806430100011",
+                               "3000", "2000", "2", "DD", "8801234567890", "1000", "600", "3"}) {
+      t += Field(f);
+    }
+    return t + "DD";
+  }();
+  return text;
+}
+const std::string& PaymentText() {
+  static const std::string text = [] {
+    std::string t;
+    for (std::string_view f :
+         {"8182", "818", "0", "C", "A12345", "T001", "9410123456789012", "00"}) {
+      t += Field(f);
+    }
+    return t + Field(retalo::TodayText() + "153000") + "0";
+  }();
+  return text;
+}
+
+// The embedded backend, keeping the texts it is given.
+class RecordingBackend final : public retalo::SqlBackend {
+ public:
+  explicit RecordingBackend(std::vector<std::string>* texts) : texts_(texts) {}
+  bool Open(const retalo::ConnectionSettings& s, std::string* e) override {
+    return inner_.Open(s, e);
+  }
+  bool Execute(std::string_view t, retalo::SqlOutcome* o, std::string* e) override {
+    texts_->emplace_back(t);
+    return inner_.Execute(t, o, e);
+  }
+  bool Begin(std::string* e) override { return inner_.Begin(e); }
+  bool Commit(std::string* e) override { return inner_.Commit(e); }
+  bool Rollback(std::string* e) override { return inner_.Rollback(e); }
+  void Close() override { inner_.Close(); }
+
+ private:
+  std::vector<std::string>* texts_;
+  retalo::SqliteBackend inner_;
+};
+
+// The texts one SaveSaleData call sends (CP949), taken from a call made once.
+const std::vector<std::string>& SaleTexts() {
+  static const std::vector<std::string> texts = [] {
+    Prefix();
+    std::vector<std::string> sent;
+    retalo::CAdoConnection::Options options;
+    options.make_backend = [&sent](retalo::BackendKind) -> std::unique_ptr<retalo::SqlBackend> {
+      return std::make_unique<RecordingBackend>(&sent);
+    };
+    std::string error;
+    if (retalo::SaveSale(SaleText(), PaymentText(), 1, options) != retalo::kExportOk ||
+        !fixture::LoadFixture(fixture::DefaultDir(), &error)) {
+      std::fprintf(stderr, "db_bench: the recorded sale failed %s\n", error.c_str());
+      std::exit(1);
+    }
+    // The databases are back as they were before the sale, so its texts can run again.
+    return sent;
+  }();
+  return texts;
+}
+
+void BM_SaveSaleData(benchmark::State& state) {
+  Prefix();
+  for (auto _ : state) {
+    if (retalo::SaveSale(SaleText(), PaymentText(), 1, {}) != retalo::kExportOk) {
+      state.SkipWithError("SaveSaleData failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// The connections of one sale: one without and one with a transaction.
+void BM_SaveSaleDataConnect(benchmark::State& state) {
+  Prefix();
+  for (auto _ : state) {
+    retalo::CAdoConnection db;
+    if (!db.OpenConnection() || (db.Close(), !db.OpenWithTransaction()) || !db.Commit()) {
+      state.SkipWithError(db.last_error().c_str());
+      break;
+    }
+    db.End();
+  }
+}
+
+// Translating every text of one sale (parse, check, SQLite statements), nothing run.
+void BM_SaveSaleDataTranslate(benchmark::State& state) {
+  const std::vector<std::string>& texts = SaleTexts();
+  std::vector<std::string> utf8;
+  for (const std::string& text : texts) utf8.push_back(platform::Cp949ToUtf8(text).value());
+  sqlite3* db = nullptr;
+  std::string error;
+  sqlite3_open(":memory:", &db);
+  for (const char* name : retalo::kPharmacyDatabases) {
+    const std::string file = (fixture::DefaultDir() / (std::string(name) + ".db")).string();
+    char* attach = sqlite3_mprintf("ATTACH DATABASE %Q AS %s", file.c_str(), name);
+    sqlite3_exec(db, attach, nullptr, nullptr, nullptr);
+    sqlite3_free(attach);
+  }
+  if (!tsql::RegisterFunctions(db, &error)) state.SkipWithError(error.c_str());
+  for (auto _ : state) {
+    for (const std::string& text : utf8) {
+      if (tsql::CompileOnly(db, text, &error) < 0) {
+        state.SkipWithError(error.c_str());
+        break;
+      }
+    }
+  }
+  state.counters["texts"] = static_cast<double>(utf8.size());
+  sqlite3_close(db);
+}
+
+// The texts of one sale run on one open connection, in a transaction that is rolled back.
+void BM_SaveSaleDataStatements(benchmark::State& state) {
+  const std::vector<std::string>& texts = SaleTexts();
+  retalo::SqliteBackend backend;
+  retalo::ConnectionSettings settings;
+  settings.sqlite_dir = fixture::DefaultDir();
+  std::string error;
+  if (!backend.Open(settings, &error)) state.SkipWithError(error.c_str());
+  for (auto _ : state) {
+    backend.Begin(&error);
+    for (const std::string& text : texts) {
+      retalo::SqlOutcome out;
+      if (!backend.Execute(text, &out, &error)) {
+        state.SkipWithError(error.c_str());
+        break;
+      }
+    }
+    backend.Rollback(&error);
+  }
+  backend.Close();
+}
+
+BENCHMARK(BM_SaveSaleData)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SaveSaleDataConnect)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveSaleDataTranslate)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveSaleDataStatements)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -148,4 +148,6 @@ std::string FillSql(std::string_view sql_template, std::span<const SqlArg> args)
   return out;
 }
 
+std::string FormatSqlReal(double value) { return FormatReal(value); }
+
 }  // namespace retalo

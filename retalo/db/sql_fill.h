@@ -51,4 +51,9 @@ inline std::string FillSql(std::string_view sql_template, std::initializer_list<
   return FillSql(sql_template, std::span<const SqlArg>(args.begin(), args.size()));
 }
 
+// An amount as a %g placeholder writes it: plain decimal notation with every digit of its
+// integral part and at most six decimals, trailing zeros dropped (1234567 -> "1234567", never
+// "1.23457e+06"). For amounts that travel as text before they reach a statement.
+std::string FormatSqlReal(double value);
+
 }  // namespace retalo

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -29,6 +30,16 @@ inline std::string Utf8(std::string_view cp949) {
 
 // "‡", the separator of parameter texts, in CP949.
 inline const std::string kSep = "\xA2\xD4";
+
+// Joins UTF-8 fields with the parameter separator, as CP949.
+inline std::string Params(std::initializer_list<std::string_view> fields) {
+  std::string text;
+  for (std::string_view field : fields) {
+    if (!text.empty()) text += kSep;
+    text += Cp(field);
+  }
+  return text;
+}
 
 class RetaloTest : public ::testing::Test {
  protected:
