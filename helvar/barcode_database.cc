@@ -3,7 +3,7 @@
 #include <string>
 
 #include "helvar/reply_writer.h"
-#include "helvar/sqlite/local_stores.h"
+#include "stores/local_stores.h"
 #include "platform/system_info.h"
 
 namespace helvar {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "helvar/helvar_log.h"
-#include "helvar/sqlite/local_stores.h"
+#include "stores/local_stores.h"
 #include "helvar/test_support.h"
 #include "helvar/work_context.h"
 #include "platform/prefix.h"

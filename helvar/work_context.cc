@@ -7,7 +7,7 @@
 
 #include "companions/util/ordella_util.h"
 #include "helvar/helvar_log.h"
-#include "helvar/sqlite/local_stores.h"
+#include "stores/local_stores.h"
 #include "platform/text.h"
 
 namespace helvar {

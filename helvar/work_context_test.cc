@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "helvar/request_worker.h"
-#include "helvar/sqlite/local_stores.h"
+#include "stores/local_stores.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace helvar {

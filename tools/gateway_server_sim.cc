@@ -15,7 +15,7 @@
 #include <optional>
 #include <utility>
 
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "platform/text.h"
 
 namespace gateway_sim {

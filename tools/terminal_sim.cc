@@ -7,7 +7,7 @@
 #include "companions/seed/seed_cipher.h"
 #include "companions/util/frame_packing.h"
 #include "companions/util/ordella_util.h"
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 
 namespace terminal_sim {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "hub/core/frame_decoder.h"
 #include "platform/serial_port.h"
 #include "platform/testing/child_process.h"

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "companions/connmap/ordella_connmap.h"
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "hub/core/frame_decoder.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/module_state.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "companions/seed/seed_cipher.h"
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/test_support.h"
 #include "platform/prefix.h"

@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "hub/core/frame_log.h"
 
 namespace hub {

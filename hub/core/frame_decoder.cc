@@ -5,7 +5,7 @@
 
 #include "companions/seed/ordella_seed.h"
 #include "companions/util/ordella_util.h"
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "platform/text.h"
 
 namespace hub {

@@ -7,7 +7,7 @@
 
 #include "companions/seed/seed_cipher.h"
 #include "companions/util/frame_packing.h"
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "platform/registry.h"
 #include "platform/testing/temp_prefix.h"
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "companions/connmap/ordella_connmap.h"
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/manager_main_thread.h"
 #include "hub/core/module_state.h"

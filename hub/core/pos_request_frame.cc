@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 
 namespace hub {
 namespace {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "companions/connmap/ordella_connmap.h"
-#include "helvar/sqlite/local_stores.h"
-#include "hub/core/frame.h"
+#include "stores/local_stores.h"
+#include "protocol/frame.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/module_state.h"
 #include "platform/text.h"

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "helvar/sqlite/local_stores.h"
-#include "hub/core/frame.h"
+#include "stores/local_stores.h"
+#include "protocol/frame.h"
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
 #include "tools/gateway_server_sim.h"

@@ -10,7 +10,7 @@
 
 #include "companions/connmap/ordella_connmap.h"
 #include "hub/core/dispatch.h"
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "platform/system_info.h"
 
 namespace hub {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "companions/util/ordella_util.h"
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/module_state.h"
 #include "hub/core/relay_slot.h"

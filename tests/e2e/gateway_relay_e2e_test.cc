@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "helvar/sqlite/local_stores.h"
-#include "hub/core/frame.h"
+#include "stores/local_stores.h"
+#include "protocol/frame.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/server_relay.h"
 #include "platform/prefix.h"

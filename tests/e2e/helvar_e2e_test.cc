@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "helvar/sqlite/local_stores.h"
+#include "stores/local_stores.h"
 #include "hub/core/helvar_bridge.h"
 #include "platform/keyboard.h"
 #include "platform/prefix.h"

@@ -1,4 +1,4 @@
-#include "helvar/sqlite/local_stores.h"
+#include "stores/local_stores.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "helvar/sqlite/cpp_sqlite3.h"
+#include "stores/cpp_sqlite3.h"
 #include "platform/prefix.h"
 #include "platform/testing/temp_prefix.h"
 

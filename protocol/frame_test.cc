@@ -1,4 +1,4 @@
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 
 #include <gtest/gtest.h>
 

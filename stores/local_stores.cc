@@ -1,4 +1,4 @@
-#include "helvar/sqlite/local_stores.h"
+#include "stores/local_stores.h"
 
 #include <sqlite3.h>
 
@@ -11,7 +11,7 @@
 #include <system_error>
 
 #include "companions/util/ordella_util.h"
-#include "helvar/sqlite/cpp_sqlite3.h"
+#include "stores/cpp_sqlite3.h"
 #include "platform/prefix.h"
 
 namespace helvar {
