@@ -5,6 +5,9 @@
 #include "protocol/frame.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 PosRequestStatus GatewayFrameStatus(std::string_view held) {
