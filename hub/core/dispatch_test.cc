@@ -21,7 +21,7 @@
 #include "platform/window.h"
 #include "protocol/barcode_file.h"
 #include "protocol/frame.h"
-#include "tools/gateway_server_sim.h"
+#include "protocol/testing/gateway_server_sim.h"
 
 namespace hub {
 

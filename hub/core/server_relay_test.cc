@@ -14,8 +14,8 @@
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
 #include "protocol/frame.h"
+#include "protocol/testing/gateway_server_sim.h"
 #include "stores/local_stores.h"
-#include "tools/gateway_server_sim.h"
 
 namespace hub {
 

@@ -23,8 +23,8 @@
 #include "platform/text.h"
 #include "platform/window.h"
 #include "protocol/frame.h"
+#include "protocol/testing/gateway_server_sim.h"
 #include "stores/local_stores.h"
-#include "tools/gateway_server_sim.h"
 #include "tools/terminal_sim.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/gateway_server_sim.h"
+#include "protocol/testing/gateway_server_sim.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
