@@ -4,12 +4,13 @@
 
 #include "helvar/helvar_log.h"
 #include "helvar/work_context.h"
+#include "protocol/frame.h"
 #include "retalo/ordella_retalo.h"
 
 namespace helvar {
 namespace {
 
-constexpr char kFs = '\x1C';
+using protocol::kFs;
 
 constexpr size_t kApprovalNumberField = 5;
 constexpr size_t kApprovalDateField = 14;

@@ -9,17 +9,18 @@
 #include <vector>
 
 #include "helvar/helvar_log.h"
-#include "helvar/sqlite/local_stores.h"
 #include "helvar/test_support.h"
 #include "helvar/work_context.h"
 #include "platform/prefix.h"
 #include "platform/testing/temp_prefix.h"
+#include "protocol/frame.h"
+#include "stores/local_stores.h"
 #include "tests/fixtures/fixture.h"
 
 namespace helvar {
 namespace {
 
-constexpr char kFs = '\x1C';
+using protocol::kFs;
 
 // A sale record whose fields are `fields`, joined by FS.
 std::string Record(const std::vector<std::string>& fields) {

@@ -1,26 +1,30 @@
 #include "helvar/customer_list.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <ctime>
+#include <optional>
+#include <span>
 
-#include "companions/util/ordella_util.h"
 #include "helvar/helvar_log.h"
 #include "helvar/reply_writer.h"
 #include "helvar/work_context.h"
 #include "platform/text.h"
+#include "protocol/frame.h"
+#include "protocol/helvar_request.h"
+#include "protocol/message_codes.h"
 #include "retalo/db/sql_texts.h"
 #include "retalo/ordella_retalo.h"
 
 namespace helvar {
 namespace {
 
-constexpr char kStx = '\x02';
-constexpr char kEtx = '\x03';
-constexpr char kFs = '\x1C';
-constexpr std::string_view kRouting = "TavenorGateway";
-constexpr size_t kLengthOffset = 1 + kRouting.size() + 2;  // after STX, routing and "XX"
-constexpr size_t kLengthDigits = 4;
+using protocol::kFs;
+
+// The answers go to the terminal: routing prefix, a length over the whole frame (STX through
+// ETX) and the check byte of the answer's kind, appended here.
+constexpr protocol::FrameShape kAnswerShape{.routing_prefix = true, .check_byte = false};
 constexpr size_t kMaxRecords = 99;  // the two-digit count field
 
 constexpr size_t kKeyDigits = 20;
@@ -31,10 +35,10 @@ constexpr size_t kFifthDigits = 24;
 constexpr size_t kLongZeroDigitsBefore = 12;
 constexpr size_t kLongZeroDigitsAfter = 20;
 
-constexpr std::string_view kShortListCode = "811";
-constexpr std::string_view kLongListCode = "881";
-constexpr std::string_view kPrescriptionCode = "821";
-constexpr int32_t kLongListBase = 250;
+constexpr int kShortListCode = protocol::kMsgShortCustomerList;
+constexpr int kLongListCode = protocol::kMsgLongCustomerList;
+constexpr int kPrescriptionCode = protocol::kMsgPrescriptionList;
+constexpr int32_t kLongListBase = protocol::kHelvarCustomerListSecond;
 constexpr size_t kUserListFields = 5;
 constexpr int kUserListBuffer = 64 * 1024;
 constexpr int kMaxUbcareRecords = 29;
@@ -47,42 +51,27 @@ int Nibble(char c) {
   return 0;
 }
 
-std::string Header(std::string_view answer_code) {
-  std::string frame(1, kStx);
-  frame += kRouting;
-  frame += "XX";
-  frame.append(kLengthDigits, '0');
-  frame += "TRM";
-  frame += answer_code;
-  frame += kFs;
-  return frame;
+// The answer frame of `fields` under `answer_code`, closed by the check byte of `check`.
+std::string AnswerFrame(int answer_code, std::span<const std::string_view> fields,
+                        CheckKind check) {
+  const std::optional<std::string> body = protocol::MessageBody(answer_code, fields);
+  std::optional<std::string> frame =
+      body ? protocol::BuildFrame(*body, protocol::LengthRule::kWholeFrame, kAnswerShape)
+           : std::nullopt;
+  if (!frame) {
+    WriteLog("CustomerList", "answer " + std::to_string(answer_code) + " does not fit a frame");
+    return std::string();
+  }
+  const std::string_view checked = std::string_view(*frame).substr(1);
+  frame->push_back(static_cast<char>(check == CheckKind::kPm2000 ? Pm2000CheckByte(checked)
+                                                                 : protocol::CheckByte(checked)));
+  return std::move(*frame);
 }
 
-// Appends ETX, writes the length (STX through ETX) and appends the check byte.
-std::string Finish(std::string frame, CheckKind check) {
-  frame += kEtx;
-  const std::string length =
-      platform::ZeroPadded(static_cast<long long>(frame.size()), static_cast<int>(kLengthDigits))
-          .value_or("9999");
-  frame.replace(kLengthOffset, kLengthDigits, length);
-  const std::string_view checked = std::string_view(frame).substr(1);
-  const unsigned char byte =
-      check == CheckKind::kPm2000
-          ? Pm2000CheckByte(checked)
-          : UtilCheckByte(reinterpret_cast<const unsigned char*>(checked.data()),
-                          static_cast<int>(checked.size()));
-  frame += static_cast<char>(byte);
-  return frame;
-}
-
-std::string FixedBody(std::string_view answer_code, std::string_view message_utf8,
-                      CheckKind check) {
-  std::string frame = Header(answer_code);
-  frame += "00";
-  frame += kFs;
-  frame += Cp949(message_utf8);
-  frame += kFs;
-  return Finish(std::move(frame), check);
+std::string FixedBody(int answer_code, std::string_view message_utf8, CheckKind check) {
+  const std::string message = Cp949(message_utf8);
+  const std::array<std::string_view, 3> fields = {"00", message, ""};
+  return AnswerFrame(answer_code, fields, check);
 }
 
 std::vector<std::string> Split(std::string_view text, char separator) {
@@ -158,30 +147,31 @@ unsigned char Pm2000CheckByte(std::string_view bytes) {
   return static_cast<unsigned char>(check | 0x20);
 }
 
-std::string CustomerListFrame(std::string_view answer_code, const std::vector<std::string>& records,
+std::string CustomerListFrame(int answer_code, const std::vector<std::string>& records,
                               CheckKind check) {
   const size_t count = std::min(records.size(), kMaxRecords);
   if (count < records.size()) {
     WriteLog("CustomerList", std::to_string(records.size() - count) + " customers left out");
   }
-  std::string frame = Header(answer_code);
-  frame += platform::ZeroPadded(static_cast<long long>(count), 2).value_or("99");
-  frame += kFs;
-  for (size_t i = 0; i < count; ++i) frame += records[i];
-  return Finish(std::move(frame), check);
+  const std::string count_text =
+      platform::ZeroPadded(static_cast<long long>(count), 2).value_or("99");
+  std::string joined;
+  for (size_t i = 0; i < count; ++i) joined += records[i];  // each ends in its own FS
+  const std::array<std::string_view, 2> fields = {count_text, joined};
+  return AnswerFrame(answer_code, fields, check);
 }
 
-std::string NoCustomerFrame(std::string_view answer_code, CheckKind check) {
+std::string NoCustomerFrame(int answer_code, CheckKind check) {
   return FixedBody(answer_code, "   선택가능한    고객이 없습니다.", check);
 }
 
-std::string Pm2000FailureFrame(std::string_view answer_code) {
+std::string Pm2000FailureFrame(int answer_code) {
   return FixedBody(answer_code, "   PM2000연동    장애 발생!  ", CheckKind::kPm2000);
 }
 
 int Pm2000CustomerList(CWorkContext& /*context*/, const Request& request) {
   const bool long_form = request.code >= kLongListBase;
-  const std::string_view code = long_form ? kLongListCode : kShortListCode;
+  const int code = long_form ? kLongListCode : kShortListCode;
   std::vector<char> buffer(kUserListBuffer, '\0');
   const int n = LoadUserList(buffer.data(), kUserListBuffer);
   if (n < 0) {

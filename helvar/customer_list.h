@@ -44,14 +44,14 @@ unsigned char Pm2000CheckByte(std::string_view bytes);
 // Which check byte closes a frame: Helvar's own (PM2000 answers) or the utility library's.
 enum class CheckKind { kPm2000, kUtil };
 
-// The frame of `records` under `answer_code` ("811", "881", "821"); at most 99 records fit the
+// The frame of `records` under `answer_code` (811, 881, 821); at most 99 records fit the
 // count field, further ones are left out (logged).
-std::string CustomerListFrame(std::string_view answer_code, const std::vector<std::string>& records,
+std::string CustomerListFrame(int answer_code, const std::vector<std::string>& records,
                               CheckKind check);
 // "   선택가능한    고객이 없습니다." under `answer_code`.
-std::string NoCustomerFrame(std::string_view answer_code, CheckKind check);
+std::string NoCustomerFrame(int answer_code, CheckKind check);
 // "   PM2000연동    장애 발생!  " under `answer_code`.
-std::string Pm2000FailureFrame(std::string_view answer_code);
+std::string Pm2000FailureFrame(int answer_code);
 
 // Handlers. 200-202 and 250-252: the PM2000 customers through the database writer's
 // LoadUserList, as short records under "811" or long ones under "881".

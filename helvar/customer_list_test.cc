@@ -71,7 +71,7 @@ TEST(CheckByteTest, IsTheExclusiveOrWithBit0x20SetAndAgreesWithTheUtilityLibrary
   EXPECT_EQ(Pm2000CheckByte("AB\x03"), 0x20);
   EXPECT_EQ(Pm2000CheckByte("TRM821\x03"), ('T' ^ 'R' ^ 'M' ^ '8' ^ '2' ^ '1' ^ 0x03) | 0x20);
   const std::string frame =
-      CustomerListFrame("821", {ShortCustomerRecord("9", "X", "1", "0")}, CheckKind::kPm2000);
+      CustomerListFrame(821, {ShortCustomerRecord("9", "X", "1", "0")}, CheckKind::kPm2000);
   const std::string checked = frame.substr(1, frame.size() - 2);
   EXPECT_EQ(static_cast<unsigned char>(frame.back()),
             UtilCheckByte(reinterpret_cast<const unsigned char*>(checked.data()),
@@ -93,16 +93,16 @@ void ExpectFrame(const std::string& frame, const std::string& code, const std::s
 TEST(CustomerListFrameTest, FramesRecordsAndTheFixedBodies) {
   const std::string a = ShortCustomerRecord("1", "A", "1", "0");
   const std::string b = ShortCustomerRecord("2", "B", "2", "0");
-  ExpectFrame(CustomerListFrame("811", {a, b}, CheckKind::kPm2000), "811", "02\x1C" + a + b);
-  ExpectFrame(NoCustomerFrame("821", CheckKind::kPm2000), "821",
+  ExpectFrame(CustomerListFrame(811, {a, b}, CheckKind::kPm2000), "811", "02\x1C" + a + b);
+  ExpectFrame(NoCustomerFrame(821, CheckKind::kPm2000), "821",
               "00\x1C" + Cp("   선택가능한    고객이 없습니다.") + "\x1C");
-  ExpectFrame(Pm2000FailureFrame("881"), "881",
+  ExpectFrame(Pm2000FailureFrame(881), "881",
               "00\x1C" + Cp("   PM2000연동    장애 발생!  ") + "\x1C");
 }
 
 TEST(CustomerListFrameTest, CountFieldHoldsAtMost99Records) {
   const std::vector<std::string> records(120, ShortCustomerRecord("1", "A", "1", "0"));
-  const std::string frame = CustomerListFrame("881", records, CheckKind::kPm2000);
+  const std::string frame = CustomerListFrame(881, records, CheckKind::kPm2000);
   EXPECT_EQ(frame.substr(28, 3), "99\x1C");
   EXPECT_EQ(frame.size(), 31u + 99 * 28 + 2);
 }

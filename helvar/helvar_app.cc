@@ -22,8 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kWmClose = 0x0010;
-constexpr uint32_t kWmCommand = 0x0111;
 constexpr uint64_t kHideButton = 1007;
 constexpr std::string_view kPm2000MainClass = "TfrmPMMain6";
 constexpr uint32_t kPm2000HideMessage = 31895;
@@ -55,10 +53,10 @@ class CHelvarDlg {
         // The request goes to a worker; the window never waits for a handler.
         CGuideUpdateThread::Start(TakeCopyData(message.copy_data_id, message.copy_data));
         return 0;
-      case kWmClose:
+      case platform::kWmClose:
         close_requested_.store(true, std::memory_order_release);
         return 0;
-      case kWmCommand:
+      case platform::kWmCommand:
         if ((message.wparam & 0xFFFF) == kHideButton) HidePm2000();
         return 0;
       default:
@@ -102,7 +100,7 @@ class UpdateWatcher {
       : thread_([this, event, window = std::move(window)] {
           while (!quit_.load(std::memory_order_acquire)) {
             if (event != nullptr && event->Wait(kLoopSliceMs)) {
-              platform::PostWindowMessage(window, kWmClose, 0, 0);
+              platform::PostWindowMessage(window, platform::kWmClose, 0, 0);
               return;
             }
             if (event == nullptr)

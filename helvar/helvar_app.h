@@ -7,9 +7,11 @@
 #include <functional>
 #include <string_view>
 
+#include "protocol/helvar_request.h"
+
 namespace helvar {
 
-inline constexpr std::string_view kWindowTitle = "Helvar";
+inline constexpr std::string_view kWindowTitle = protocol::kHelvarWindowTitle;
 inline constexpr std::string_view kInstanceMutex = "Helvar";
 inline constexpr std::string_view kUpdateEvent = "UPDATE_ORDELLA_EVENT";
 inline constexpr std::string_view kDatabaseSyncMutex = "DATABASE SYNC";

@@ -88,7 +88,7 @@ TEST_F(CustomerListTest, TodaysPrescriptionsNewestFirstToTheAskingTerminal) {
   EXPECT_EQ(block_.status(), 301);
   const std::string today = Today(false);
   EXPECT_EQ(block_.data(),
-            CustomerListFrame("821",
+            CustomerListFrame(821,
                               {Record(today + "000002", "김영희", "9203152345678", "0"),
                                Record(today + "000001", "홍길동", "8001011234567", "0")},
                               CheckKind::kPm2000));
@@ -101,7 +101,7 @@ TEST_F(CustomerListTest, NoPrescriptionTodayAnswersThatNoCustomerCanBeChosen) {
       << error;
   ASSERT_EQ(Serve(kProgramPm2000, 300), 1);
   EXPECT_EQ(block_.status(), 300);
-  EXPECT_EQ(block_.data(), NoCustomerFrame("821", CheckKind::kPm2000));
+  EXPECT_EQ(block_.data(), NoCustomerFrame(821, CheckKind::kPm2000));
 }
 
 TEST_F(CustomerListTest, WithoutServerNameOrDatabaseNoReplyIsWritten) {
@@ -141,7 +141,7 @@ TEST_F(CustomerListTest, UnreachableDatabaseAnswersTheFailureBody) {
   testing::SetRegText("Software\\Tavenor", "SqliteDir", "c:\\nowhere");
   ASSERT_EQ(Serve(kProgramPm2000, 201), 1);
   EXPECT_EQ(block_.status(), 201);
-  EXPECT_EQ(block_.data(), Pm2000FailureFrame("811"));
+  EXPECT_EQ(block_.data(), Pm2000FailureFrame(811));
 }
 
 TEST_F(CustomerListTest, UbcareGivesThe29HighestIndicesHighestFirst) {
@@ -173,7 +173,7 @@ TEST_F(CustomerListTest, UbcareGivesThe29HighestIndicesHighestFirst) {
 TEST_F(CustomerListTest, UbcareWithoutCustomersOrLibraryData) {
   WriteFile("C:\\UBcare\\UpharmMD.txt", "CUST|1999-01-01|OLD|old|000000-0000000|1900-01-01|M\n");
   ASSERT_EQ(Serve(kProgramUbcare, 300), 1);
-  EXPECT_EQ(block_.data(), NoCustomerFrame("821", CheckKind::kUtil));
+  EXPECT_EQ(block_.data(), NoCustomerFrame(821, CheckKind::kUtil));
   block_.set_status(0);
 
   WriteFile("C:\\UBcare\\UpharmMD.txt", "not a record\n");  // the library cannot open it

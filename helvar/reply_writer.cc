@@ -4,8 +4,8 @@
 #include <string>
 
 #include "helvar/helvar_log.h"
-#include "hub/core/helvar_bridge.h"
 #include "platform/file_mapping.h"
+#include "protocol/shared_block.h"
 
 namespace helvar {
 namespace {
@@ -15,15 +15,15 @@ constexpr std::string_view kWriteLogTag = "MemoryMapWrite";
 }  // namespace
 
 int WriteReply(std::string_view bytes, int32_t status, const ReplyWait& wait) {
-  if (bytes.size() > hub::kSharedDataRoom) {
+  if (bytes.size() > protocol::kSharedDataRoom) {
     WriteLog(kWriteLogTag, "reply of " + std::to_string(bytes.size()) + " bytes with status " +
                                std::to_string(status) + " refused: larger than the block");
     return 0;
   }
   std::unique_ptr<platform::FileMapping> mapping =
-      platform::FileMapping::OpenExisting(hub::kSharedBlockName, hub::kSharedBlockSize);
+      platform::FileMapping::OpenExisting(protocol::kSharedBlockName, protocol::kSharedBlockSize);
   if (!mapping) return 0;
-  hub::FillSharedBlock(mapping->data(), status, bytes, wait, [](int32_t not_taken) {
+  protocol::FillSharedBlock(mapping->data(), status, bytes, wait, [](int32_t not_taken) {
     WriteLog(kWriteLogTag,
              "status " + std::to_string(not_taken) + " not taken in time: overwritten");
   });

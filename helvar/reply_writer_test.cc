@@ -5,8 +5,8 @@
 #include <string>
 
 #include "helvar/test_support.h"
-#include "hub/core/helvar_bridge.h"
 #include "platform/testing/temp_prefix.h"
+#include "protocol/shared_block.h"
 
 namespace helvar {
 namespace {
@@ -32,7 +32,7 @@ TEST_F(ReplyWriterTest, WithoutTheBlockOrWithTooManyBytesNothingIsWritten) {
   EXPECT_EQ(WriteReply("abc", 301), 0);  // nobody holds the block
   HubBlock block;
   ASSERT_TRUE(block.ok());
-  EXPECT_EQ(WriteReply(std::string(hub::kSharedDataRoom + 1, 'x'), 301), 0);
+  EXPECT_EQ(WriteReply(std::string(protocol::kSharedDataRoom + 1, 'x'), 301), 0);
   EXPECT_EQ(block.status(), 0);
   EXPECT_EQ(block.length_text(), "");
 }

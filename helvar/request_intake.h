@@ -8,11 +8,12 @@
 #include <string_view>
 
 #include "helvar/request.h"
+#include "protocol/helvar_request.h"
 
 namespace helvar {
 
 // The barcode look-up code that every barcode forwarded by the PM2000 program becomes.
-inline constexpr int32_t kBarcodeLookupCode = 705;
+inline constexpr int32_t kBarcodeLookupCode = protocol::kHelvarBarcodeLookup;
 
 // The shared block "memorymap" that an outside program may fill instead of sending the data:
 // offset 0 the 32-bit code, offset 4 a NUL-terminated text in a 20-byte field, offset 24 a

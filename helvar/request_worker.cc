@@ -1,21 +1,33 @@
 #include "helvar/request_worker.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "helvar/helvar_log.h"
 #include "helvar/work_context.h"
 #include "platform/keyboard.h"
+#include "protocol/helvar_request.h"
 
 namespace helvar {
 namespace {
 
 constexpr uint8_t kVkReturn = 13;
 
-bool IsIgnored(int32_t code) { return code == 0 || code == 6 || code == 410; }
-bool IsKeystroke(int32_t code) { return code >= 710 && code <= 713; }
+// Codes that end the worker at once: none, 6 and the card data (no handler ever serves them).
+constexpr std::array<int32_t, 3> kIgnoredCodes = {0, 6, protocol::kHelvarCardData};
+// The typing requests, 710-713: their data is typed into the focused window.
+constexpr int32_t kFirstKeystrokeCode = protocol::kHelvarTypeText;
+constexpr int32_t kLastKeystrokeCode = protocol::kHelvarTypeText + 3;
+
+bool IsIgnored(int32_t code) {
+  return std::find(kIgnoredCodes.begin(), kIgnoredCodes.end(), code) != kIgnoredCodes.end();
+}
+bool IsKeystroke(int32_t code) { return code >= kFirstKeystrokeCode && code <= kLastKeystrokeCode; }
 
 // The workers still running, so that the program's end can let them finish.
 std::mutex g_workers_mutex;
@@ -56,7 +68,12 @@ void RunRequest(const Request& request) {
   }
   std::lock_guard<std::mutex> lock(RequestLock());
   std::unique_ptr<CWorkContext> context = CWorkContext::ForRequest();
-  if (context->Dispatch(request) == 0) {
+  const int result = context->Dispatch(request);
+  if (result == kDispatchNoHandler) {
+    WriteLog("CGuideUpdateThread", "request " + std::to_string(request.code) +
+                                       " has no handler for program index " +
+                                       std::to_string(context->program_index()) + ": not served");
+  } else if (result == 0) {
     WriteLog("CGuideUpdateThread", Cp949("데이타 베이스 접근에 실패함."));
   }
 }

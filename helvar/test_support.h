@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "hub/core/helvar_bridge.h"
 #include "platform/file_mapping.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "protocol/shared_block.h"
 
 namespace helvar::testing {
 
@@ -24,8 +24,8 @@ inline std::string Cp(std::string_view utf8) { return platform::Utf8ToCp949(utf8
 class HubBlock {
  public:
   HubBlock()
-      : mapping_(
-            platform::FileMapping::CreateOrOpen(hub::kSharedBlockName, hub::kSharedBlockSize)) {}
+      : mapping_(platform::FileMapping::CreateOrOpen(protocol::kSharedBlockName,
+                                                     protocol::kSharedBlockSize)) {}
   bool ok() const { return mapping_ != nullptr; }
 
   int32_t status() const {
@@ -37,14 +37,15 @@ class HubBlock {
         .store(status, std::memory_order_release);
   }
   std::string length_text() const {
-    const char* text = reinterpret_cast<const char*>(mapping_->data() + hub::kSharedLengthOffset);
-    return std::string(text, strnlen(text, hub::kSharedLengthRoom));
+    const char* text =
+        reinterpret_cast<const char*>(mapping_->data() + protocol::kSharedLengthOffset);
+    return std::string(text, strnlen(text, protocol::kSharedLengthRoom));
   }
   // The reply bytes as the length text gives them.
   std::string data() const {
     const size_t length = std::stoul(length_text().empty() ? "0" : length_text());
-    return std::string(reinterpret_cast<const char*>(mapping_->data() + hub::kSharedDataOffset),
-                       length);
+    return std::string(
+        reinterpret_cast<const char*>(mapping_->data() + protocol::kSharedDataOffset), length);
   }
 
  private:

@@ -7,8 +7,8 @@
 
 #include "companions/util/ordella_util.h"
 #include "helvar/helvar_log.h"
-#include "helvar/sqlite/local_stores.h"
 #include "platform/text.h"
+#include "stores/local_stores.h"
 
 namespace helvar {
 namespace {
@@ -17,7 +17,12 @@ constexpr const char* kSettingsKey = "Software\\Tavenor";
 constexpr int kAddressRoom = 20;
 
 // The codes that run with the pharmacy program's own index.
-constexpr std::array<int32_t, 9> kProgramCodes = {8, 9, 66, 300, 301, 302, 310, 311, 312};
+constexpr std::array<int32_t, 9> kProgramCodes = {
+    protocol::kHelvarGuidanceSheet,          protocol::kHelvarGuidanceLibrary,
+    protocol::kHelvarGuidanceWithoutPatient, protocol::kHelvarPrescriptions,
+    protocol::kHelvarPrescriptions + 1,      protocol::kHelvarPrescriptions + 2,
+    protocol::kHelvarGuidancePrint,          protocol::kHelvarGuidancePrint + 1,
+    protocol::kHelvarGuidancePrint + 2};
 
 std::string ReadText(const char* name, std::string fallback) {
   std::array<char, kAddressRoom> buffer{};
@@ -78,11 +83,11 @@ int CWorkContext::Dispatch(const Request& request) {
       std::find(kProgramCodes.begin(), kProgramCodes.end(), request.code) != kProgramCodes.end();
   program_index_ = own_index ? settings_.program_index : kProgramPm2000;
   const Handler handler = Slot(program_index_, request.code);
-  if (handler == nullptr) return 0;
+  if (handler == nullptr) return kDispatchNoHandler;
   WriteLog("Helvar Excute", request.data);
   if (handler(*this, request) != kHandlerRetry) return 1;
   PendingRetries().fetch_add(1, std::memory_order_acq_rel);
-  if (StoreRequest(request.code, request.data, request.aux1) != 1) {
+  if (stores::StoreRequest(request.code, request.data, request.aux1) != 1) {
     WriteLog("Helvar", "request " + std::to_string(request.code) + " could not be stored");
   }
   return 0;
@@ -90,14 +95,14 @@ int CWorkContext::Dispatch(const Request& request) {
 
 int RetryStoredRequest(CWorkContext& context, const Request& /*request*/) {
   if (PendingRetries().load(std::memory_order_acquire) == 0) return kHandlerDone;
-  StoredRequest stored;
+  stores::StoredRequest stored;
   // A store that cannot be read now leaves the count as it is, so the retry is not forgotten.
   int pending = PendingRetries().load(std::memory_order_acquire);
-  const int found = ReadFirstStoredRequest(&stored, &pending);
+  const int found = stores::ReadFirstStoredRequest(&stored, &pending);
   PendingRetries().store(pending, std::memory_order_release);
   if (found != 1) return kHandlerDone;
   if (DoneButStored().contains(stored.id)) {
-    if (DeleteStoredRequest(stored.id) == 1) DoneButStored().erase(stored.id);
+    if (stores::DeleteStoredRequest(stored.id) == 1) DoneButStored().erase(stored.id);
     return kHandlerDone;
   }
   const Handler handler = context.Slot(kProgramPm2000, stored.code);
@@ -105,13 +110,13 @@ int RetryStoredRequest(CWorkContext& context, const Request& /*request*/) {
     // Nothing can ever serve it: keeping it would hold every later request back.
     WriteLog("Helvar",
              "stored request " + std::to_string(stored.code) + " has no handler: dropped");
-    DeleteStoredRequest(stored.id);
+    stores::DeleteStoredRequest(stored.id);
     return kHandlerDone;
   }
   Request retried;
   retried.code = stored.code;
   retried.data = stored.data;
-  if (handler(context, retried) == kHandlerDone && DeleteStoredRequest(stored.id) != 1) {
+  if (handler(context, retried) == kHandlerDone && stores::DeleteStoredRequest(stored.id) != 1) {
     WriteLog("Helvar", "stored request " + std::to_string(stored.id) + " done but not deleted");
     DoneButStored().insert(stored.id);
   }

@@ -13,6 +13,7 @@
 #include "helvar/pm2000_db.h"
 #include "helvar/request.h"
 #include "helvar/upharm_binding.h"
+#include "protocol/helvar_request.h"
 
 namespace helvar {
 
@@ -24,6 +25,9 @@ inline constexpr int kHandlerDone = 1;
 inline constexpr int kHandlerRetry = 2;  // not completed now: store for retry
 using Handler = int (*)(CWorkContext& context, const Request& request);
 
+// What CWorkContext::Dispatch returns for a code that no handler serves.
+inline constexpr int kDispatchNoHandler = -1;
+
 // Pharmacy program indices (registry "edicode_index").
 inline constexpr int kProgramPm2000 = 1;
 inline constexpr int kProgramUbcare = 2;
@@ -33,7 +37,7 @@ inline constexpr int kProgramSlots = 36;
 inline constexpr int kCodeSlots = 1000;
 
 // The request code of the retry started by the shell's 5-second timer.
-inline constexpr int32_t kRetryCode = 900;
+inline constexpr int32_t kRetryCode = protocol::kHelvarRetryStored;
 
 struct WorkSettings {
   int program_index = 0;               // "edicode_index"
@@ -70,8 +74,8 @@ class CWorkContext {
 
   // Runs the request's handler. Codes 8, 9, 66, 300-302 and 310-312 run with the pharmacy
   // program's index, every other code with index 1. 1 when the handler ran and did not ask
-  // for a retry; 0 when there is no handler or it asked for one (the request is then stored
-  // in the temporary store and counted as pending).
+  // for a retry; 0 when it asked for one (the request is then stored in the temporary store
+  // and counted as pending); kDispatchNoHandler when no handler serves the code (yet).
   int Dispatch(const Request& request);
 
   // The PM2000 reader and the UBcare binding of this request.

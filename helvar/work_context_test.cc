@@ -7,9 +7,11 @@
 #include <thread>
 #include <vector>
 
+#include "helvar/helvar_log.h"
 #include "helvar/request_worker.h"
-#include "helvar/sqlite/local_stores.h"
+#include "platform/prefix.h"
 #include "platform/testing/temp_prefix.h"
+#include "stores/local_stores.h"
 
 namespace helvar {
 namespace {
@@ -31,12 +33,12 @@ TEST(DispatchTest, ProgramCodesUseThePharmacyProgramAndOthersProgramOne) {
     int want_served;
   };
   const std::vector<Case> cases = {
-      {2, 301, 1, 21},  // UBcare's customer list
-      {1, 301, 1, 11},  // PM2000's
-      {2, 400, 1, 14},  // any other code: program index 1
-      {1, 9, 0, 0},     // no slot
-      {40, 301, 0, 0},  // index outside the table
-      {2, 999, 0, 0},
+      {2, 301, 1, 21},                   // UBcare's customer list
+      {1, 301, 1, 11},                   // PM2000's
+      {2, 400, 1, 14},                   // any other code: program index 1
+      {1, 9, kDispatchNoHandler, 0},     // no slot
+      {40, 301, kDispatchNoHandler, 0},  // index outside the table
+      {2, 999, kDispatchNoHandler, 0},
   };
   for (const Case& c : cases) {
     WorkSettings settings;
@@ -113,20 +115,34 @@ TEST_F(RetryTest, AStoredSaleIsRetriedUntilRecordedExactlyOnce) {
   Tick();
   EXPECT_EQ(g_recorded, (std::vector<std::string>{"sale 'one'", "sale two"}));
   EXPECT_EQ(PendingRetries(), 0);
-  StoredRequest left;
+  stores::StoredRequest left;
   int pending = -1;
-  EXPECT_EQ(ReadFirstStoredRequest(&left, &pending), 0);
+  EXPECT_EQ(stores::ReadFirstStoredRequest(&left, &pending), 0);
   EXPECT_EQ(pending, 0);
 }
 
 TEST_F(RetryTest, ATickWithNothingPendingDoesNotTouchTheStore) {
-  ASSERT_EQ(StoreRequest(800, "left by another run", ""), 1);
+  ASSERT_EQ(stores::StoreRequest(800, "left by another run", ""), 1);
   g_database_down = false;
   Tick();
   EXPECT_TRUE(g_recorded.empty());
   PendingRetries() = 1;  // as at start
   Tick();
   EXPECT_EQ(g_recorded, std::vector<std::string>{"left by another run"});
+}
+
+TEST(RunRequestTest, ACodeWithoutHandlerIsLoggedAsSuchNotAsADatabaseFailure) {
+  platform::testing::TempPrefix prefix;
+  SetInstallDir("c:\\tavenor");
+  Request request;
+  request.code = 401;  // the seller list: no handler yet
+  RunRequest(request);
+  const std::string log =
+      platform::testing::ReadFilesBelow(platform::MapPath("c:\\tavenor\\Log").value());
+  EXPECT_NE(log.find("request 401 has no handler for program index 1: not served"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find(Cp949("데이타 베이스 접근에 실패함.")), std::string::npos) << log;
 }
 
 TEST(RequestLockTest, TheTimerSeesTheLockHeldByAWorker) {

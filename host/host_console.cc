@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "hub/core/module_state.h"
+#include "protocol/host_notification.h"
 
 namespace host {
 namespace {
@@ -13,37 +13,37 @@ constexpr int32_t kHelvarRequestMassage = 2;
 
 std::string_view Meaning(uint64_t code, int64_t lparam) {
   switch (code) {
-    case hub::kEventFrameOrRelayClosed:
+    case protocol::kEventFrameOrRelayClosed:
       return "frame dispatched, or relay client closed";
-    case hub::kEventServerConnected:
+    case protocol::kEventServerConnected:
       return "connected to the gateway server";
-    case hub::kEventServerGreeted:
+    case protocol::kEventServerGreeted:
       return "gateway server greeted";
-    case hub::kEventSignOn:
+    case protocol::kEventSignOn:
       return "sign-on received";
-    case hub::kEventRelayRefused:
+    case protocol::kEventRelayRefused:
       return "relayed request refused or not acknowledged";
-    case hub::kEventPosRequest:
+    case protocol::kEventPosRequest:
       return "POS request relayed";
-    case hub::kEventRelayAcknowledged:
+    case protocol::kEventRelayAcknowledged:
       return "relayed request acknowledged";
-    case hub::kEventBarcodeRebuild:
+    case protocol::kEventBarcodeRebuild:
       return "barcode database rebuild started";
-    case hub::kEventBarcodeTransferEnd:
+    case protocol::kEventBarcodeTransferEnd:
       return "barcode transfer ended";
-    case hub::kEventTcpTerminal:
+    case protocol::kEventTcpTerminal:
       return lparam == 0 ? "TCP terminal listening, connected or checked" : "TCP terminal";
-    case hub::kEventPosListenerFailed:
+    case protocol::kEventPosListenerFailed:
       return "POS request listener failed to start";
-    case hub::kEventAckListener1Failed:
+    case protocol::kEventAckListener1Failed:
       return "first acknowledgement listener failed to start";
-    case hub::kEventAckListener2Failed:
+    case protocol::kEventAckListener2Failed:
       return "second acknowledgement listener failed to start";
-    case hub::kEventTcpListenerFailed:
+    case protocol::kEventTcpListenerFailed:
       return "TCP terminal listener failed to start";
-    case hub::kEventSerialPortFailed:
+    case protocol::kEventSerialPortFailed:
       return "serial port failed to open";
-    case hub::kEventPortLost:
+    case protocol::kEventPortLost:
       return "serial port lost";
     default:
       return "VAN state changed";

@@ -24,16 +24,15 @@
 #include <string_view>
 
 #include "host/host_console.h"
-#include "hub/core/module_state.h"
 #include "platform/process.h"
 #include "platform/stop_signals.h"
 #include "platform/window.h"
+#include "protocol/host_notification.h"
 
 namespace {
 
 constexpr std::string_view kHostWindowTitle = "Ordella_VanExcute";
 constexpr std::string_view kHubLibrary = "Ordella_Hub.dll";
-constexpr uint32_t kWmClose = 0x0010;
 constexpr int kExitClean = 0;
 constexpr int kExitNotStarted = 1;
 constexpr int kExitNoHub = 2;
@@ -147,9 +146,9 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<platform::WindowEndpoint> window = platform::WindowEndpoint::Create(
       kHostWindowTitle, kHostWindowTitle, [&](const platform::WindowMessage& message) -> int64_t {
-        if (message.msg == hub::kHostNotifyMessage) {
+        if (message.msg == protocol::kHostNotifyMessage) {
           PrintLine(host::DescribeNotification(message.wparam, message.lparam));
-        } else if (message.msg == kWmClose) {
+        } else if (message.msg == platform::kWmClose) {
           close_request.Signal();
         }
         return 0;

@@ -18,7 +18,10 @@
 
 namespace platform {
 
+// The window messages the processes send each other.
+inline constexpr uint32_t kWmClose = 0x0010;
 inline constexpr uint32_t kWmCopyData = 0x004A;
+inline constexpr uint32_t kWmCommand = 0x0111;
 inline constexpr size_t kMaxCopyDataBytes = size_t{1} << 20;
 
 struct WindowMessage {

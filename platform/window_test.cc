@@ -29,7 +29,6 @@ using testing::ChildProcess;
 using testing::StartPeer;
 
 constexpr int kPatienceMs = 30000;
-constexpr uint32_t kWmClose = 0x0010;
 constexpr uint32_t kHostNotification = 2124;
 
 // Collects what a window's handler is given, and lets a test hold the handler back.

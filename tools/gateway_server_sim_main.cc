@@ -18,7 +18,7 @@
 #include <string_view>
 
 #include "platform/text.h"
-#include "tools/gateway_server_sim.h"
+#include "protocol/testing/gateway_server_sim.h"
 
 namespace {
 

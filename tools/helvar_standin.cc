@@ -34,7 +34,6 @@
 
 namespace {
 
-constexpr uint32_t kWmClose = 0x0010;
 constexpr std::string_view kUpdateEvent = "UPDATE_ORDELLA_EVENT";
 constexpr int kEventPollMs = 100;
 constexpr int kUsage = 64;
@@ -66,7 +65,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     } else if (arg == "--reply" && i + 3 < argc) {
       const std::optional<int64_t> code = Number(argv[i + 1]);
       const std::optional<int64_t> status = Number(argv[i + 2]);
-      if (!code || !status || *status <= hub::kSharedTakenAbove ||
+      if (!code || !status || *status <= protocol::kSharedTakenAbove ||
           *status > std::numeric_limits<int32_t>::max()) {
         return std::nullopt;
       }
@@ -90,7 +89,7 @@ class StandIn {
 
   // Takes a request as Helvar does: recorded at once, answered later on a worker.
   int64_t Handle(const platform::WindowMessage& message) {
-    if (message.msg == kWmClose) {
+    if (message.msg == platform::kWmClose) {
       closed_ = true;
       return 0;
     }
@@ -160,7 +159,7 @@ int main(int argc, char** argv) {
   }
   StandIn stand_in(std::move(*options));
   std::unique_ptr<platform::WindowEndpoint> window = platform::WindowEndpoint::Create(
-      hub::kHelvarWindowTitle, "",
+      protocol::kHelvarWindowTitle, "",
       [&](const platform::WindowMessage& message) { return stand_in.Handle(message); });
   if (!window) {
     Say("refused");

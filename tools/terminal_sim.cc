@@ -7,16 +7,16 @@
 #include "companions/seed/seed_cipher.h"
 #include "companions/util/frame_packing.h"
 #include "companions/util/ordella_util.h"
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 
 namespace terminal_sim {
 namespace {
 
-using hub::kEtx;
-using hub::kStx;
+using protocol::kEtx;
+using protocol::kStx;
 
-constexpr std::string_view kPrintTag = hub::kRawPrintTag;
-constexpr std::string_view kChunkTag = hub::kBarcodeChunkTag;
+constexpr std::string_view kPrintTag = protocol::kRawPrintTag;
+constexpr std::string_view kChunkTag = protocol::kBarcodeChunkTag;
 constexpr size_t kChunkTrailer = 3;  // ETX and the two check bytes
 
 std::string Escape(std::string_view text) {
@@ -44,21 +44,21 @@ Received Bytes(std::string bytes) {
 Received DecodeFrame(std::string bytes, bool has_check) {
   Received message;
   message.kind = Received::Kind::kFrame;
-  message.routing_prefix = hub::HasRoutingPrefix(bytes);
-  message.length_field = hub::ReadLengthField(bytes).value_or(-1);
-  message.code = hub::MessageCode(bytes).value_or(-1);
+  message.routing_prefix = protocol::HasRoutingPrefix(bytes);
+  message.length_field = protocol::ReadLengthField(bytes).value_or(-1);
+  message.code = protocol::MessageCode(bytes).value_or(-1);
   const size_t etx = has_check ? bytes.size() - 2 : bytes.size() - 1;
   if (has_check) {
-    const char expected = hub::CheckByte(std::string_view(bytes).substr(1, etx));
+    const char expected = protocol::CheckByte(std::string_view(bytes).substr(1, etx));
     message.check = expected == bytes.back() ? "ok" : "bad";
   } else {
     message.check = "none";
   }
   // Field 0 runs up to the first FS; the fields follow it, the last one ends before ETX.
   std::string_view content = std::string_view(bytes).substr(0, etx);
-  size_t fs = content.find(hub::kFs);
+  size_t fs = content.find(protocol::kFs);
   while (fs != std::string_view::npos) {
-    const size_t next = content.find(hub::kFs, fs + 1);
+    const size_t next = content.find(protocol::kFs, fs + 1);
     message.fields.emplace_back(content.substr(
         fs + 1, next == std::string_view::npos ? std::string_view::npos : next - fs - 1));
     fs = next;
@@ -79,9 +79,10 @@ Received BarcodeChunk(std::string bytes, size_t data_length) {
   Received message;
   message.kind = Received::Kind::kBarcodeChunk;
   message.chunk_number =
-      hub::ReadDecimal(bytes, hub::kChunkNumberOffset, hub::kChunkNumberDigits).value_or(-1);
-  message.chunk_data = bytes.substr(hub::kChunkDataOffset, data_length);
-  const size_t checked = hub::kChunkDataOffset + data_length;  // bytes 1 through ETX
+      protocol::ReadDecimal(bytes, protocol::kChunkNumberOffset, protocol::kChunkNumberDigits)
+          .value_or(-1);
+  message.chunk_data = bytes.substr(protocol::kChunkDataOffset, data_length);
+  const size_t checked = protocol::kChunkDataOffset + data_length;  // bytes 1 through ETX
   const uint16_t expected = UtilCheck16(reinterpret_cast<const unsigned char*>(bytes.data()) + 1,
                                         static_cast<int>(checked));
   const auto high = static_cast<unsigned char>(bytes[checked + 1]);
@@ -152,11 +153,11 @@ std::optional<Received> StreamSplitter::Next(bool at_pause) {
   if (MayBecome(head, kChunkTag) || MayBecome(head, kPrintTag)) return open_until_pause();
 
   if (head.starts_with(kChunkTag)) {
-    if (pending_.size() < hub::kChunkDataOffset) return open_until_pause();
+    if (pending_.size() < protocol::kChunkDataOffset) return open_until_pause();
     const std::optional<int> length =
-        hub::ReadDecimal(pending_, hub::kChunkLengthOffset, hub::kChunkLengthDigits);
+        protocol::ReadDecimal(pending_, protocol::kChunkLengthOffset, protocol::kChunkLengthDigits);
     if (!length) return Bytes(take(next_stx));
-    const size_t total = hub::kChunkDataOffset + static_cast<size_t>(*length) + kChunkTrailer;
+    const size_t total = protocol::kChunkDataOffset + static_cast<size_t>(*length) + kChunkTrailer;
     if (pending_.size() < total) return open_until_pause();
     return BarcodeChunk(take(total), static_cast<size_t>(*length));
   }
@@ -168,12 +169,13 @@ std::optional<Received> StreamSplitter::Next(bool at_pause) {
   // so its length field decides where it ends. The field counts either the frame from STX
   // through ETX without the routing prefix (most frames) or the whole frame with it (the host's
   // requests, customer lists); the reading whose end byte is ETX is the frame.
-  if (const std::optional<int> length = hub::ReadLengthField(pending_)) {
-    const size_t prefix = hub::HasRoutingPrefix(pending_) ? hub::kRoutingPrefix.size() : 0;
+  if (const std::optional<int> length = protocol::ReadLengthField(pending_)) {
+    const size_t prefix =
+        protocol::HasRoutingPrefix(pending_) ? protocol::kRoutingPrefix.size() : 0;
     bool may_grow = false;
     for (const size_t etx_at :
          {static_cast<size_t>(*length) + prefix - 1, static_cast<size_t>(*length) - 1}) {
-      if (*length < 1 || etx_at < hub::kCodeOffset) continue;
+      if (*length < 1 || etx_at < protocol::kCodeOffset) continue;
       if (etx_at >= pending_.size()) {
         may_grow = true;
         continue;
@@ -181,7 +183,7 @@ std::optional<Received> StreamSplitter::Next(bool at_pause) {
       if (pending_[etx_at] != kEtx) continue;
       if (etx_at + 1 < pending_.size()) {
         // An ETX byte inside the body is told apart by the check byte that must follow.
-        const char check = hub::CheckByte(std::string_view(pending_).substr(1, etx_at));
+        const char check = protocol::CheckByte(std::string_view(pending_).substr(1, etx_at));
         if (pending_[etx_at + 1] != check) continue;
         return DecodeFrame(take(etx_at + 2), true);
       }
@@ -205,7 +207,7 @@ std::optional<Received> StreamSplitter::Next(bool at_pause) {
 std::optional<std::string> TerminalFrame(int code, const std::vector<std::string>& fields,
                                          Encoding encoding, int packing_level) {
   const std::vector<std::string_view> views(fields.begin(), fields.end());
-  std::optional<std::string> plain = hub::BuildMessage(code, views);
+  std::optional<std::string> plain = protocol::BuildMessage(code, views);
   if (!plain) return std::nullopt;
   switch (encoding) {
     case Encoding::kPlain:
@@ -222,8 +224,8 @@ std::optional<std::string> TerminalFrame(int code, const std::vector<std::string
 }
 
 std::string BusyFrame() {
-  const std::string_view fields[] = {hub::kMarkerBusy};
-  return hub::BuildMessage(0, fields).value();
+  const std::string_view fields[] = {protocol::kMarkerBusy};
+  return protocol::BuildMessage(0, fields).value();
 }
 
 std::unique_ptr<TerminalSimulator> TerminalSimulator::Create(int com_number, std::string* error) {

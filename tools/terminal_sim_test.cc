@@ -6,19 +6,19 @@
 #include <string>
 #include <vector>
 
-#include "hub/core/frame.h"
 #include "hub/core/frame_decoder.h"
 #include "platform/serial_port.h"
 #include "platform/testing/child_process.h"
 #include "platform/testing/temp_prefix.h"
+#include "protocol/frame.h"
 
 namespace terminal_sim {
 namespace {
 
 std::string Greeting() {
   const std::vector<std::string_view> empty(21);
-  return hub::BuildFrame(*hub::MessageBody(841, empty), hub::LengthRule::kGreeting,
-                         hub::kTerminalShape)
+  return protocol::BuildFrame(*protocol::MessageBody(841, empty), protocol::LengthRule::kGreeting,
+                              protocol::kTerminalShape)
       .value();
 }
 
@@ -39,12 +39,12 @@ std::vector<std::string> Split(const std::vector<std::string>& feeds) {
 
 TEST(StreamSplitter, SplitsWhatTheHubSendsIntoMessages) {
   const std::string greeting = Greeting();
-  const std::string chunk = hub::BuildBarcodeChunk(1, std::string("\x02\x03"
-                                                                  "abc",
-                                                                  5))
+  const std::string chunk = protocol::BuildBarcodeChunk(1, std::string("\x02\x03"
+                                                                       "abc",
+                                                                       5))
                                 .value();
   const std::string_view lines[] = {"LINE 1", "line 2"};
-  const std::string print = hub::BuildRawPrintFrame(lines);
+  const std::string print = protocol::BuildRawPrintFrame(lines);
   std::string damaged = chunk;
   damaged[13] = 'X';
   const std::string no_check =
@@ -64,7 +64,7 @@ TEST(StreamSplitter, SplitsWhatTheHubSendsIntoMessages) {
     std::string frame = "\x02TavenorGatewayXX0000TRM" + body + "\x03";
     const std::string length = std::to_string(frame.size());
     frame.replace(17 + 4 - length.size(), length.size(), length);
-    return frame + hub::CheckByte(std::string_view(frame).substr(1));
+    return frame + protocol::CheckByte(std::string_view(frame).substr(1));
   }();
 
   struct Case {
@@ -116,9 +116,9 @@ TEST(TerminalFrame, EveryEncodingDecodesToThePlainFrame) {
   platform::testing::TempPrefix prefix;
   const std::vector<std::string> fields = {"8801234567890", "", "\xb0\xa1"};
   const std::string plain = TerminalFrame(835, fields).value();
-  EXPECT_EQ(
-      plain,
-      hub::BuildMessage(835, std::vector<std::string_view>(fields.begin(), fields.end())).value());
+  EXPECT_EQ(plain,
+            protocol::BuildMessage(835, std::vector<std::string_view>(fields.begin(), fields.end()))
+                .value());
   for (Encoding encoding : {Encoding::kPacked, Encoding::kEnciphered}) {
     std::string frame = TerminalFrame(835, fields, encoding, 9).value();
     EXPECT_NE(frame, plain);
@@ -127,7 +127,7 @@ TEST(TerminalFrame, EveryEncodingDecodesToThePlainFrame) {
   }
   EXPECT_FALSE(TerminalFrame(1000, {}).has_value());
   EXPECT_FALSE(TerminalFrame(835, fields, Encoding::kPacked, 10).has_value());
-  EXPECT_TRUE(hub::ContainsMarker(BusyFrame(), "BUSY"));
+  EXPECT_TRUE(protocol::ContainsMarker(BusyFrame(), "BUSY"));
 }
 
 TEST(TerminalSimulator, TalksWithTheProgramThatOpensItsPort) {

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "hub/core/frame.h"
 #include "hub/core/frame_assembler.h"
+#include "protocol/frame.h"
 
 namespace {
 
@@ -22,14 +22,14 @@ std::string TerminalTraffic() {
                                               "",
                                               "PM2000 counter sale"};
   const std::vector<std::string_view> barcode = {"8801234567890", "1"};
-  std::string enciphered = hub::BuildMessage(42, sale).value();
-  enciphered[hub::kCipherFlagOffset] = hub::kCipheredFlag;
-  enciphered[hub::kBodyOffset + 1] = hub::kStx;  // binary bodies hold every byte value
+  std::string enciphered = protocol::BuildMessage(42, sale).value();
+  enciphered[protocol::kCipherFlagOffset] = protocol::kCipheredFlag;
+  enciphered[protocol::kBodyOffset + 1] = protocol::kStx;  // binary bodies hold every byte value
 
   std::string stream;
   while (stream.size() < (1u << 20)) {
-    stream += hub::BuildMessage(812, sale).value();
-    stream += hub::BuildMessage(838, barcode).value();
+    stream += protocol::BuildMessage(812, sale).value();
+    stream += protocol::BuildMessage(838, barcode).value();
     stream += "\x10\x31van bytes\x10\x03";
     stream += enciphered;
   }

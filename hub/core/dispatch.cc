@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "companions/connmap/ordella_connmap.h"
-#include "hub/core/frame.h"
 #include "hub/core/frame_decoder.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/module_state.h"
@@ -15,8 +14,14 @@
 #include "platform/system_info.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "protocol/barcode_file.h"
+#include "protocol/frame.h"
+#include "protocol/message_codes.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 constexpr char kDispatchLogTag[] = "TerminalFrame";
@@ -100,55 +105,55 @@ class Dispatcher {
 
 int Dispatcher::ByCode(int code) {
   switch (code) {
-    case 1:
+    case kMsgControl:
       return Control();
-    case 2:
+    case kMsgRelayEnd:
       return kDispatchCloseRelay;
-    case 12:
-    case 42:
-    case 152:
-    case 158:
-    case 844:
-    case 892:
-    case 912:
+    case kMsgCardData:
+    case kMsgSignature:
+    case kMsgPrinted:
+    case kMsgPaymentAnswer158:
+    case kMsgPaymentAnswer844:
+    case kMsgPaymentAnswer892:
+    case kMsgPaymentAnswer912:
       return kDispatchPayment;
-    case 13:
+    case kMsgPharmChartPlus:
       PharmChartPlus();
       return kDispatchCloseRelay;
-    case 810:
+    case kMsgCardQuery:
       CardQuery();
       break;
-    case 812:
+    case kMsgSale:
       Log("PosMessage812");
       Relay(kSaleBase, false);
       break;
-    case 813:
+    case kMsgCancel:
       Relay(kCancelBase, false);
       Log("PosMessage813");
       break;
-    case 814:
-    case 830:
-    case 840:
+    case kMsgNoAction814:
+    case kMsgNoAction830:
+    case kMsgSignOnAnswer:
       break;
-    case 815:
+    case kMsgSellerListQuery:
       Log("PosMessage814/815");
       if (Field(1).starts_with('C')) Request(kHelvarSellerList + index_);
       break;
-    case 818:
+    case kMsgBarcodeTransferEnd:
       Notify(kEventBarcodeTransferEnd);
       context_.barcode_chunk = 0;
       break;
-    case 820:
+    case kMsgPrescriptions:
       Request(kHelvarPrescriptions + index_);
       break;
-    case 822:
+    case kMsgGuidancePrint:
       HexRequest(kHelvarGuidancePrint + index_, kFirstFieldByte, kGuidanceBytesLast, kHexSkipped);
       break;
-    case 833:
+    case kMsgSampleGuidance:
       Log("PosMessage833");
       Send(SampleGuidanceSheet());
       break;
-    case 835: {
+    case kMsgBarcodeLookup: {
       Log("PosMessage835");
       const std::optional<std::string_view> barcode =
           FixedBytes(record_.frame, kFirstFieldByte, kBarcodeBytesLast);
@@ -162,32 +167,32 @@ int Dispatcher::ByCode(int code) {
               std::string_view(hex).substr(std::min(hex.find_first_not_of('F'), hex.size())));
       break;
     }
-    case 837:
+    case kMsgBarcodeRebuild:
       Notify(kEventBarcodeRebuild);
       context_.barcode_chunk = 0;
       Request(kHelvarBuildBarcodeDb + index_);
       break;
-    case 838:
+    case kMsgBarcodeRead:
       HexRequest(kHelvarBarcodeRead + index_, kFirstFieldByte, kItemBytesLast);
       break;
-    case 839:
+    case kMsgTypeText:
       Request(kHelvarTypeText + index_, Field(1));
       break;
-    case 842:
+    case kMsgSignOn:
       if (services_.sign_on != nullptr) {
         services_.sign_on(context_, record_);
       } else {
         Refuse(code, "no sign-on");
       }
       break;
-    case 880:
+    case kMsgCustomerDisplay:
       DisplayCustomers();
       break;
-    case 883:
+    case kMsgCancelWithMessage:
       Log("PosMessage883");
       Relay(kCancelWithMessageBase, true);
       break;
-    case 888: {
+    case kMsgBarcodeReadSecond: {
       const std::optional<std::string_view> item =
           FixedBytes(record_.frame, kFirstFieldByte, kItemTailLast);
       if (!item) {
@@ -199,7 +204,7 @@ int Dispatcher::ByCode(int code) {
               platform::ToHex(item->substr(0, hex_bytes)) + std::string(item->substr(hex_bytes)));
       break;
     }
-    case 890:
+    case kMsgPm2000Screen:
       Pm2000Screen();
       break;
     default:
@@ -334,13 +339,9 @@ int SendToTerminalByLink(TerminalContext& context, std::string_view bytes) {
   return 0;
 }
 
-std::string BarcodeDatabasePath(int terminal) {
-  return "c:\\tavenor\\BarcodeDB" + std::to_string(kHelvarBuildBarcodeDb + terminal) + ".db";
-}
-
 bool SendBarcodeChunk(int chunk, TerminalContext& context, const DispatchServices& services) {
   const std::optional<std::filesystem::path> path =
-      platform::MapPath(BarcodeDatabasePath(context.index));
+      platform::MapPath(BarcodeDatabaseName(kHelvarBuildBarcodeDb + context.index));
   std::ifstream file;
   if (path) file.open(*path, std::ios::binary);
   if (!file.is_open()) {
@@ -353,8 +354,8 @@ bool SendBarcodeChunk(int chunk, TerminalContext& context, const DispatchService
                   "BDBwrite chunk " + std::to_string(chunk + 1) + " beyond the chunk numbers");
     return false;
   }
-  std::string data(kBarcodeChunkBytes, '\0');
-  file.seekg(static_cast<std::streamoff>(chunk) * static_cast<std::streamoff>(kBarcodeChunkBytes));
+  std::string data(kBarcodeChunkSize, '\0');
+  file.seekg(static_cast<std::streamoff>(chunk) * static_cast<std::streamoff>(kBarcodeChunkSize));
   file.read(data.data(), static_cast<std::streamsize>(data.size()));
   data.resize(file.gcount() > 0 ? static_cast<size_t>(file.gcount()) : 0);
   file.close();

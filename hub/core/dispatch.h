@@ -63,17 +63,14 @@ int Dispatch(TerminalContext& context, MessageRecord& record, const DispatchServ
 // Sends bytes to the terminal by its link kind (the default send_to_terminal).
 int SendToTerminalByLink(TerminalContext& context, std::string_view bytes);
 
-// The barcode database file of a terminal: "c:\tavenor\BarcodeDB<700 + terminal>.db".
-std::string BarcodeDatabasePath(int terminal);
-// The size of one barcode chunk.
-inline constexpr size_t kBarcodeChunkBytes = 21000;
 // Pause before a chunk goes out, so the terminal has finished with the previous one.
 inline constexpr uint32_t kBarcodeChunkPauseMs = 500;
 
 // Sends chunk `chunk` (0-based; its frame says chunk + 1) of the terminal's barcode database
-// file: bytes chunk x 21,000 on, at most 21,000 of them. False when nothing was sent: the file
-// is missing (logged "BDBwrite"), the chunk lies before the first or past the end of the file,
-// or its number does not fit the chunk frame's two digits (logged).
+// file (the one Helvar builds for request 700 + terminal index): bytes chunk x 21,000 on, at most
+// 21,000 of them. False when nothing was sent: the file is missing (logged "BDBwrite"), the chunk
+// lies before the first or past the end of the file, or its number does not fit the chunk frame's
+// two digits (logged).
 bool SendBarcodeChunk(int chunk, TerminalContext& context, const DispatchServices& services);
 
 // The sample guidance sheet: a raw print frame ("JIDPRINT" and its LF-ended lines, CP949).

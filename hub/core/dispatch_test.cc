@@ -13,16 +13,20 @@
 #include <vector>
 
 #include "companions/seed/seed_cipher.h"
-#include "hub/core/frame.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/test_support.h"
 #include "platform/prefix.h"
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "tools/gateway_server_sim.h"
+#include "protocol/barcode_file.h"
+#include "protocol/frame.h"
+#include "protocol/testing/gateway_server_sim.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 using ::testing::ElementsAre;
@@ -159,8 +163,7 @@ TEST_F(DispatchTest, SaleMessagesAreRelayedUnderTheirOwnBaseAndOnlyCancellations
   std::string error;
   const auto sim = gateway_sim::GatewayServerSimulator::Start(options, &error);
   ASSERT_NE(sim, nullptr) << error;
-  services_.relay.server = {"127.0.0.1",
-                            std::to_string(sim->port(gateway_sim::PortKind::kSale))};
+  services_.relay.server = {"127.0.0.1", std::to_string(sim->port(gateway_sim::PortKind::kSale))};
   services_.relay.limit = std::chrono::milliseconds(2000);
   std::vector<std::string> kept;
   services_.relay.store_frame = [&kept](std::string_view frame) {
@@ -205,7 +208,8 @@ TEST_F(DispatchTest, AnEncipheredFrameIsDecipheredBeforeItsCodeIsRead) {
 TEST_F(DispatchTest, TheBarcodeFileGoesOutInChunksDrivenByTheTerminal) {
   std::string file(50000, '\0');
   for (size_t n = 0; n < file.size(); ++n) file[n] = static_cast<char>(n * 7 + n / 256);
-  const std::filesystem::path path = platform::MapPath(BarcodeDatabasePath(kTerminal)).value();
+  const std::filesystem::path path =
+      platform::MapPath(BarcodeDatabaseName(kHelvarBuildBarcodeDb + kTerminal)).value();
   EXPECT_EQ(path.filename(), "BarcodeDB701.db");
 
   // Before the file exists: logged, nothing sent, the counter kept.
@@ -235,7 +239,7 @@ TEST_F(DispatchTest, TheBarcodeFileGoesOutInChunksDrivenByTheTerminal) {
       continue;
     }
     ASSERT_EQ(terminal_.size(), 1u) << step.control;
-    const size_t first = static_cast<size_t>(step.sent_chunk - 1) * kBarcodeChunkBytes;
+    const size_t first = static_cast<size_t>(step.sent_chunk - 1) * kBarcodeChunkSize;
     EXPECT_EQ(terminal_[0], BuildBarcodeChunk(step.sent_chunk, file.substr(first, 21000)).value())
         << step.control;
   }

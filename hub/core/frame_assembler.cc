@@ -4,6 +4,9 @@
 #include <utility>
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }

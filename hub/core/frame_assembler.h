@@ -27,8 +27,8 @@
 #include <string_view>
 #include <vector>
 
-#include "hub/core/frame.h"
 #include "hub/core/frame_log.h"
+#include "protocol/frame.h"
 
 namespace hub {
 
@@ -44,7 +44,7 @@ class FrameAssembler {
   };
 
   // `record_size` bounds a frame (the message record); it must hold at least a head.
-  explicit FrameAssembler(LogTarget log = {}, size_t record_size = kMessageRecordSize);
+  explicit FrameAssembler(LogTarget log = {}, size_t record_size = protocol::kMessageRecordSize);
 
   // Takes the next bytes of the stream; `out` is cleared, then filled.
   void Feed(std::string_view bytes, Output* out);

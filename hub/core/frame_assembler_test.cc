@@ -11,6 +11,9 @@
 #include "platform/testing/temp_prefix.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 using std::string_literals::operator""s;

@@ -5,10 +5,13 @@
 
 #include "companions/seed/ordella_seed.h"
 #include "companions/util/ordella_util.h"
-#include "hub/core/frame.h"
 #include "platform/text.h"
+#include "protocol/frame.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 constexpr int kUnpackMode = 1;

@@ -7,11 +7,14 @@
 
 #include "companions/seed/seed_cipher.h"
 #include "companions/util/frame_packing.h"
-#include "hub/core/frame.h"
 #include "platform/registry.h"
 #include "platform/testing/temp_prefix.h"
+#include "protocol/frame.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 using std::string_literals::operator""s;

@@ -1,16 +1,5 @@
 // Diagnostic records of frames. Frames carry card numbers and card track data; the log must not,
-// so every frame is masked before it is written.
-//
-// Masking rule (bytes keep their places; masked bytes become '*'):
-//   1. A card number is a run of 13 to 19 ASCII digits with no digit directly before or after
-//      it. Its first 6 and last 4 digits are kept, the digits between are masked. Runs of other
-//      lengths (amounts, dates, approval numbers, barcodes) are left alone. A 14-digit time
-//      stamp is masked too: card numbers come in every length from 13 to 19, and a masked
-//      stamp costs less than a leaked card.
-//   2. Track data: when a card number is directly followed by a track separator ('=' or 'D' of
-//      track 2 and its hexadecimal rendering, '^' of track 1), the separator is kept and every
-//      byte after it is masked up to the end of the track: the end sentinel '?', any control
-//      byte (below 0x20: FS, GS, ETX, NUL ...) or the end of the data.
+// so every frame is masked before it is written (protocol/card_mask.h).
 #pragma once
 
 #include <string>
@@ -26,9 +15,6 @@ struct LogTarget {
 
   bool enabled() const { return flag != 0 && !directory.empty(); }
 };
-
-// `bytes` with card numbers and track data masked by the rule above.
-std::string MaskCardData(std::string_view bytes);
 
 // Appends one record (tag and the masked bytes) through UtilWriteLog. Returns true when written.
 bool WriteFrameLog(const LogTarget& target, const char* tag, std::string_view bytes);

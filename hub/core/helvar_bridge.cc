@@ -14,6 +14,9 @@
 #include "platform/window.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 constexpr const char* kBridgeLogTag = "HelvarRequest";
@@ -23,7 +26,10 @@ constexpr const char* kWriteLogTag = "MemoryMapWrite";
 constexpr int kOpenLogFlag = 1;
 
 // The base codes whose replies (base + terminal index) a terminal loop takes.
-constexpr std::array<int32_t, 9> kRoutedBases = {200, 250, 300, 310, 400, 700, 705, 710, 860};
+constexpr std::array<int32_t, 9> kRoutedBases = {
+    kHelvarCustomerList,  kHelvarCustomerListSecond, kHelvarPrescriptions,
+    kHelvarGuidancePrint, kHelvarSellerList,         kHelvarBuildBarcodeDb,
+    kHelvarBarcodeLookup, kHelvarTypeText,           kHelvarCancelWithMessage};
 
 // The program started for Helvar: "<install dir>\<program>" when the install directory is known
 // and the path fits the launch buffer.

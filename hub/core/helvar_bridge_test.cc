@@ -19,6 +19,9 @@
 #include "platform/window.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -11,6 +11,9 @@
 #include "platform/system_info.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 constexpr const char* kLogTag = "ManagerMainThread";

@@ -20,6 +20,9 @@
 #include "platform/testing/temp_prefix.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 namespace fs = std::filesystem;

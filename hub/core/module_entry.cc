@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "companions/connmap/ordella_connmap.h"
-#include "hub/core/frame.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/manager_main_thread.h"
 #include "hub/core/module_state.h"
@@ -14,8 +13,12 @@
 #include "platform/sync.h"
 #include "platform/system_info.h"
 #include "platform/window.h"
+#include "protocol/frame.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 constexpr const char* kLogTag = "ClientModule";

@@ -17,6 +17,9 @@
 #include "platform/window.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -4,6 +4,8 @@
 
 namespace hub {
 
+using namespace protocol;
+
 ModuleState& Module() {
   static ModuleState state;
   return state;

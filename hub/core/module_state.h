@@ -10,31 +10,9 @@
 
 #include "hub/core/frame_log.h"
 #include "platform/window.h"
+#include "protocol/host_notification.h"
 
 namespace hub {
-
-// Host notifications: window message 2124 posted to the host window, event code in wParam.
-inline constexpr uint32_t kHostNotifyMessage = 2124;
-
-enum HostEvent : uint32_t {
-  // lParam: the terminal index (a frame is being dispatched) or 0 (the relay client was closed)
-  kEventFrameOrRelayClosed = 0,
-  kEventServerConnected = 3,  // connected to the gateway server for a pass-through
-  kEventServerGreeted = 4,
-  kEventSignOn = 842,
-  kEventRelayRefused = 900,
-  kEventPosRequest = 950,
-  kEventRelayAcknowledged = 951,
-  kEventBarcodeRebuild = 981,
-  kEventBarcodeTransferEnd = 982,
-  kEventTcpTerminal = 1010,
-  kEventPosListenerFailed = 1020,
-  kEventAckListener1Failed = 1021,
-  kEventAckListener2Failed = 1022,
-  kEventTcpListenerFailed = 1023,
-  kEventSerialPortFailed = 1030,
-  kEventPortLost = 99999,
-};
 
 // The entry points of the VAN module (Ordella_TavenorVanDll); any of them may be missing.
 struct VanEntryPoints {

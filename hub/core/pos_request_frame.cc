@@ -2,9 +2,12 @@
 
 #include <optional>
 
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 PosRequestStatus GatewayFrameStatus(std::string_view held) {

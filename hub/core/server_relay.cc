@@ -15,13 +15,16 @@
 #include <vector>
 
 #include "companions/connmap/ordella_connmap.h"
-#include "helvar/sqlite/local_stores.h"
-#include "hub/core/frame.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/module_state.h"
 #include "platform/text.h"
+#include "protocol/frame.h"
+#include "stores/local_stores.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 constexpr char kRelayLogTag[] = "ServerRelay";
@@ -282,7 +285,7 @@ RelayServices ModuleRelayServices() {
   services.send_helvar = [](int32_t code, std::string_view payload) {
     return SendHelvarRequest(code, payload);
   };
-  services.store_frame = &helvar::StoreUndeliveredFrame;
+  services.store_frame = &stores::StoreUndeliveredFrame;
   services.log = ModuleLogTarget();
   return services;
 }

@@ -11,13 +11,16 @@
 #include <utility>
 #include <vector>
 
-#include "helvar/sqlite/local_stores.h"
-#include "hub/core/frame.h"
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
-#include "tools/gateway_server_sim.h"
+#include "protocol/frame.h"
+#include "protocol/testing/gateway_server_sim.h"
+#include "stores/local_stores.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 using gateway_sim::Behaviour;
@@ -247,7 +250,7 @@ class SaleRelayTest : public ::testing::Test {
       helvar_.emplace_back(code, std::string(payload));
       return 1;
     };
-    services.store_frame = &helvar::StoreUndeliveredFrame;
+    services.store_frame = &stores::StoreUndeliveredFrame;
     return services;
   }
 
@@ -281,7 +284,7 @@ TEST_F(SaleRelayTest, RelaysStoresAndRecordsByMessageAndAnswerCode) {
   };
   for (const Case& c : cases) {
     helvar_.clear();
-    const size_t kept_before = helvar::ReadUndeliveredFrames().size();
+    const size_t kept_before = stores::ReadUndeliveredFrames().size();
     auto sim = StartServer(c.server);
     std::string frame = SaleFrame(c.code, SaleFields(c.answer, "0", "", "0", ""));
     std::string forwarded = frame;
@@ -300,7 +303,7 @@ TEST_F(SaleRelayTest, RelaysStoresAndRecordsByMessageAndAnswerCode) {
     } else {
       EXPECT_TRUE(helvar_.empty()) << c.name;
     }
-    const std::vector<std::string> kept = helvar::ReadUndeliveredFrames();
+    const std::vector<std::string> kept = stores::ReadUndeliveredFrames();
     ASSERT_EQ(kept.size(), kept_before + (c.kept ? 1 : 0)) << c.name;
     if (c.kept) {
       EXPECT_EQ(kept.back(), forwarded) << c.name;

@@ -10,10 +10,13 @@
 
 #include "companions/connmap/ordella_connmap.h"
 #include "hub/core/dispatch.h"
-#include "hub/core/frame.h"
 #include "platform/system_info.h"
+#include "protocol/frame.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 constexpr char kTerminalFrameLogTag[] = "TerminalFrame";
@@ -222,8 +225,13 @@ void TerminalLoop::HandleFrame(const std::string& frame) {
   record_.code = 0;
   record_.state = MessageRecord::kComplete;
   const int result = services_.dispatch(context_, record_);
-  if (result == kDispatchPayment && services_.payment != nullptr) {
-    services_.payment(context_, record_);
+  if (result == kDispatchPayment) {
+    if (services_.payment != nullptr) {
+      services_.payment(context_, record_);
+    } else {
+      WriteFrameLog(context_.log, kTerminalFrameLogTag,
+                    "payment frame dropped, no payment service: " + record_.frame);
+    }
   } else if (result == kDispatchCloseRelay && services_.relay_slot != nullptr) {
     if (RelaySlot* slot = services_.relay_slot->load(std::memory_order_acquire)) {
       CloseRelayClient(*slot, services_.notify, *services_.clock);

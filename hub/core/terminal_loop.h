@@ -98,7 +98,7 @@ struct TerminalLoopServices {
   std::function<void(uint32_t event, int64_t lparam)> notify;
   LoopClock* clock = nullptr;
   DispatchFn dispatch = &LogAndDropFrame;
-  PaymentFn payment = nullptr;  // none yet: a payment answer is then dropped like any other
+  PaymentFn payment = nullptr;  // none: a payment frame is logged (card data masked) and dropped
   int32_t payment_path = 0;     // property offset 2652, given to CreateVanModule
   LogTarget log;
   std::string sign_pad_library = "KiccPad.DLL";

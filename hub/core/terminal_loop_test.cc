@@ -18,15 +18,18 @@
 #include <vector>
 
 #include "companions/util/ordella_util.h"
-#include "hub/core/frame.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/module_state.h"
 #include "hub/core/relay_slot.h"
 #include "hub/core/terminal_port.h"
 #include "platform/serial_port.h"
 #include "platform/testing/temp_prefix.h"
+#include "protocol/frame.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 using ::testing::ElementsAre;
@@ -141,6 +144,7 @@ class LoopTest : public ::testing::Test {
     services.clock = &clock_;
     services.dispatch = &RecordingDispatch;
     services.payment_path = 1;
+    services.log = log_;
     loop_ = std::make_unique<TerminalLoop>(*port_, std::move(services));
     helvar_ = SharedBlock::Open({});
     ASSERT_NE(helvar_, nullptr);
@@ -206,6 +210,7 @@ class LoopTest : public ::testing::Test {
   std::unique_ptr<TerminalLoop> loop_;
   std::unique_ptr<SharedBlock> helvar_;
   std::string received_;
+  LogTarget log_;  // where the loop's diagnostic records go (none by default)
 };
 
 TEST_F(LoopTest, VanModuleIsBoundToThePortAndReleasedAtTheEnd) {
@@ -450,6 +455,18 @@ TEST_F(LoopTest, WithoutTheVanModuleFramesAreStillDispatched) {
   loop_->Cycle();
   EXPECT_THAT(dispatched_, ElementsAre(frame));
   EXPECT_EQ(loop_->last_van_state(), 0);
+}
+
+TEST_F(LoopTest, APaymentFrameWithoutAPaymentServiceIsLoggedNotDroppedSilently) {
+  log_ = {(prefix_.path() / "install").string(), 1};
+  Start(0);
+  g_dispatch_result = kDispatchPayment;
+  TerminalSends(Frame(42, {"9410123456789012=2512101"}));
+  loop_->Cycle();
+  ASSERT_EQ(dispatched_.size(), 1u);
+  const std::string log = platform::testing::ReadFilesBelow(prefix_.path() / "install");
+  EXPECT_NE(log.find("payment frame dropped, no payment service: "), std::string::npos) << log;
+  EXPECT_NE(log.find("941012******9012=*******"), std::string::npos) << log;
 }
 
 TEST(LogAndDropFrame, LogsTheFrameWithTheCardNumberMasked) {

@@ -11,6 +11,9 @@
 #include "platform/window.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 // The host program's window; the lost-port notification is posted to it by title.

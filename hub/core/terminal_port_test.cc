@@ -16,6 +16,9 @@
 #include "platform/window.h"
 
 namespace hub {
+
+using namespace protocol;
+
 namespace {
 
 constexpr int kPatienceMs = 10000;

@@ -26,7 +26,7 @@ class TestHostWindow {
  public:
   TestHostWindow() {
     window_ = platform::WindowEndpoint::Create("", "", [this](const platform::WindowMessage& m) {
-      if (m.msg == kHostNotifyMessage) {
+      if (m.msg == protocol::kHostNotifyMessage) {
         std::lock_guard<std::mutex> lock(mutex_);
         notifications_.emplace_back(m.wparam, m.lparam);
         changed_.notify_all();

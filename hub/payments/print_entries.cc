@@ -5,12 +5,14 @@
 #include <optional>
 #include <string>
 
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "hub/core/module_state.h"
 #include "hub/payments/bill_rewrite.h"
 #include "hub/payments/print_texts.h"
 
 namespace hub::payments {
+
+using namespace protocol;
 namespace {
 
 constexpr const char* kLogTag = "PrintText";

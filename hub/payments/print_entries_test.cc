@@ -6,10 +6,12 @@
 #include <string>
 #include <string_view>
 
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "hub/payments/test_support.h"
 
 namespace hub::payments {
+
+using namespace protocol;
 namespace {
 
 using testing::Cp;

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "hub/core/module_state.h"
 #include "hub/payments/print_entries.h"
 #include "hub/payments/print_texts.h"
@@ -14,6 +14,8 @@
 #include "hub/payments/signature.h"
 
 namespace hub::payments {
+
+using namespace protocol;
 namespace {
 
 namespace t = texts;

@@ -6,11 +6,13 @@
 #include <string>
 #include <string_view>
 
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "hub/payments/print_entries.h"
 #include "hub/payments/test_support.h"
 
 namespace hub::payments {
+
+using namespace protocol;
 namespace {
 
 using testing::Amounts;

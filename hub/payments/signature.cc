@@ -8,13 +8,15 @@
 #include <vector>
 
 #include "companions/huffcompress/ordella_huffcompress.h"
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "hub/core/module_state.h"
 #include "platform/prefix.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
 namespace hub::payments {
+
+using namespace protocol;
 namespace {
 
 constexpr const char* kLogTag = "SignImage";

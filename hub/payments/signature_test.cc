@@ -10,12 +10,14 @@
 
 #include "companions/huffcompress/huff_decoder.h"
 #include "companions/huffcompress/testing/signature_bmp.h"
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 #include "hub/payments/receipts.h"
 #include "platform/prefix.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace hub::payments {
+
+using namespace protocol;
 namespace {
 
 constexpr std::string_view kInstallDir = "C:\\Ordella";

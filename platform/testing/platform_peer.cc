@@ -31,7 +31,6 @@
 
 namespace {
 
-constexpr uint32_t kWmClose = 0x0010;
 constexpr int kUsage = 64;
 
 void Say(const char* line) {
@@ -59,7 +58,7 @@ int RunWindow(const std::string& title, const std::string& record_file, const st
     }
     Record(record_file, "post " + std::to_string(message.msg) + " " +
                             std::to_string(message.wparam) + " " + std::to_string(message.lparam));
-    if (message.msg == kWmClose) {
+    if (message.msg == platform::kWmClose) {
       std::lock_guard<std::mutex> lock(mutex);
       closed = true;
       closed_signal.notify_all();

@@ -15,8 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include "helvar/sqlite/local_stores.h"
-#include "hub/core/frame.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/server_relay.h"
 #include "platform/prefix.h"
@@ -24,7 +22,9 @@
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "tools/gateway_server_sim.h"
+#include "protocol/frame.h"
+#include "protocol/testing/gateway_server_sim.h"
+#include "stores/local_stores.h"
 #include "tools/terminal_sim.h"
 
 namespace {
@@ -35,7 +35,6 @@ using terminal_sim::Received;
 
 constexpr int kPatienceMs = 30000;
 constexpr int kTerminalCom = 3;
-constexpr uint32_t kWmClose = 0x0010;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -78,8 +77,8 @@ class GatewayRelayTest : public ::testing::Test {
       host_->WriteLine("quit");
       EXPECT_EQ(host_->Wait(kPatienceMs), 0) << host_->output();
     }
-    if (auto helvar = platform::FindWindowByTitle(hub::kHelvarWindowTitle)) {
-      platform::PostWindowMessage(*helvar, kWmClose, 0, 0);
+    if (auto helvar = platform::FindWindowByTitle(protocol::kHelvarWindowTitle)) {
+      platform::PostWindowMessage(*helvar, platform::kWmClose, 0, 0);
     }
   }
 
@@ -141,7 +140,7 @@ TEST_F(GatewayRelayTest, ASaleIsRelayedToTheServerAndRecordedThroughHelvar) {
   EXPECT_EQ(server_->Received()[0].bytes, forwarded);
   EXPECT_TRUE(WaitForText(helvar_log_, HelvarLine(800, hub::BuildSaleRecord(forwarded).value())))
       << ReadFile(helvar_log_);
-  EXPECT_TRUE(helvar::ReadUndeliveredFrames().empty());
+  EXPECT_TRUE(stores::ReadUndeliveredFrames().empty());
 }
 
 TEST_F(GatewayRelayTest, ACancellationWhileTheServerIsDownIsKeptOnce) {
@@ -161,7 +160,7 @@ TEST_F(GatewayRelayTest, ACancellationWhileTheServerIsDownIsKeptOnce) {
   forwarded[2] = 'C';
   EXPECT_TRUE(WaitForText(helvar_log_, HelvarLine(860, hub::BuildSaleRecord(forwarded).value())))
       << ReadFile(helvar_log_) << host_->output();
-  const std::vector<std::string> kept = helvar::ReadUndeliveredFrames();
+  const std::vector<std::string> kept = stores::ReadUndeliveredFrames();
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0], forwarded);
 }

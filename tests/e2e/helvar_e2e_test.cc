@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "helvar/sqlite/local_stores.h"
 #include "hub/core/helvar_bridge.h"
 #include "platform/keyboard.h"
 #include "platform/prefix.h"
@@ -24,6 +23,7 @@
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "stores/local_stores.h"
 #include "tests/fixtures/fixture.h"
 
 namespace {
@@ -65,9 +65,9 @@ class HelvarTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (auto helvar = platform::FindWindowByTitle(hub::kHelvarWindowTitle)) {
-      platform::PostWindowMessage(*helvar, 0x0010, 0, 0);
-      WaitFor([] { return !platform::FindWindowByTitle(hub::kHelvarWindowTitle); });
+    if (auto helvar = platform::FindWindowByTitle(protocol::kHelvarWindowTitle)) {
+      platform::PostWindowMessage(*helvar, platform::kWmClose, 0, 0);
+      WaitFor([] { return !platform::FindWindowByTitle(protocol::kHelvarWindowTitle); });
     }
   }
 
@@ -107,7 +107,7 @@ TEST_F(HelvarTest, HubStartsHelvarWhoseCustomerListReachesTerminalOneAndClosesIt
 
   ASSERT_TRUE(host->WriteLine("quit"));
   EXPECT_EQ(host->Wait(kPatienceMs), 0) << host->output();
-  EXPECT_TRUE(WaitFor([] { return !platform::FindWindowByTitle(hub::kHelvarWindowTitle); }))
+  EXPECT_TRUE(WaitFor([] { return !platform::FindWindowByTitle(protocol::kHelvarWindowTitle); }))
       << "Helvar ends on UPDATE_ORDELLA_EVENT";
   EXPECT_TRUE(WaitFor([] { return !platform::CurrentTray().shown; }));
 }
@@ -123,7 +123,7 @@ TEST_F(HelvarTest, TypesKeysRefusesASecondCopyAndEndsOnSigterm) {
   EXPECT_TRUE(second->ReadLineWith("Helvar already running")) << second->output();
   EXPECT_EQ(second->Wait(kPatienceMs), 0);
 
-  auto window = platform::FindWindowByTitle(hub::kHelvarWindowTitle);
+  auto window = platform::FindWindowByTitle(protocol::kHelvarWindowTitle);
   ASSERT_TRUE(window);
   ASSERT_TRUE(platform::SendCopyData(*window, 712, 712, "123", nullptr));
   const std::vector<platform::KeyEvent> typed = {{'1', false}, {'1', true},  {'2', false},
@@ -136,7 +136,7 @@ TEST_F(HelvarTest, TypesKeysRefusesASecondCopyAndEndsOnSigterm) {
 
   helvar->Signal(SIGTERM);
   EXPECT_EQ(helvar->Wait(kPatienceMs), 0) << helvar->output();
-  EXPECT_FALSE(platform::FindWindowByTitle(hub::kHelvarWindowTitle));
+  EXPECT_FALSE(platform::FindWindowByTitle(protocol::kHelvarWindowTitle));
   EXPECT_FALSE(platform::CurrentTray().shown);
 }
 
@@ -147,7 +147,7 @@ TEST_F(HelvarTest, BuildsTheBarcodeDatabaseAndAnswersItsChunkCount) {
   std::unique_ptr<ChildProcess> helvar = StartHelvar();
   ASSERT_NE(helvar, nullptr);
   ASSERT_TRUE(helvar->ReadLineWith("Helvar ready")) << helvar->output();
-  auto window = platform::FindWindowByTitle(hub::kHelvarWindowTitle);
+  auto window = platform::FindWindowByTitle(protocol::kHelvarWindowTitle);
   ASSERT_TRUE(window);
   ASSERT_TRUE(platform::SendCopyData(*window, 701, 701, "", nullptr));
 
@@ -219,7 +219,7 @@ TEST_F(HelvarTest, CancellationStoredWhileTheDatabaseIsDownIsRecordedOnceWhenItR
   std::unique_ptr<ChildProcess> helvar = StartHelvar();
   ASSERT_NE(helvar, nullptr);
   ASSERT_TRUE(helvar->ReadLineWith("Helvar ready")) << helvar->output();
-  auto window = platform::FindWindowByTitle(hub::kHelvarWindowTitle);
+  auto window = platform::FindWindowByTitle(protocol::kHelvarWindowTitle);
   ASSERT_TRUE(window);
   // The sale record of the cancel: F5 approval number, F14 approval date, F15 "C" (card).
   std::vector<std::string> fields(16);
@@ -231,9 +231,9 @@ TEST_F(HelvarTest, CancellationStoredWhileTheDatabaseIsDownIsRecordedOnceWhenItR
   for (const std::string& field : fields) record += field + "\x1C";
   ASSERT_TRUE(platform::SendCopyData(*window, 850, 850, record, nullptr));
 
-  helvar::StoredRequest stored;
+  stores::StoredRequest stored;
   int pending = 0;
-  ASSERT_TRUE(WaitFor([&] { return helvar::ReadFirstStoredRequest(&stored, &pending) == 1; }))
+  ASSERT_TRUE(WaitFor([&] { return stores::ReadFirstStoredRequest(&stored, &pending) == 1; }))
       << helvar->output();
   EXPECT_EQ(stored.code, 850);
   EXPECT_EQ(stored.data, record);
@@ -243,7 +243,7 @@ TEST_F(HelvarTest, CancellationStoredWhileTheDatabaseIsDownIsRecordedOnceWhenItR
   ASSERT_EQ(platform::RegSetString("Software\\Tavenor", "SqliteDir", "c:\\tavenor\\pmdb"),
             platform::RegStatus::kOk);
   EXPECT_TRUE(WaitFor([&] {
-    return helvar::ReadFirstStoredRequest(&stored, &pending) == 0 && pending == 0;
+    return stores::ReadFirstStoredRequest(&stored, &pending) == 0 && pending == 0;
   })) << helvar->output();
   EXPECT_EQ(payment_row(), "30012345|5|0|0|1500|700");
 

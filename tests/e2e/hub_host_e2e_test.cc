@@ -24,7 +24,6 @@ namespace fs = std::filesystem;
 using platform::testing::ChildProcess;
 
 constexpr int kPatienceMs = 30000;
-constexpr uint32_t kWmClose = 0x0010;
 
 std::string ReadFile(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -43,7 +42,7 @@ bool WaitForText(const fs::path& file, const std::string& text) {
 
 bool WaitForNoHelvar() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
-  while (platform::FindWindowByTitle(hub::kHelvarWindowTitle)) {
+  while (platform::FindWindowByTitle(protocol::kHelvarWindowTitle)) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -63,8 +62,8 @@ class HubHostTest : public ::testing::Test {
 
   void TearDown() override {
     // A Helvar the hub started lives on its own; make sure it is gone.
-    if (auto helvar = platform::FindWindowByTitle(hub::kHelvarWindowTitle)) {
-      platform::PostWindowMessage(*helvar, kWmClose, 0, 0);
+    if (auto helvar = platform::FindWindowByTitle(protocol::kHelvarWindowTitle)) {
+      platform::PostWindowMessage(*helvar, platform::kWmClose, 0, 0);
       WaitForNoHelvar();
     }
   }
@@ -99,7 +98,7 @@ TEST_F(HubHostTest, MissingSerialPortIsReportedAndQuitStopsTheHost) {
 }
 
 TEST_F(HubHostTest, HelvarIsStartedForTheHostsRequestAndClosedWithTheModule) {
-  ASSERT_FALSE(platform::FindWindowByTitle(hub::kHelvarWindowTitle));
+  ASSERT_FALSE(platform::FindWindowByTitle(protocol::kHelvarWindowTitle));
   std::unique_ptr<ChildProcess> host = StartHost();
   ASSERT_NE(host, nullptr);
   ASSERT_TRUE(host->ReadLineWith("module started"));
@@ -108,7 +107,7 @@ TEST_F(HubHostTest, HelvarIsStartedForTheHostsRequestAndClosedWithTheModule) {
   const fs::path requests = prefix_.path() / "run" / "helvar_standin.log";
   EXPECT_TRUE(WaitForText(requests, "request code=300 wparam=300 payload=\n"))
       << ReadFile(requests);
-  EXPECT_TRUE(platform::FindWindowByTitle(hub::kHelvarWindowTitle));
+  EXPECT_TRUE(platform::FindWindowByTitle(protocol::kHelvarWindowTitle));
 
   ASSERT_TRUE(host->WriteLine("quit"));
   EXPECT_EQ(host->Wait(kPatienceMs), 0) << host->output();
@@ -128,8 +127,8 @@ TEST_F(HubHostTest, HostStopsCleanlyOnEveryStopRequest) {
       {"WM_CLOSE",
        {"--no-stdin"},
        [](ChildProcess&) {
-         platform::PostWindowMessage(*platform::FindWindowByTitle("Ordella_VanExcute"), kWmClose, 0,
-                                     0);
+         platform::PostWindowMessage(*platform::FindWindowByTitle("Ordella_VanExcute"),
+                                     platform::kWmClose, 0, 0);
        }},
   };
   for (const Case& c : cases) {
@@ -159,8 +158,8 @@ TEST_F(HubHostTest, StandInAnswersThroughTheSharedBlock) {
       ChildProcess::Start(bin_ / "helvar_standin", {"--reply", "301", "301", "today's list"});
   ASSERT_NE(helvar, nullptr);
   ASSERT_TRUE(helvar->ReadLineWith("ready"));
-  ASSERT_TRUE(platform::SendCopyData(*platform::FindWindowByTitle(hub::kHelvarWindowTitle), 301,
-                                     301, "", nullptr));
+  ASSERT_TRUE(platform::SendCopyData(*platform::FindWindowByTitle(protocol::kHelvarWindowTitle),
+                                     301, 301, "", nullptr));
 
   std::string reply(hub::kTerminalReplyBuffer, '\0');
   int count = 0;
@@ -171,8 +170,8 @@ TEST_F(HubHostTest, StandInAnswersThroughTheSharedBlock) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_EQ(reply.substr(0, static_cast<size_t>(count)), "today's list");
-  platform::PostWindowMessage(*platform::FindWindowByTitle(hub::kHelvarWindowTitle), kWmClose, 0,
-                              0);
+  platform::PostWindowMessage(*platform::FindWindowByTitle(protocol::kHelvarWindowTitle),
+                              platform::kWmClose, 0, 0);
   EXPECT_EQ(helvar->Wait(kPatienceMs), 0);
 }
 

@@ -1,4 +1,4 @@
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "companions/util/ordella_util.h"
 
-namespace hub {
+namespace protocol {
 namespace {
 
 using std::string_literals::operator""s;
@@ -209,4 +209,4 @@ TEST(FrameTest, FindsMarkersAcrossNulBytes) {
 }
 
 }  // namespace
-}  // namespace hub
+}  // namespace protocol

@@ -1,11 +1,11 @@
-#include "hub/core/frame.h"
+#include "protocol/frame.h"
 
 #include <cstdint>
 
 #include "companions/util/ordella_util.h"
 #include "platform/text.h"
 
-namespace hub {
+namespace protocol {
 namespace {
 
 const unsigned char* Bytes(std::string_view text) {
@@ -196,4 +196,4 @@ std::string_view FrameContent(std::string_view frame) {
   return etx == std::string_view::npos ? frame : frame.substr(0, etx);
 }
 
-}  // namespace hub
+}  // namespace protocol

@@ -5,7 +5,7 @@
 #include <new>
 #include <utility>
 
-#include "helvar/sqlite/cpp_sqlite3.h"
+#include "stores/cpp_sqlite3.h"
 
 namespace {
 

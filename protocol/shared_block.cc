@@ -1,13 +1,14 @@
-// The shared block's writer, in a library of its own: the hub's writer and Helvar's reply writer
-// both fill the block this way, and Helvar links nothing else of the hub.
+// The shared block's one writer: the hub's writer and Helvar's reply writer both fill the block
+// this way.
+#include "protocol/shared_block.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "hub/core/helvar_bridge.h"
 #include "platform/system_info.h"
 
-namespace hub {
+namespace protocol {
 namespace {
 
 void Nap(const SharedBlockWait& wait) {
@@ -45,4 +46,4 @@ void FillSharedBlock(unsigned char* block, int32_t status, std::string_view byte
   word.store(status, std::memory_order_release);  // status last
 }
 
-}  // namespace hub
+}  // namespace protocol

@@ -1,4 +1,4 @@
-#include "helvar/sqlite/cpp_sqlite3.h"
+#include "stores/cpp_sqlite3.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -24,7 +24,7 @@
 #include <string>
 #include <string_view>
 
-namespace hub {
+namespace protocol {
 
 // Control bytes.
 inline constexpr char kStx = 0x02;
@@ -216,4 +216,4 @@ Fields<N> FrameFields(std::string_view frame) {
   return SplitFields<N>(FrameContent(frame), kFs);
 }
 
-}  // namespace hub
+}  // namespace protocol

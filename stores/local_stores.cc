@@ -1,20 +1,19 @@
-#include "helvar/sqlite/local_stores.h"
+#include "stores/local_stores.h"
 
 #include <sqlite3.h>
 
-#include <climits>
-#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <system_error>
 
-#include "companions/util/ordella_util.h"
-#include "helvar/sqlite/cpp_sqlite3.h"
 #include "platform/prefix.h"
+#include "protocol/barcode_file.h"
+#include "protocol/helvar_request.h"
+#include "stores/cpp_sqlite3.h"
 
-namespace helvar {
+namespace stores {
 namespace {
 
 // ---- The SQL texts of the local stores ----
@@ -45,14 +44,11 @@ constexpr char kSelectUndelivered[] = "select DATA from RETALO_812 order by SEQ"
 
 constexpr char kUndeliveredTable[] = "RETALO_812";
 
-// ---- The barcode build answer ----
+// ---- The barcode database files: one per terminal ----
 
-constexpr int kFirstBarcodeRequest = 700;
-constexpr int kLastBarcodeRequest = 702;
-constexpr int kBarcodeAnswerLength = 27;  // the length field this answer has always carried
-constexpr char kStx = 0x02;
-constexpr char kEtx = 0x03;
-constexpr char kFs = 0x1C;
+constexpr int kFirstBarcodeRequest = protocol::kHelvarBuildBarcodeDb;
+constexpr int kLastBarcodeRequest =
+    protocol::kHelvarBuildBarcodeDb + protocol::kHelvarTerminals - 1;
 
 struct SqliteFree {
   void operator()(char* text) const { sqlite3_free(text); }
@@ -78,7 +74,7 @@ bool FileExists(const std::filesystem::path& path) {
 
 // Creates "c:\tavenor" when it is missing; false when it cannot be made.
 bool EnsureTavenorDir() {
-  const auto dir = LocalFile(kTavenorDir);
+  const auto dir = LocalFile(protocol::kTavenorDir);
   if (!dir) return false;
   std::error_code error;
   std::filesystem::create_directories(*dir, error);
@@ -107,18 +103,6 @@ std::string TodayText() {
 }
 
 bool HoldsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
-
-std::string BarcodeBuildAnswer(int chunk_count) {
-  char frame[64];
-  const int length = std::snprintf(frame, sizeof(frame), "%cTavenorGatewayXX%04d%3s817%c%d%c", kStx,
-                                   kBarcodeAnswerLength, "TRM", kFs, chunk_count, kEtx);
-  std::string reply(frame, static_cast<size_t>(length));
-  // The check byte covers the bytes after STX through ETX; a NUL ends the reply.
-  reply += static_cast<char>(
-      UtilCheckByte(reinterpret_cast<const unsigned char*>(frame) + 1, length - 1));
-  reply += '\0';
-  return reply;
-}
 
 }  // namespace
 
@@ -178,19 +162,10 @@ int DeleteStoredRequest(int id) {
   }
 }
 
-std::string BarcodeDatabaseName(int request_code) {
-  return std::string(kTavenorDir) + "\\BarcodeDB" + std::to_string(request_code) + ".db";
-}
-
-int BarcodeChunkCount(uint64_t file_size) {
-  const uint64_t chunks = file_size / kBarcodeChunkSize + (file_size % kBarcodeChunkSize != 0);
-  return chunks > INT_MAX ? INT_MAX : static_cast<int>(chunks);
-}
-
-int BuildBarcodeDatabase(int request_code, std::string* reply) {
-  if (reply == nullptr) return 0;
+int BuildBarcodeDatabase(int request_code, uint64_t* file_size) {
+  if (file_size == nullptr) return 0;
   if (request_code < kFirstBarcodeRequest || request_code > kLastBarcodeRequest) return 0;
-  const auto file = StoreFileInNewDir(BarcodeDatabaseName(request_code));
+  const auto file = StoreFileInNewDir(protocol::BarcodeDatabaseName(request_code));
   if (!file) return 0;
   try {
     CppSQLite3DB db = OpenStore(*file);
@@ -204,7 +179,7 @@ int BuildBarcodeDatabase(int request_code, std::string* reply) {
   std::error_code error;
   const uint64_t size = std::filesystem::file_size(*file, error);
   if (error) return 0;
-  *reply = BarcodeBuildAnswer(BarcodeChunkCount(size));
+  *file_size = size;
   return 1;
 }
 
@@ -248,4 +223,4 @@ std::vector<std::string> ReadUndeliveredFrames() {
   }
 }
 
-}  // namespace helvar
+}  // namespace stores

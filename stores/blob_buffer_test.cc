@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "helvar/sqlite/cpp_sqlite3.h"
+#include "stores/cpp_sqlite3.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Helvar's local SQLite files in "c:\tavenor" (mapped under the prefix):
+// The local SQLite files in "c:\tavenor" (mapped under the prefix), used by Helvar and the hub:
 //
 // - the temporary store "c:\tavenor\RetaloTemp.db": table RETALO_DB_TEMP holds requests that
 //   could not be recorded in the pharmacy database and wait for their retry; the hub keeps its
@@ -16,13 +16,9 @@
 #include <string_view>
 #include <vector>
 
-namespace helvar {
+namespace stores {
 
-inline constexpr char kTavenorDir[] = "c:\\tavenor";
 inline constexpr char kTempStorePath[] = "c:\\tavenor\\RetaloTemp.db";
-
-// The piece of a barcode database file that goes into one chunk frame.
-inline constexpr uint64_t kBarcodeChunkSize = 21000;
 
 struct StoredRequest {
   int id = 0;
@@ -45,18 +41,10 @@ int ReadFirstStoredRequest(StoredRequest* out, int* pending_count);
 // Deletes a stored request; the table is dropped when it becomes empty. 1 done, 0 failed.
 int DeleteStoredRequest(int id);
 
-// "c:\tavenor\BarcodeDB<code>.db", the Windows name of the file built for that request code.
-std::string BarcodeDatabaseName(int request_code);
-
-// Builds c:\tavenor\BarcodeDB<code>.db afresh (an empty TAVENOR_DB table) for request code
-// 700, 701 or 702 and puts the 817 reply in *reply: the frame STX "TavenorGateway" "XX" "0027"
-// "TRM" "817" FS <chunk count> ETX, its check byte and a NUL (length = frame length + 2).
-// 0 and no reply when the code is another or the file cannot be built. Does not wait: the
-// pause before the reply is the caller's.
-int BuildBarcodeDatabase(int request_code, std::string* reply);
-
-// The number of chunk frames a file of that size takes: ceil(size / 21,000).
-int BarcodeChunkCount(uint64_t file_size);
+// Builds the barcode database file of request code 700, 701 or 702 afresh (an empty TAVENOR_DB
+// table, named by protocol::BarcodeDatabaseName) and puts its size in bytes in *file_size.
+// 1 built; 0 when the code is another or the file cannot be built.
+int BuildBarcodeDatabase(int request_code, uint64_t* file_size);
 
 // The hub's store-and-forward table: keeps one undelivered frame (all its bytes, binary
 // included) as a new RETALO_812 row. Creates the directory, the file and the table when
@@ -67,4 +55,4 @@ int StoreUndeliveredFrame(std::string_view frame);
 // missing or cannot be read; a row that is not a valid encoding is skipped.
 std::vector<std::string> ReadUndeliveredFrames();
 
-}  // namespace helvar
+}  // namespace stores

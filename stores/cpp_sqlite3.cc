@@ -1,4 +1,4 @@
-#include "helvar/sqlite/cpp_sqlite3.h"
+#include "stores/cpp_sqlite3.h"
 
 #include <sqlite3.h>
 

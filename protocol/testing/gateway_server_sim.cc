@@ -1,4 +1,4 @@
-#include "tools/gateway_server_sim.h"
+#include "protocol/testing/gateway_server_sim.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -15,8 +15,8 @@
 #include <optional>
 #include <utility>
 
-#include "hub/core/frame.h"
 #include "platform/text.h"
+#include "protocol/frame.h"
 
 namespace gateway_sim {
 namespace {
@@ -31,11 +31,12 @@ constexpr size_t kRegistrationVersionField = 10;
 bool Complete(PortKind kind, std::string_view bytes) {
   if (kind == PortKind::kRegistration) {
     const std::optional<int> length =
-        hub::ReadDecimal(bytes, hub::kLengthOffset, hub::kServerLengthDigits);
+        protocol::ReadDecimal(bytes, protocol::kLengthOffset, protocol::kServerLengthDigits);
     return length && bytes.size() >= static_cast<size_t>(*length);
   }
   // A terminal frame: complete once its check byte follows the counted bytes.
-  const std::optional<int> length = hub::ReadDecimal(bytes, hub::kLengthOffset, hub::kLengthDigits);
+  const std::optional<int> length =
+      protocol::ReadDecimal(bytes, protocol::kLengthOffset, protocol::kLengthDigits);
   return length && bytes.size() > static_cast<size_t>(*length);
 }
 
@@ -50,7 +51,7 @@ bool SendAll(int client, std::string_view bytes) {
 }
 
 std::string Frame(int code, std::vector<std::string_view> fields) {
-  return hub::BuildMessage(code, fields).value_or(std::string());
+  return protocol::BuildMessage(code, fields).value_or(std::string());
 }
 
 }  // namespace
@@ -105,7 +106,7 @@ std::string PassThroughAnswer(int code, int which) {
   return Frame(code, {which == 1 ? "ANSWER1" : "ANSWER2"});
 }
 
-std::string PassThroughReceiptReply() { return std::string(1, hub::kAck); }
+std::string PassThroughReceiptReply() { return std::string(1, protocol::kAck); }
 
 std::unique_ptr<GatewayServerSimulator> GatewayServerSimulator::Start(Options options,
                                                                       std::string* error) {
@@ -189,7 +190,7 @@ void GatewayServerSimulator::Converse(const Listener& listener, int client) {
     return;
   }
   if (!ReadRequest(kind, client, &request)) return;
-  const int code = hub::MessageCode(request).value_or(0);
+  const int code = protocol::MessageCode(request).value_or(0);
   Record(kind, std::move(request));
   if (silent) {
     // Keep the connection open without a word until the client gives up.
@@ -212,7 +213,7 @@ void GatewayServerSimulator::Converse(const Listener& listener, int client) {
       }
       std::string receipt;
       if (!ReadRequest(kind, client, &receipt)) break;
-      const bool confirmed = receipt == std::string(kReceiptAcks, hub::kAck);
+      const bool confirmed = receipt == std::string(kReceiptAcks, protocol::kAck);
       Record(kind, std::move(receipt));
       if (confirmed) SendAll(client, PassThroughReceiptReply());
       break;
@@ -238,7 +239,7 @@ bool GatewayServerSimulator::ReadRequest(PortKind kind, int client, std::string*
     quiet = 0;
     request->append(chunk.data(), static_cast<size_t>(got));
     // A request of the port's framing, or the ACK bytes that confirm an answer.
-    const bool acks_only = request->find_first_not_of(hub::kAck) == std::string::npos;
+    const bool acks_only = request->find_first_not_of(protocol::kAck) == std::string::npos;
     if (acks_only ? request->size() >= kReceiptAcks : Complete(kind, *request)) return true;
   }
   return false;
