@@ -6,17 +6,14 @@
 #include <cstring>
 #include <string>
 
-#include "platform/system_info.h"
+#include "platform/clock.h"
 
 namespace protocol {
 namespace {
 
 void Nap(const SharedBlockWait& wait) {
-  if (wait.sleep) {
-    wait.sleep(wait.wait_ms);
-  } else {
-    platform::SleepMs(static_cast<uint32_t>(std::max(wait.wait_ms, 0)));
-  }
+  (wait.clock != nullptr ? *wait.clock : platform::SystemClock())
+      .Sleep(static_cast<uint32_t>(std::max(wait.wait_ms, 0)));
 }
 
 }  // namespace

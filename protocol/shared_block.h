@@ -17,6 +17,8 @@
 #include <functional>
 #include <string_view>
 
+#include "platform/clock.h"
+
 namespace protocol {
 
 // The block's name and layout.
@@ -40,7 +42,7 @@ inline constexpr int32_t kSharedHubData = 200;     // the hub's data for the TCP
 struct SharedBlockWait {
   int waits = 100;
   int wait_ms = 100;
-  std::function<void(int ms)> sleep;  // platform::SleepMs when empty
+  platform::Clock* clock = nullptr;  // the system clock when null
 };
 
 // The status word at offset 0, shared between processes. The mapping starts on a page boundary,

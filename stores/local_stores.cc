@@ -8,6 +8,7 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/clock.h"
 #include "platform/prefix.h"
 #include "protocol/barcode_file.h"
 #include "protocol/helvar_request.h"
@@ -93,14 +94,7 @@ CppSQLite3DB OpenStore(const std::filesystem::path& file) {
   return db;
 }
 
-std::string TodayText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16] = {};
-  std::strftime(text, sizeof(text), "%Y%m%d", &local);
-  return text;
-}
+std::string TodayText() { return platform::SystemClock().LocalDate(); }
 
 bool HoldsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 

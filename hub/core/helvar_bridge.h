@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "hub/core/frame_log.h"
+#include "platform/clock.h"
 #include "platform/file_mapping.h"
 #include "protocol/helvar_request.h"
 #include "protocol/shared_block.h"
@@ -30,7 +31,7 @@ inline constexpr std::string_view kHelvarProgramForHost = "Helvar.exe";
 struct HelvarLaunch {
   // Starts the program given by its Windows path or name; true when it was started.
   std::function<bool(std::string_view program)> start_program;
-  std::function<void(int ms)> sleep;
+  platform::Clock* clock = nullptr;  // the system clock when null
   int looks = 3;
   int wait_ms = 1000;
 };
