@@ -161,6 +161,9 @@ void SignOnRun::Register() {
     Log("pharmacy program index " + std::to_string(settings.program_index) +
         " has no program code");
   }
+  if (ModuleKind(settings.payment_path).empty()) {
+    Log("payment path " + std::to_string(settings.payment_path) + " has no module kind");
+  }
   const std::optional<std::string> message = BuildRegistration(slot, settings);
   if (!message) {
     Log("registration not built: too long");
