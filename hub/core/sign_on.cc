@@ -1,7 +1,8 @@
 #include "hub/core/sign_on.h"
 
 #include <charconv>
-#include <vector>
+#include <filesystem>
+#include <string>
 
 #include "companions/connmap/ordella_connmap.h"
 #include "hub/core/dispatch.h"
