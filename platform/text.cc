@@ -165,7 +165,7 @@ std::string FixedWidth(std::string_view text, size_t width, char fill) {
 bool CopyBounded(char* area, size_t size, std::string_view text) {
   if (area == nullptr || size == 0) return false;
   std::string_view kept = CutCp949(text, size - 1);
-  std::memcpy(area, kept.data(), kept.size());
+  if (!kept.empty()) std::memcpy(area, kept.data(), kept.size());  // an empty view may be null
   area[kept.size()] = '\0';
   return kept.size() == text.size();
 }

@@ -105,6 +105,7 @@ TEST(Cp949CutTest, CopyBoundedStaysInsideTheArea) {
       {"a\xC6\xC7\xB8\xC5", 5, "a\xC6\xC7", false},
       {"a\xC6\xC7", 3, "a", false},
       {"", 1, "", true},
+      {std::string_view(), 3, "", true},  // an empty view without data
       {"x", 1, "", false},
   };
   for (const Case& c : cases) {

@@ -179,11 +179,7 @@ int Dispatcher::ByCode(int code) {
       Request(kHelvarTypeText + index_, Field(1));
       break;
     case kMsgSignOn:
-      if (services_.sign_on != nullptr) {
-        services_.sign_on(context_, record_);
-      } else {
-        Refuse(code, "no sign-on");
-      }
+      SignOn(context_, record_.frame, services_.sign_on, services_);
       break;
     case kMsgCustomerDisplay:
       DisplayCustomers();
@@ -406,6 +402,7 @@ DispatchServices ModuleDispatchServices() {
   services.start_program = [](std::string_view command) { return platform::StartProgram(command); };
   services.relay = ModuleRelayServices();
   services.pass_through = PassThroughEndpoint();
+  services.sign_on = ModuleSignOnServices();
   if (const char* record = PropertyRecord(); record != nullptr) {
     services.program_index = connmap::ReadInt(record, connmap::kProgramIndex);
   }

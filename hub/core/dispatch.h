@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "hub/core/server_relay.h"
+#include "hub/core/sign_on.h"
 #include "hub/core/terminal_loop.h"
 
 namespace hub {
@@ -31,9 +32,6 @@ struct PassThroughLimits {
   std::chrono::milliseconds receipt{5000};
 };
 
-// The terminal's sign-on (message 842), run on its loop.
-using SignOnFn = void (*)(TerminalContext& context, MessageRecord& record);
-
 // Everything the dispatcher reaches outside itself; ModuleDispatchServices gives the loaded
 // module's. Tests replace single members.
 struct DispatchServices {
@@ -45,7 +43,7 @@ struct DispatchServices {
   platform::Clock* clock = nullptr;  // the system clock when null
   // Starts a program through the shell ("open"); true when started.
   std::function<bool(std::string_view command)> start_program;
-  SignOnFn sign_on = nullptr;  // none: message 842 is logged and dropped
+  SignOnServices sign_on;      // without a property map, message 842 is logged and dropped
   RelayServices relay;         // its send_helvar is replaced by the one above
   GatewayEndpoint pass_through;
   PassThroughLimits limits;

@@ -1,7 +1,7 @@
 // The host program with the hub, a card terminal on a simulated serial line, the simulated
 // gateway server and Helvar's stand-in, in one temporary prefix: a sale relayed to the server and
-// recorded through Helvar, a cancellation kept while the server is down, and a barcode database
-// downloaded in chunks with one repeat.
+// recorded through Helvar, a cancellation kept while the server is down, a barcode database
+// downloaded in chunks with one repeat, and a terminal's sign-on registered with the server.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,8 +15,10 @@
 #include "protocol/frame.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/server_relay.h"
+#include "hub/core/sign_on.h"
 #include "platform/prefix.h"
 #include "platform/testing/support.h"
+#include "platform/system_info.h"
 #include "platform/text.h"
 #include "tests/e2e/host_fixture.h"
 #include "protocol/testing/gateway_server_sim.h"
@@ -28,6 +30,7 @@ namespace {
 using terminal_sim::Received;
 
 constexpr int kTerminalCom = 3;
+constexpr char kTerminalId[] = "T0001";
 
 // Message fields 1-20 of a terminal's sale without prescriptions and with one item.
 std::vector<std::string> SaleFields(const std::string& answer) {
@@ -51,11 +54,13 @@ class GatewayRelayTest : public HostTest {
 
   // Starts the host with the terminal on COM3 and the gateway server at `sale_port` for sales.
   void StartHost(const std::string& sale_port) {
-    HostTest::StartHost("terminal_count = 1\nterminal0_port = " + std::to_string(kTerminalCom) +
-                            "\nserver_address = 127.0.0.1\nserver_port = " +
-                            std::to_string(server_->port(gateway_sim::PortKind::kPassThrough)) +
-                            "\n",
-                        {{hub::kSaleRelayPortVariable, sale_port}});
+    HostTest::StartHost(
+        "terminal_count = 1\nterminal0_port = " + std::to_string(kTerminalCom) +
+            "\nterminal0_id = " + kTerminalId + "\nserver_address = 127.0.0.1\nserver_port = " +
+            std::to_string(server_->port(gateway_sim::PortKind::kPassThrough)) + "\n",
+        {{hub::kSaleRelayPortVariable, sale_port},
+         {hub::kRegistrationPortVariable,
+          std::to_string(server_->port(gateway_sim::PortKind::kRegistration))}});
     // The hub purges its port when it opens it: talk once the terminal has been greeted.
     ASSERT_TRUE(terminal_->NextFrame(841, kPatienceMs).has_value()) << Diagnostics();
   }
@@ -144,6 +149,36 @@ TEST_F(GatewayRelayTest, TheBarcodeDatabaseReachesTheTerminalByteForByteDespiteA
 
   ASSERT_TRUE(terminal_->SendFrame(818, {}));
   EXPECT_TRUE(host_->ReadLineWith("notify code=982 terminal=0", kPatienceMs)) << host_->output();
+}
+
+TEST_F(GatewayRelayTest, ASignOnIsRegisteredAndATerminalBehindTheServerIsAnswered840) {
+  gateway_sim::Options options;
+  options.terminal_version = "V2503";
+  server_ = gateway_sim::GatewayServerSimulator::Start(options, nullptr);
+  ASSERT_NE(server_, nullptr);
+  StartHost(std::to_string(server_->port(gateway_sim::PortKind::kSale)));
+  std::vector<std::string> fields;
+  for (int n = 1; n <= 21; ++n) fields.push_back("f" + std::to_string(n));
+  fields[9] = "V2501";
+  ASSERT_TRUE(terminal_->SendFrame(842, fields));
+
+  ASSERT_TRUE(server_->WaitForReceived(1, kPatienceMs)) << Diagnostics();
+  const gateway_sim::ReceivedRequest registration = server_->Received()[0];
+  EXPECT_EQ(registration.port, gateway_sim::PortKind::kRegistration);
+  const auto sent = protocol::FrameFields<hub::kRegistrationFields + 1>(registration.bytes);
+  EXPECT_EQ(registration.bytes.substr(protocol::kServerCodeOffset, 3), "851");
+  EXPECT_EQ(sent[hub::kRegTerminalId], kTerminalId);
+  EXPECT_EQ(sent[hub::kRegTerminalField10], "V2501");
+  EXPECT_EQ(sent[hub::kRegTerminalField21], "f21");
+  EXPECT_EQ(sent[hub::kRegPortText], "C03");
+  EXPECT_EQ(sent[hub::kRegAdapterAddress],
+            hub::AdapterAddressText(platform::FirstAdapterAddress()));
+  EXPECT_EQ(sent[hub::kRegHostVersion],
+            hub::HostVersionText(platform::FileVersion((bin_ / "Ordella_VanExcute").string())));
+  EXPECT_TRUE(terminal_->NextFrame(840, kPatienceMs).has_value()) << Diagnostics();
+  // The first sign-on of the day also starts the day's barcode database rebuild.
+  EXPECT_TRUE(host_->ReadLineWith("notify code=981 terminal=0", kPatienceMs)) << host_->output();
+  EXPECT_TRUE(WaitForText(helvar_log_, HelvarLine(700, ""))) << platform::testing::ReadFile(helvar_log_);
 }
 
 }  // namespace
