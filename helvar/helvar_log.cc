@@ -5,6 +5,7 @@
 
 #include "companions/util/ordella_util.h"
 #include "platform/text.h"
+#include "protocol/card_mask.h"
 
 namespace helvar {
 namespace {
@@ -29,7 +30,11 @@ std::string InstallDir() {
 void WriteLog(std::string_view tag, std::string_view text) {
   const std::string dir = InstallDir();
   const std::string tag_text(tag);
-  UtilWriteLog(dir.c_str(), tag_text.c_str(), text.data(), static_cast<int>(text.size()), kLogFlag);
+  // Requests carry sale records whose card field holds card numbers and track data; the log
+  // must not, whatever the record's shape, so every record is masked here, once.
+  const std::string masked = protocol::MaskCardData(text);
+  UtilWriteLog(dir.c_str(), tag_text.c_str(), masked.data(), static_cast<int>(masked.size()),
+               kLogFlag);
 }
 
 std::string Cp949(std::string_view utf8) {

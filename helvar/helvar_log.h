@@ -11,8 +11,9 @@ namespace helvar {
 void SetInstallDir(std::string_view dir);
 std::string InstallDir();
 
-// Writes one record. An empty installation directory writes nothing (the utility library
-// refuses it), as on a machine without the setting.
+// Writes one record, card numbers and track data masked (protocol/card_mask.h). An empty
+// installation directory writes nothing (the utility library refuses it), as on a machine
+// without the setting.
 void WriteLog(std::string_view tag, std::string_view text);
 
 // UTF-8 text of this source as the CP949 bytes that records, frames and the display carry.

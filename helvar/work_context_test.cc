@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "helvar/helvar_log.h"
 #include "helvar/request_worker.h"
 #include "platform/prefix.h"
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 #include "stores/local_stores.h"
 
@@ -143,6 +145,37 @@ TEST(RunRequestTest, ACodeWithoutHandlerIsLoggedAsSuchNotAsADatabaseFailure) {
             std::string::npos)
       << log;
   EXPECT_EQ(log.find(Cp949("데이타 베이스 접근에 실패함.")), std::string::npos) << log;
+}
+
+TEST(RunRequestTest, CardDataInARequestNeverReachesALog) {
+  platform::testing::TempPrefix prefix;
+  SetInstallDir("c:\\tavenor");
+  // The sale record the hub builds from a terminal's 813: field 7 holds the card number with
+  // its track data after "=".
+  const std::string card = "9410123456789012";
+  const std::string track = "25121010000123";
+  std::string record = "0";
+  for (int field = 1; field <= 15; ++field) {
+    record += '\x1c';
+    if (field == 5) record += "30012345";
+    if (field == 7) record += card + "=" + track;
+    if (field == 14) record += "131220153000";
+    if (field == 15) record += "C";
+  }
+  Request request;
+  request.code = 851;  // a cancellation: logged on arrival and on its failure
+  request.data = record;
+  RunRequest(request);
+  std::string logs;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(prefix.path())) {
+    if (entry.is_regular_file() && entry.path().extension() != ".db") {
+      logs += platform::testing::ReadFile(entry.path());
+    }
+  }
+  ASSERT_NE(logs.find("941012******9012="), std::string::npos) << logs;
+  EXPECT_EQ(logs.find(card), std::string::npos) << logs;
+  EXPECT_EQ(logs.find(track), std::string::npos) << logs;
+  EXPECT_EQ(logs.find("3456789"), std::string::npos) << logs;
 }
 
 TEST(RequestLockTest, TheTimerSeesTheLockHeldByAWorker) {
