@@ -1,6 +1,7 @@
 // What one database export costs: a connection opened for the call, a barcode look-up read, or
 // a stock update written in a transaction, and the connection closed again. The same through
-// both backends, on the fixture's demo pharmacy in a private temporary prefix.
+// both backends, on the fixture's demo pharmacy in a private temporary prefix; and one whole
+// HasBarcode export call as Helvar makes it, on the embedded databases.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "retalo/db/odbc_backend.h"
 #include "retalo/db/sql_fill.h"
 #include "retalo/db/sql_texts.h"
+#include "retalo/ordella_retalo.h"
 #include "tests/fixtures/fixture.h"
 
 namespace {
@@ -107,6 +109,20 @@ void BM_OdbcBarcodeRead(benchmark::State& state) { Read(state, OdbcOnSqlite, Odb
 void BM_SqliteStockWrite(benchmark::State& state) { Write(state, Embedded, "PM_DRUG..IM_TOTAL"); }
 void BM_OdbcStockWrite(benchmark::State& state) { Write(state, OdbcOnSqlite, "IM_TOTAL"); }
 
+// The export itself: parse, connect, the look-up, the answer, the connection ended.
+void BM_HasBarcodeExport(benchmark::State& state) {
+  Prefix();
+  char answer[1024];
+  for (auto _ : state) {
+    if (HasBarcode("8801234567890", answer, sizeof answer) != 1) {
+      state.SkipWithError("HasBarcode did not find the demo barcode");
+      break;
+    }
+    benchmark::DoNotOptimize(answer);
+  }
+}
+
+BENCHMARK(BM_HasBarcodeExport);
 BENCHMARK(BM_SqliteBarcodeRead);
 BENCHMARK(BM_OdbcBarcodeRead);
 BENCHMARK(BM_SqliteStockWrite);
