@@ -4,14 +4,10 @@
 #include <system_error>
 
 #include "platform/text.h"
-#include "retalo/db/tsql/tsql.h"
+#include "retalo/db/sqlite_pool.h"
 
 namespace retalo {
 namespace {
-
-constexpr int kBusyTimeoutMs = 5000;  // another program of the pharmacy may hold the files
-
-std::string Message(sqlite3* db) { return db != nullptr ? sqlite3_errmsg(db) : "out of memory"; }
 
 // The first result set of a batch in CP949; nullopt when a text has no CP949 form.
 std::optional<SqlRows> ToCp949(const tsql::ResultSet& set) {
@@ -41,56 +37,32 @@ std::optional<SqlRows> ToCp949(const tsql::ResultSet& set) {
 
 }  // namespace
 
+SqliteBackend::SqliteBackend() = default;
+
+SqliteBackend::~SqliteBackend() { Close(); }
+
 bool SqliteBackend::Open(const ConnectionSettings& settings, std::string* error) {
   Close();
-  const std::filesystem::path& dir = settings.sqlite_dir;
-  for (const char* name : kPharmacyDatabases) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(dir / (std::string(name) + ".db"), ec)) {
-      *error = "missing database file " + (dir / (std::string(name) + ".db")).string();
-      return false;
-    }
-  }
-  sqlite3* raw = nullptr;
-  const std::string main_file = (dir / kSqliteMainFile).string();
-  int rc =
-      sqlite3_open_v2(main_file.c_str(), &raw,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  db_.reset(raw);
-  if (rc != SQLITE_OK) {
-    *error = Message(raw);
-    Close();
-    return false;
-  }
-  sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
-  for (const char* name : kPharmacyDatabases) {
-    const std::string file = (dir / (std::string(name) + ".db")).string();
-    char* attach = sqlite3_mprintf("ATTACH DATABASE %Q AS %s", file.c_str(), name);
-    const bool attached = attach != nullptr && Exec(attach, error);
-    sqlite3_free(attach);
-    if (!attached) {
-      Close();
-      return false;
-    }
-  }
-  if (!tsql::RegisterFunctions(db_.get(), error)) {
-    Close();
-    return false;
-  }
-  return true;
+  connection_ = SqlitePool::Instance().Borrow(settings.sqlite_dir, error);
+  return connection_ != nullptr;
+}
+
+bool SqliteBackend::Outcome(bool ok) {
+  failed_ = failed_ || !ok;
+  return ok;
 }
 
 bool SqliteBackend::Exec(const char* sql, std::string* error) {
-  char* message = nullptr;
-  if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
-  *error = message != nullptr ? message : Message(db_.get());
-  sqlite3_free(message);
-  return false;
+  if (!connection_) {
+    *error = "not open";
+    return false;
+  }
+  return Outcome(connection_->Exec(sql, error));
 }
 
 bool SqliteBackend::Execute(std::string_view cp949_text, SqlOutcome* out, std::string* error) {
   *out = SqlOutcome{};
-  if (!db_) {
+  if (!connection_) {
     *error = "not open";
     return false;
   }
@@ -100,7 +72,7 @@ bool SqliteBackend::Execute(std::string_view cp949_text, SqlOutcome* out, std::s
     return false;
   }
   tsql::BatchResult batch;
-  if (!tsql::RunBatch(db_.get(), *utf8, &batch, error)) return false;
+  if (!Outcome(connection_->session().Run(*utf8, &batch, error))) return false;
   out->rows_affected = batch.rows_affected;
   if (!batch.result_sets.empty()) {
     std::optional<SqlRows> rows = ToCp949(batch.result_sets.front());
@@ -115,31 +87,22 @@ bool SqliteBackend::Execute(std::string_view cp949_text, SqlOutcome* out, std::s
 }
 
 bool SqliteBackend::Begin(std::string* error) {
-  if (!db_) {
-    *error = "not open";
-    return false;
-  }
   // The write lock is taken at once, so two writers never deadlock upgrading their locks.
   return Exec("BEGIN IMMEDIATE", error);
 }
 
-bool SqliteBackend::Commit(std::string* error) {
-  if (!db_) {
-    *error = "not open";
-    return false;
-  }
-  return Exec("COMMIT", error);
-}
+bool SqliteBackend::Commit(std::string* error) { return Exec("COMMIT", error); }
 
 bool SqliteBackend::Rollback(std::string* error) {
-  if (!db_) {
-    *error = "not open";
-    return false;
+  if (connection_ && sqlite3_get_autocommit(connection_->db()) != 0) {
+    return true;  // nothing open to roll back
   }
-  if (sqlite3_get_autocommit(db_.get()) != 0) return true;  // nothing open to roll back
   return Exec("ROLLBACK", error);
 }
 
-void SqliteBackend::Close() { db_.reset(); }
+void SqliteBackend::Close() {
+  if (connection_) SqlitePool::Instance().Return(std::move(connection_), !failed_);
+  failed_ = false;
+}
 
 }  // namespace retalo
