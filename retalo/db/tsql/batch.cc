@@ -454,6 +454,8 @@ void Session::ForgetTranslations() {
   caches_->translation_count = 0;
 }
 
+size_t Session::translation_count() const { return caches_->translation_count; }
+
 bool Session::Run(std::string_view tsql_utf8, BatchResult* out, std::string* error) {
   if (out) *out = BatchResult{};
   error->clear();

@@ -69,6 +69,8 @@ class Session {
   // Drops every translation: the tables' declarations may have changed (they decide the
   // conversions a translation holds).
   void ForgetTranslations();
+  // Translations kept, for tests and diagnostics.
+  size_t translation_count() const;
 
   struct Caches;  // batch.cc
 
