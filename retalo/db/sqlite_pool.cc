@@ -1,8 +1,9 @@
 #include "retalo/db/sqlite_pool.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -182,22 +183,32 @@ bool SqliteConnection::ForgetChangedDeclarations() {
   return true;
 }
 
+namespace {
+
+// Forks of this process so far, counted in the child; cheaper to compare than asking for the
+// process id at every call.
+std::atomic<unsigned> forks{0};
+
+}  // namespace
+
 struct SqlitePool::State {
   std::mutex mutex;
-  pid_t owner = getpid();
+  unsigned forks_seen = forks.load();
   std::vector<std::unique_ptr<SqliteConnection>> idle;
 
   // In a child process the inherited connections are the parent's: their files' locks are not
   // the child's, so they are neither used nor closed here. REQUIRES: mutex held.
   void LeaveInheritedConnections() {
-    if (owner == getpid()) return;
+    if (forks_seen == forks.load()) return;
     for (std::unique_ptr<SqliteConnection>& connection : idle) connection.release();
     idle.clear();
-    owner = getpid();
+    forks_seen = forks.load();
   }
 };
 
-SqlitePool::SqlitePool() : state_(std::make_unique<State>()) {}
+SqlitePool::SqlitePool() : state_(std::make_unique<State>()) {
+  pthread_atfork(nullptr, nullptr, [] { forks.fetch_add(1); });
+}
 
 SqlitePool::~SqlitePool() = default;
 

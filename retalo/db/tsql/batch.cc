@@ -1,5 +1,6 @@
 // A batch is parsed and translated whole into a small program of SQLite statements (with the IF
 // branches and variable assignments between them), then run statement by statement.
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <unordered_map>
@@ -32,7 +33,18 @@ struct Program {
   std::vector<LiteralSlot> literals;    // when the literals were parametrized
   std::vector<size_t> pinned_literals;  // their tokens whose values the translation read
   bool needs_interpretation = false;    // IF, DECLARE, SET or variables in use
+  bool writes = false;                  // INSERT, UPDATE or DELETE in some branch
+  int statements = 0;                   // SQLite statements, every branch counted
 };
+
+int CountSteps(const std::vector<Step>& steps) {
+  int count = 0;
+  for (const Step& step : steps) {
+    if (step.kind != Step::Kind::kBlock) ++count;
+    count += CountSteps(step.then_steps) + CountSteps(step.else_steps);
+  }
+  return count;
+}
 
 class Compiler {
  public:
@@ -51,6 +63,8 @@ class Compiler {
     program->literals = translator_.literal_slots();
     program->pinned_literals = translator_.pinned_literals();
     program->needs_interpretation = needs_interpretation_ || !program->variables.empty();
+    program->writes = writes_;
+    program->statements = CountSteps(program->steps);
     return true;
   }
 
@@ -64,6 +78,7 @@ class Compiler {
       case StmtKind::kUpdate:
       case StmtKind::kDelete: {
         step.kind = Step::Kind::kChange;
+        writes_ = true;
         bool ok = stmt.kind == StmtKind::kInsert   ? translator_.Insert(stmt, &step.sql)
                   : stmt.kind == StmtKind::kUpdate ? translator_.Update(stmt, &step.sql)
                                                    : translator_.Delete(stmt, &step.sql);
@@ -142,6 +157,7 @@ class Compiler {
 
   Translator translator_;
   bool needs_interpretation_ = false;
+  bool writes_ = false;
 };
 
 // The whole batch as written, literals in the text (Translate, CompileOnly).
@@ -163,18 +179,22 @@ bool IsLiteralToken(const Token& token) {
          token.kind == TokenKind::kNString;
 }
 
-void AppendText(std::string_view text, std::string* key) {
-  key->append(std::to_string(text.size())).append(":").append(text);
+// Appends the bytes of a number, so that the key needs no separators.
+template <typename Number>
+void AppendNumber(Number number, std::string* key) {
+  key->append(reinterpret_cast<const char*>(&number), sizeof number);
 }
 
 // The tokens of a batch with its literals set aside: each literal is there by its kind and type
 // only, every other token by its text.
-std::string ShapeKey(const std::vector<Token>& tokens) {
+std::string ShapeKey(std::string_view source, const std::vector<Token>& tokens) {
   std::string key;
+  key.reserve(source.size() + tokens.size() * (1 + sizeof(uint32_t)));
   for (const Token& token : tokens) {
-    key += static_cast<char>('A' + static_cast<int>(token.kind));
+    key += static_cast<char>(token.kind);
     if (!IsLiteralToken(token)) {
-      AppendText(token.text, &key);
+      AppendNumber(static_cast<uint32_t>(token.text.size()), &key);
+      key += token.text;
       continue;
     }
     const SqlType type = token.kind == TokenKind::kNumber
@@ -182,7 +202,7 @@ std::string ShapeKey(const std::vector<Token>& tokens) {
                              : Translator::StringLiteralType(token.text,
                                                              token.kind == TokenKind::kNString);
     for (int field : {static_cast<int>(type.kind), type.length, type.precision, type.scale}) {
-      key.append(std::to_string(field)).append(",");
+      AppendNumber(field, &key);
     }
   }
   return key;
@@ -233,6 +253,23 @@ struct Session::Caches {
   void FinalizeAll() {
     for (auto& [sql, stmt] : statements) sqlite3_finalize(stmt);
     statements.clear();
+  }
+
+  // The statement of `sql` from the cache, prepared when it is not there yet; nullptr when it
+  // cannot be prepared. REQUIRES: no cached statement running (each is lent only while it runs).
+  sqlite3_stmt* Statement(sqlite3* db, const std::string& sql) {
+    auto found = statements.find(sql);
+    if (found != statements.end()) return found->second;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()),
+                           SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK ||
+        stmt == nullptr) {
+      sqlite3_finalize(stmt);
+      return nullptr;
+    }
+    if (statements.size() >= kMaxStatements) FinalizeAll();
+    statements.emplace(sql, stmt);
+    return stmt;
   }
 
   // shape key -> the translations of that shape (one per set of pinned values)
@@ -294,26 +331,8 @@ class Interpreter {
     return false;
   }
 
-  // The step's statement from the cache, prepared when it is not there yet; nullptr when it
-  // cannot be prepared.
-  sqlite3_stmt* Statement(const std::string& sql) {
-    auto found = caches_->statements.find(sql);
-    if (found != caches_->statements.end()) return found->second;
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
-                           SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK ||
-        stmt == nullptr) {
-      sqlite3_finalize(stmt);
-      return nullptr;
-    }
-    // No statement is running here: a step's statement is lent only while it runs.
-    if (caches_->statements.size() >= Session::Caches::kMaxStatements) caches_->FinalizeAll();
-    caches_->statements.emplace(sql, stmt);
-    return stmt;
-  }
-
   bool Prepare(const Step& step, std::unique_ptr<Lent>* lent) {
-    sqlite3_stmt* stmt = Statement(step.sql);
+    sqlite3_stmt* stmt = caches_->Statement(db_, step.sql);
     if (stmt == nullptr) return SqliteFailed(step.sql);
     *lent = std::make_unique<Lent>(stmt);
     int count = sqlite3_bind_parameter_count(stmt);
@@ -432,14 +451,6 @@ void Flatten(const std::vector<Step>& steps, std::vector<std::string>* out) {
   }
 }
 
-int CountSteps(const std::vector<Step>& steps) {
-  int count = 0;
-  for (const Step& step : steps) {
-    if (step.kind != Step::Kind::kBlock) ++count;
-    count += CountSteps(step.then_steps) + CountSteps(step.else_steps);
-  }
-  return count;
-}
 
 }  // namespace
 
@@ -461,7 +472,7 @@ bool Session::Run(std::string_view tsql_utf8, BatchResult* out, std::string* err
   error->clear();
   std::vector<Token> tokens;
   if (!Tokenize(tsql_utf8, &tokens, error)) return false;
-  std::string key = ShapeKey(tokens);
+  std::string key = ShapeKey(tsql_utf8, tokens);
   const Translation* translation = nullptr;
   auto shape = caches_->translations.find(key);
   if (shape != caches_->translations.end()) {
@@ -481,9 +492,27 @@ bool Session::Run(std::string_view tsql_utf8, BatchResult* out, std::string* err
     variants.push_back(std::move(made));
     translation = variants.back().get();
   }
-  Interpreter interpreter(db_, caches_.get(), translation->program, out, error);
-  interpreter.BindLiterals(translation->program.literals, tokens);
-  return interpreter.Run(translation->program.steps);
+  const Program& program = translation->program;
+  Interpreter interpreter(db_, caches_.get(), program, out, error);
+  interpreter.BindLiterals(program.literals, tokens);
+  // A batch of several statements that only read takes its read lock once, not once per
+  // statement, when the caller holds no transaction; it then reads one state of the files.
+  const bool one_read = !program.writes && program.statements > 1 && sqlite3_get_autocommit(db_);
+  if (one_read && !RunFixed("BEGIN", error)) return false;
+  const bool ok = interpreter.Run(program.steps);
+  if (one_read && !RunFixed(ok ? "COMMIT" : "ROLLBACK", error)) return false;
+  return ok;
+}
+
+bool Session::RunFixed(const std::string& sql, std::string* error) {
+  sqlite3_stmt* stmt = caches_->Statement(db_, sql);
+  if (stmt != nullptr) {
+    const int rc = sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+    if (rc == SQLITE_DONE) return true;
+  }
+  *error = sqlite3_errmsg(db_);
+  return false;
 }
 
 bool RunBatch(sqlite3* db, std::string_view tsql_utf8, BatchResult* out, std::string* error) {

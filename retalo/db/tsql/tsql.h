@@ -56,6 +56,8 @@ bool RunBatch(sqlite3* db, std::string_view tsql_utf8, BatchResult* out, std::st
 //   part of the match, since the translation depends on it;
 // - the prepared statement of every translated text. A statement is reset and its parameters
 //   cleared as soon as its run ends, so that no statement stays active between runs.
+// A batch of several statements that only read runs in one read transaction when the caller has
+// none open, ended before Run returns.
 // Texts that fail to translate are not kept. A session serves one thread at a time, like its
 // connection; it finalizes its statements when destroyed, before the connection closes.
 class Session {
@@ -75,6 +77,9 @@ class Session {
   struct Caches;  // batch.cc
 
  private:
+  // Runs a text without parameters or results (BEGIN, COMMIT) through the statement cache.
+  bool RunFixed(const std::string& sql, std::string* error);
+
   sqlite3* db_;
   std::unique_ptr<Caches> caches_;
 };
