@@ -200,7 +200,11 @@ struct SqlitePool::State {
   // the child's, so they are neither used nor closed here. REQUIRES: mutex held.
   void LeaveInheritedConnections() {
     if (forks_seen == forks.load()) return;
-    for (std::unique_ptr<SqliteConnection>& connection : idle) connection.release();
+    // Kept where they can still be reached, never destroyed.
+    static auto* const inherited = new std::vector<std::unique_ptr<SqliteConnection>>();
+    for (std::unique_ptr<SqliteConnection>& connection : idle) {
+      inherited->push_back(std::move(connection));
+    }
     idle.clear();
     forks_seen = forks.load();
   }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <functional>
 #include <thread>
@@ -153,6 +155,25 @@ TEST_F(SqlitePoolTest, DeclarationsChangedByAnotherProgramAreSeen) {
   ASSERT_EQ(Outside("ALTER TABLE IM_TOTAL ADD COLUMN NOTE varchar(10)"), SQLITE_OK);
   // Three columns now: two values no longer do.
   EXPECT_EQ(Call(text("Z2"), false), "failed");
+}
+
+TEST_F(SqlitePoolTest, AChildProcessOpensItsOwnConnection) {
+  ASSERT_EQ(Call(kReadName), name_);  // the parent keeps a connection
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Writes through a connection of its own while the parent's stays untouched.
+    const bool ok = Call("UPDATE PM_DRUG..CD_GOODS SET GOODSNAME = 'x' WHERE DRUGCODE = "
+                         "'ZP00000041'",
+                         false) == "ok" &&
+                    Call(kReadName) == "ok x";
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Call(kReadName), "ok x");
+  EXPECT_EQ(Outside("BEGIN EXCLUSIVE; ROLLBACK"), SQLITE_OK);
 }
 
 TEST_F(SqlitePoolTest, CallsOnSeveralThreadsAtOnceEachHaveAConnection) {
