@@ -5,7 +5,9 @@
 //
 // Which database it reaches is chosen at every OpenConnection from the registry settings
 // (sql_backend.h): the embedded SQLite databases by default, or the pharmacy's SQL Server over
-// ODBC, whose server is chosen as server_choice.h describes.
+// ODBC, whose server is chosen as server_choice.h describes. The embedded databases' SQLite
+// connection itself outlives the call, in the process's pool (sqlite_pool.h); the call sees
+// nothing of the calls before it.
 #pragma once
 
 #include <functional>

@@ -38,10 +38,13 @@ BackendSettings ReadBackendSettings() {
   } else {
     settings.kind = BackendKind::kUnknown;
   }
-  if (std::string driver = ReadSetting(kOdbcDriverValue); !driver.empty()) {
-    settings.odbc_driver = driver;
+  if (settings.kind == BackendKind::kOdbc) {
+    if (std::string driver = ReadSetting(kOdbcDriverValue); !driver.empty()) {
+      settings.odbc_driver = driver;
+    }
+  } else if (settings.kind == BackendKind::kSqlite) {
+    if (std::string dir = ReadSetting(kSqliteDirValue); !dir.empty()) settings.sqlite_dir = dir;
   }
-  if (std::string dir = ReadSetting(kSqliteDirValue); !dir.empty()) settings.sqlite_dir = dir;
   return settings;
 }
 

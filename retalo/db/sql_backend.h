@@ -69,7 +69,8 @@ struct BackendSettings {
 };
 
 // Reads the settings afresh; unset values take their defaults, an unrecognised "DbBackend"
-// gives kUnknown (the connection then fails rather than guessing).
+// gives kUnknown (the connection then fails rather than guessing). Only the value of the chosen
+// backend is read (each read opens the registry file); the other keeps its default.
 BackendSettings ReadBackendSettings();
 
 // A new, unopened backend of that kind; nullptr for kUnknown.

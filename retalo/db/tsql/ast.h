@@ -40,9 +40,13 @@ enum class ExprKind {
   kGetDate,   // GETDATE() and CURRENT_TIMESTAMP
 };
 
+// Marks an expression that is not a literal written in the text.
+inline constexpr size_t kNoToken = static_cast<size_t>(-1);
+
 struct Expr {
   ExprKind kind = ExprKind::kNull;
   size_t offset = 0;
+  size_t token = kNoToken;  // kNumber, kString written as a value: its index in the token list
   std::string text;
   std::vector<std::string> parts;
   std::vector<std::unique_ptr<Expr>> args;

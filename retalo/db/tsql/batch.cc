@@ -1,6 +1,10 @@
 // A batch is parsed and translated whole into a small program of SQLite statements (with the IF
 // branches and variable assignments between them), then run statement by statement.
+#include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <unordered_map>
+#include <utility>
 
 #include "retalo/db/tsql/functions.h"
 #include "retalo/db/tsql/parser.h"
@@ -25,13 +29,28 @@ struct Step {
 
 struct Program {
   std::vector<Step> steps;
-  std::vector<Variable> variables;
-  bool needs_interpretation = false;  // IF, DECLARE, SET or variables in use
+  std::vector<Variable> variables;      // the declared ones and the literal slots
+  std::vector<LiteralSlot> literals;    // when the literals were parametrized
+  std::vector<size_t> pinned_literals;  // their tokens whose values the translation read
+  bool needs_interpretation = false;    // IF, DECLARE, SET or variables in use
+  bool writes = false;                  // INSERT, UPDATE or DELETE in some branch
+  int statements = 0;                   // SQLite statements, every branch counted
 };
+
+int CountSteps(const std::vector<Step>& steps) {
+  int count = 0;
+  for (const Step& step : steps) {
+    if (step.kind != Step::Kind::kBlock) ++count;
+    count += CountSteps(step.then_steps) + CountSteps(step.else_steps);
+  }
+  return count;
+}
 
 class Compiler {
  public:
-  Compiler(sqlite3* db, std::string_view source) : translator_(db, source) {}
+  Compiler(sqlite3* db, std::string_view source, bool parametrize) : translator_(db, source) {
+    if (parametrize) translator_.ParametrizeLiterals();
+  }
 
   bool Run(const std::vector<StmtPtr>& statements, Program* program, std::string* error) {
     for (const StmtPtr& stmt : statements) {
@@ -41,7 +60,11 @@ class Compiler {
       }
     }
     program->variables = translator_.variables();
+    program->literals = translator_.literal_slots();
+    program->pinned_literals = translator_.pinned_literals();
     program->needs_interpretation = needs_interpretation_ || !program->variables.empty();
+    program->writes = writes_;
+    program->statements = CountSteps(program->steps);
     return true;
   }
 
@@ -55,6 +78,7 @@ class Compiler {
       case StmtKind::kUpdate:
       case StmtKind::kDelete: {
         step.kind = Step::Kind::kChange;
+        writes_ = true;
         bool ok = stmt.kind == StmtKind::kInsert   ? translator_.Insert(stmt, &step.sql)
                   : stmt.kind == StmtKind::kUpdate ? translator_.Update(stmt, &step.sql)
                                                    : translator_.Delete(stmt, &step.sql);
@@ -133,40 +157,164 @@ class Compiler {
 
   Translator translator_;
   bool needs_interpretation_ = false;
+  bool writes_ = false;
 };
 
+// The whole batch as written, literals in the text (Translate, CompileOnly).
 bool CompileBatch(sqlite3* db, std::string_view source, Program* program, std::string* error) {
   std::vector<StmtPtr> statements;
   if (!ParseBatch(source, &statements, error)) return false;
-  return Compiler(db, source).Run(statements, program, error);
+  return Compiler(db, source, false).Run(statements, program, error);
 }
 
-// Owns a prepared statement for one run.
-class Prepared {
- public:
-  Prepared(sqlite3* db, const std::string& sql) {
-    rc_ = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
-  }
-  ~Prepared() { sqlite3_finalize(stmt_); }
-  Prepared(const Prepared&) = delete;
-  Prepared& operator=(const Prepared&) = delete;
+// A translation kept by a session: it serves texts whose tokens match its shape and whose pinned
+// literals hold the values it was made with.
+struct Translation {
+  std::vector<std::pair<size_t, std::string>> pins;  // token, text as written
+  Program program;
+};
 
-  bool ok() const { return rc_ == SQLITE_OK && stmt_ != nullptr; }
+bool IsLiteralToken(const Token& token) {
+  return token.kind == TokenKind::kNumber || token.kind == TokenKind::kString ||
+         token.kind == TokenKind::kNString;
+}
+
+// Appends the bytes of a number, so that the key needs no separators.
+template <typename Number>
+void AppendNumber(Number number, std::string* key) {
+  key->append(reinterpret_cast<const char*>(&number), sizeof number);
+}
+
+// The tokens of a batch with its literals set aside: each literal is there by its kind and type
+// only, every other token by its text.
+std::string ShapeKey(std::string_view source, const std::vector<Token>& tokens) {
+  std::string key;
+  key.reserve(source.size() + tokens.size() * (1 + sizeof(uint32_t)));
+  for (const Token& token : tokens) {
+    key += static_cast<char>(token.kind);
+    if (!IsLiteralToken(token)) {
+      AppendNumber(static_cast<uint32_t>(token.text.size()), &key);
+      key += token.text;
+      continue;
+    }
+    const SqlType type = token.kind == TokenKind::kNumber
+                             ? Translator::NumberLiteralType(token.text)
+                             : Translator::StringLiteralType(token.text,
+                                                             token.kind == TokenKind::kNString);
+    for (int field : {static_cast<int>(type.kind), type.length, type.precision, type.scale}) {
+      AppendNumber(field, &key);
+    }
+  }
+  return key;
+}
+
+// Parses and translates tokens with their literals parametrized; the translation's pins are the
+// literals left written and those whose values it read.
+bool CompileShared(sqlite3* db, std::string_view source, const std::vector<Token>& tokens,
+                   Translation* translation, std::string* error) {
+  std::vector<StmtPtr> statements;
+  if (!ParseTokens(source, tokens, &statements, error)) return false;
+  Program& program = translation->program;
+  if (!Compiler(db, source, true).Run(statements, &program, error)) return false;
+  std::vector<bool> pinned(tokens.size(), true);
+  for (const LiteralSlot& slot : program.literals) pinned[slot.token] = false;
+  for (size_t token : program.pinned_literals) pinned[token] = true;
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    if (pinned[i] && IsLiteralToken(tokens[i])) translation->pins.emplace_back(i, tokens[i].text);
+  }
+  return true;
+}
+
+bool Matches(const Translation& translation, const std::vector<Token>& tokens) {
+  for (const auto& [token, text] : translation.pins) {
+    if (tokens[token].text != text) return false;
+  }
+  return true;
+}
+
+// The value a literal slot is bound to.
+Value SlotValue(const LiteralSlot& slot, const Token& token) {
+  if (slot.form == LiteralSlot::Form::kInteger) {
+    return Value::Int(std::strtoll(token.text.c_str(), nullptr, 10));
+  }
+  return Value::Text(token.text);
+}
+
+}  // namespace
+
+// What a session keeps. Both caches are emptied when full rather than ordered by use: the
+// system's texts are a few hundred shapes, so a full cache means texts that do not repeat.
+struct Session::Caches {
+  static constexpr size_t kMaxTranslations = 512;
+  static constexpr size_t kMaxStatements = 512;
+
+  ~Caches() { FinalizeAll(); }
+
+  void FinalizeAll() {
+    for (auto& [sql, stmt] : statements) sqlite3_finalize(stmt);
+    statements.clear();
+  }
+
+  // The statement of `sql` from the cache, prepared when it is not there yet; nullptr when it
+  // cannot be prepared. REQUIRES: no cached statement running (each is lent only while it runs).
+  sqlite3_stmt* Statement(sqlite3* db, const std::string& sql) {
+    auto found = statements.find(sql);
+    if (found != statements.end()) return found->second;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()),
+                           SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK ||
+        stmt == nullptr) {
+      sqlite3_finalize(stmt);
+      return nullptr;
+    }
+    if (statements.size() >= kMaxStatements) FinalizeAll();
+    statements.emplace(sql, stmt);
+    return stmt;
+  }
+
+  // shape key -> the translations of that shape (one per set of pinned values)
+  std::unordered_map<std::string, std::vector<std::unique_ptr<Translation>>> translations;
+  size_t translation_count = 0;
+  std::unordered_map<std::string, sqlite3_stmt*> statements;
+};
+
+namespace {
+
+// A cached statement lent to one run of a step: reset and cleared of its parameters when the
+// run ends, so that it holds no lock and no value afterwards.
+class Lent {
+ public:
+  explicit Lent(sqlite3_stmt* stmt) : stmt_(stmt) {}
+  ~Lent() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+  Lent(const Lent&) = delete;
+  Lent& operator=(const Lent&) = delete;
+
   sqlite3_stmt* get() const { return stmt_; }
 
  private:
-  sqlite3_stmt* stmt_ = nullptr;
-  int rc_ = SQLITE_ERROR;
+  sqlite3_stmt* stmt_;
 };
 
 class Interpreter {
  public:
-  Interpreter(sqlite3* db, const Program& program, BatchResult* out, std::string* error)
+  Interpreter(sqlite3* db, Session::Caches* caches, const Program& program, BatchResult* out,
+              std::string* error)
       : db_(db),
+        caches_(caches),
         out_(out),
         error_(error),
         variables_(program.variables),
         values_(program.variables.size()) {}
+
+  // The literal slots take their values from the tokens of the text being run.
+  void BindLiterals(const std::vector<LiteralSlot>& slots, const std::vector<Token>& tokens) {
+    for (const LiteralSlot& slot : slots) {
+      values_[static_cast<size_t>(slot.variable)] = SlotValue(slot, tokens[slot.token]);
+    }
+  }
 
   bool Run(const std::vector<Step>& steps) {
     for (const Step& step : steps) {
@@ -183,10 +331,10 @@ class Interpreter {
     return false;
   }
 
-  bool Prepare(const Step& step, std::unique_ptr<Prepared>* prepared) {
-    *prepared = std::make_unique<Prepared>(db_, step.sql);
-    if (!(*prepared)->ok()) return SqliteFailed(step.sql);
-    sqlite3_stmt* stmt = (*prepared)->get();
+  bool Prepare(const Step& step, std::unique_ptr<Lent>* lent) {
+    sqlite3_stmt* stmt = caches_->Statement(db_, step.sql);
+    if (stmt == nullptr) return SqliteFailed(step.sql);
+    *lent = std::make_unique<Lent>(stmt);
     int count = sqlite3_bind_parameter_count(stmt);
     for (int i = 0; i < count && static_cast<size_t>(i) < values_.size(); ++i) {
       BindValue(stmt, i + 1, values_[static_cast<size_t>(i)]);
@@ -226,7 +374,7 @@ class Interpreter {
   // result's column names.
   template <typename OnRow>
   bool Rows(const Step& step, OnRow on_row, std::vector<std::string>* names = nullptr) {
-    std::unique_ptr<Prepared> prepared;
+    std::unique_ptr<Lent> prepared;
     if (!Prepare(step, &prepared)) return false;
     if (names) Columns(step, prepared->get(), names);
     while (true) {
@@ -286,6 +434,7 @@ class Interpreter {
   }
 
   sqlite3* db_;
+  Session::Caches* caches_;
   BatchResult* out_;
   std::string* error_;
   const std::vector<Variable>& variables_;
@@ -302,24 +451,72 @@ void Flatten(const std::vector<Step>& steps, std::vector<std::string>* out) {
   }
 }
 
-int CountSteps(const std::vector<Step>& steps) {
-  int count = 0;
-  for (const Step& step : steps) {
-    if (step.kind != Step::Kind::kBlock) ++count;
-    count += CountSteps(step.then_steps) + CountSteps(step.else_steps);
-  }
-  return count;
-}
 
 }  // namespace
 
 bool RegisterFunctions(sqlite3* db, std::string* error) { return RegisterSqlFunctions(db, error); }
 
-bool RunBatch(sqlite3* db, std::string_view tsql_utf8, BatchResult* out, std::string* error) {
+Session::Session(sqlite3* db) : db_(db), caches_(std::make_unique<Caches>()) {}
+
+Session::~Session() = default;
+
+void Session::ForgetTranslations() {
+  caches_->translations.clear();
+  caches_->translation_count = 0;
+}
+
+size_t Session::translation_count() const { return caches_->translation_count; }
+
+bool Session::Run(std::string_view tsql_utf8, BatchResult* out, std::string* error) {
   if (out) *out = BatchResult{};
-  Program program;
-  if (!CompileBatch(db, tsql_utf8, &program, error)) return false;
-  return Interpreter(db, program, out, error).Run(program.steps);
+  error->clear();
+  std::vector<Token> tokens;
+  if (!Tokenize(tsql_utf8, &tokens, error)) return false;
+  std::string key = ShapeKey(tsql_utf8, tokens);
+  const Translation* translation = nullptr;
+  auto shape = caches_->translations.find(key);
+  if (shape != caches_->translations.end()) {
+    for (const std::unique_ptr<Translation>& candidate : shape->second) {
+      if (Matches(*candidate, tokens)) {
+        translation = candidate.get();
+        break;
+      }
+    }
+  }
+  if (translation == nullptr) {
+    auto made = std::make_unique<Translation>();
+    if (!CompileShared(db_, tsql_utf8, tokens, made.get(), error)) return false;
+    if (caches_->translation_count >= Caches::kMaxTranslations) ForgetTranslations();
+    ++caches_->translation_count;
+    std::vector<std::unique_ptr<Translation>>& variants = caches_->translations[std::move(key)];
+    variants.push_back(std::move(made));
+    translation = variants.back().get();
+  }
+  const Program& program = translation->program;
+  Interpreter interpreter(db_, caches_.get(), program, out, error);
+  interpreter.BindLiterals(program.literals, tokens);
+  // A batch of several statements that only read takes its read lock once, not once per
+  // statement, when the caller holds no transaction; it then reads one state of the files.
+  const bool one_read = !program.writes && program.statements > 1 && sqlite3_get_autocommit(db_);
+  if (one_read && !RunFixed("BEGIN", error)) return false;
+  const bool ok = interpreter.Run(program.steps);
+  if (one_read && !RunFixed(ok ? "COMMIT" : "ROLLBACK", error)) return false;
+  return ok;
+}
+
+bool Session::RunFixed(const std::string& sql, std::string* error) {
+  sqlite3_stmt* stmt = caches_->Statement(db_, sql);
+  if (stmt != nullptr) {
+    const int rc = sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+    if (rc == SQLITE_DONE) return true;
+  }
+  *error = sqlite3_errmsg(db_);
+  return false;
+}
+
+bool RunBatch(sqlite3* db, std::string_view tsql_utf8, BatchResult* out, std::string* error) {
+  return Session(db).Run(tsql_utf8, out, error);
 }
 
 bool Translate(sqlite3* db, std::string_view tsql_utf8, std::vector<std::string>* sqlite_statements,

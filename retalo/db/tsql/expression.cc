@@ -22,25 +22,6 @@ std::string Collated(const Emitted& value) { return Paren(value) + " COLLATE " +
 
 bool IsTextOrNull(TypeKind kind) { return IsString(kind) || kind == TypeKind::kNull; }
 
-// The type of a numeric literal: int when it fits, numeric for other whole numbers and numbers
-// with a point, float with an exponent.
-SqlType NumberType(const std::string& text) {
-  if (text.find_first_of("eE") != std::string::npos) return Type(TypeKind::kFloat);
-  size_t point = text.find('.');
-  size_t digits =
-      std::count_if(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  int precision = static_cast<int>(std::max<size_t>(digits, 1));
-  if (point != std::string::npos) {
-    int scale = static_cast<int>(text.size() - point - 1);
-    if (precision > 38) return Type(TypeKind::kFloat);
-    return Type(TypeKind::kDecimal, 0, std::max(precision, scale), scale);
-  }
-  if (digits <= 9 || (digits == 10 && std::strtoll(text.c_str(), nullptr, 10) <= 2147483647LL)) {
-    return Type(TypeKind::kInt);
-  }
-  return precision > 38 ? Type(TypeKind::kFloat) : Type(TypeKind::kDecimal, 0, precision, 0);
-}
-
 std::string StringLiteral(std::string_view value) {
   std::string literal = "'";
   for (char c : value) {
@@ -109,6 +90,34 @@ bool IsPredicate(const Expr& expr) {
 
 }  // namespace
 
+// The type of a numeric literal: int when it fits, numeric for other whole numbers and numbers
+// with a point, float with an exponent.
+SqlType Translator::NumberLiteralType(const std::string& text) {
+  if (text.find_first_of("eE") != std::string::npos) return Type(TypeKind::kFloat);
+  size_t point = text.find('.');
+  size_t digits =
+      std::count_if(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  int precision = static_cast<int>(std::max<size_t>(digits, 1));
+  if (point != std::string::npos) {
+    int scale = static_cast<int>(text.size() - point - 1);
+    if (precision > 38) return Type(TypeKind::kFloat);
+    return Type(TypeKind::kDecimal, 0, std::max(precision, scale), scale);
+  }
+  if (digits <= 9 || (digits == 10 && std::strtoll(text.c_str(), nullptr, 10) <= 2147483647LL)) {
+    return Type(TypeKind::kInt);
+  }
+  return precision > 38 ? Type(TypeKind::kFloat) : Type(TypeKind::kDecimal, 0, precision, 0);
+}
+
+SqlType Translator::StringLiteralType(const std::string& value, bool national) {
+  SqlType type =
+      national
+          ? Type(TypeKind::kNVarChar, static_cast<int>(std::max<size_t>(1, CharCount(value))))
+          : Type(TypeKind::kVarChar, static_cast<int>(std::max<size_t>(1, Cp949Length(value))));
+  type.length = std::min(type.length, SqlType::kMaxLength);
+  return type;
+}
+
 bool Translator::EmitCondition(const Expr& expr, const Scope& scope, Emitted* out) {
   if (!IsPredicate(expr)) return Fail("condition that is not a comparison", expr.offset);
   return Emit(expr, scope, out);
@@ -164,18 +173,12 @@ bool Translator::Harmonize(std::vector<Emitted*> operands) {
 bool Translator::Emit(const Expr& expr, const Scope& scope, Emitted* out) {
   switch (expr.kind) {
     case ExprKind::kNumber:
-      *out = Atomic(expr.text, NumberType(expr.text));
+      *out = Atomic(Literal(expr, expr.text), NumberLiteralType(expr.text));
       return true;
-    case ExprKind::kString: {
-      SqlType type = expr.national
-                         ? Type(TypeKind::kNVarChar,
-                                static_cast<int>(std::max<size_t>(1, CharCount(expr.text))))
-                         : Type(TypeKind::kVarChar,
-                                static_cast<int>(std::max<size_t>(1, Cp949Length(expr.text))));
-      type.length = std::min(type.length, SqlType::kMaxLength);
-      *out = Atomic(StringLiteral(expr.text), type);
+    case ExprKind::kString:
+      *out = Atomic(Literal(expr, StringLiteral(expr.text)),
+                    StringLiteralType(expr.text, expr.national));
       return true;
-    }
     case ExprKind::kNull:
       *out = Atomic("NULL", Type(TypeKind::kNull));
       return true;
@@ -644,6 +647,7 @@ bool Translator::EmitFunction(const Expr& expr, const Scope& scope, Emitted* out
     for (size_t i = 1; i < args.size(); ++i) values.push_back(int_arg(args[i]));
     int length = 10;
     if (args.size() >= 2) {
+      Pin(*expr.args[1]);
       length = expr.args[1]->kind == ExprKind::kNumber ? std::atoi(expr.args[1]->text.c_str()) : 0;
       if (length < 1 || length > SqlType::kMaxLength) length = SqlType::kMaxLength;
     }

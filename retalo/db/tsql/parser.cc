@@ -922,6 +922,7 @@ class Parser {
     switch (token.kind) {
       case TokenKind::kNumber: {
         ExprPtr expr = MakeExpr(ExprKind::kNumber, token.offset);
+        expr->token = pos_;
         expr->text = Next().text;
         return expr;
       }
@@ -929,6 +930,7 @@ class Parser {
       case TokenKind::kNString: {
         ExprPtr expr = MakeExpr(ExprKind::kString, token.offset);
         expr->national = token.kind == TokenKind::kNString;
+        expr->token = pos_;
         expr->text = Next().text;
         return expr;
       }
@@ -1113,6 +1115,11 @@ bool ParseBatch(std::string_view source, std::vector<StmtPtr>* statements, std::
   std::vector<Token> tokens;
   error->clear();
   if (!Tokenize(source, &tokens, error)) return false;
+  return ParseTokens(source, std::move(tokens), statements, error);
+}
+
+bool ParseTokens(std::string_view source, std::vector<Token> tokens,
+                 std::vector<StmtPtr>* statements, std::string* error) {
   statements->clear();
   return Parser(source, std::move(tokens), error).Batch(statements);
 }

@@ -1,5 +1,6 @@
 #include "retalo/db/tsql/translator.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "retalo/db/tsql/lexer.h"
@@ -95,7 +96,73 @@ bool ReferencesRelation(const Expr& expr, const std::string& name, const TableIn
   return false;
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// How a number literal is bound so that SQLite reads the value it reads from the written text:
+// a whole number that fits 64 bits as that integer, a number with a point or an exponent as its
+// text converted by SQLite; nullopt for any other form, which stays written.
+std::optional<LiteralSlot::Form> NumberForm(const std::string& text) {
+  size_t i = 0;
+  size_t mantissa = 0;
+  while (i < text.size() && IsDigit(text[i])) ++i, ++mantissa;
+  const size_t whole_digits = i;
+  bool real = false;
+  if (i < text.size() && text[i] == '.') {
+    real = true;
+    for (++i; i < text.size() && IsDigit(text[i]); ++i) ++mantissa;
+  }
+  if (mantissa == 0) return std::nullopt;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    real = true;
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    size_t exponent = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i) ++exponent;
+    if (exponent == 0) return std::nullopt;
+  }
+  if (i != text.size()) return std::nullopt;
+  if (real) return LiteralSlot::Form::kReal;
+  // SQLite reads a longer whole number as a real; -9223372036854775808 is written, too.
+  std::string_view digits(text.data(), whole_digits);
+  digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size()));
+  constexpr std::string_view kLargest = "9223372036854775807";
+  if (digits.size() < kLargest.size() || (digits.size() == kLargest.size() && digits <= kLargest)) {
+    return LiteralSlot::Form::kInteger;
+  }
+  return std::nullopt;
+}
+
+bool IsLiteral(const Expr& expr) {
+  return expr.kind == ExprKind::kNumber || expr.kind == ExprKind::kString;
+}
+
 }  // namespace
+
+// ---- literals -----------------------------------------------------------------------------
+
+std::string Translator::Literal(const Expr& expr, std::string written) {
+  if (!parametrize_ || expr.token == kNoToken ||
+      std::find(pinned_.begin(), pinned_.end(), expr.token) != pinned_.end()) {
+    return written;
+  }
+  LiteralSlot slot;
+  slot.token = expr.token;
+  if (expr.kind == ExprKind::kNumber) {
+    std::optional<LiteralSlot::Form> form = NumberForm(expr.text);
+    if (!form) return written;
+    slot.form = *form;
+  }
+  slot.variable = static_cast<int>(variables_.size());
+  variables_.push_back(Variable{});
+  literal_slots_.push_back(slot);
+  std::string parameter = "?" + std::to_string(slot.variable + 1);
+  // The unary plus keeps the value without the REAL affinity of a CAST, as a written number.
+  return slot.form == LiteralSlot::Form::kReal ? "(+CAST(" + parameter + " AS REAL))" : parameter;
+}
+
+void Translator::Pin(const Expr& expr) {
+  if (expr.token != kNoToken) pinned_.push_back(expr.token);
+}
 
 // ---- catalogue ----------------------------------------------------------------------------
 
@@ -229,6 +296,8 @@ bool Translator::EmitQuery(const Query& query, const Scope* outer, QueryText* ou
                             ? OrderPosition(*item.expr, core, out->columns)
                             : 0;
       Emitted term;
+      // A number written there is a column position, in SQLite as in SQL Server.
+      if (IsLiteral(*item.expr)) Pin(*item.expr);
       if (position > 0) {
         term.sql = std::to_string(position);
       } else if (!Emit(*item.expr, scope, &term)) {
@@ -339,6 +408,7 @@ bool Translator::EmitCore(const SelectCore& core, const Scope* outer, QueryText*
     std::vector<std::string> groups;
     for (const ExprPtr& expr : core.group_by) {
       Emitted group;
+      if (IsLiteral(*expr)) Pin(*expr);  // SQLite would read a number there as a position
       if (!Emit(*expr, *scope, &group)) return false;
       groups.push_back(group.sql);
     }

@@ -43,8 +43,21 @@ class Catalog {
 };
 
 struct Variable {
-  std::string name;  // @NAME, upper case
+  std::string name;  // @NAME, upper case; empty for the slot of a literal
   SqlType type;
+};
+
+// A literal of the text that the translation leaves to a parameter, so that texts differing only
+// in such literals share one translation. Its slot is numbered with the variables.
+struct LiteralSlot {
+  enum class Form {
+    kText,     // a string, bound as text
+    kInteger,  // a whole number that fits 64 bits, bound as one
+    kReal,     // a number with a point or an exponent, bound as its text and read by SQLite
+  };
+  int variable = 0;
+  size_t token = 0;  // the literal's token in the batch
+  Form form = Form::kText;
 };
 
 // A column of a query's result or of a table in scope.
@@ -64,8 +77,21 @@ class Translator {
  public:
   Translator(sqlite3* db, std::string_view source) : catalog_(db), source_(source) {}
 
+  // From now on literals become parameters wherever their values cannot change the text of
+  // the translation (literal_slots); the others are written into it (pinned_literals).
+  void ParametrizeLiterals() { parametrize_ = true; }
+  const std::vector<LiteralSlot>& literal_slots() const { return literal_slots_; }
+  // Tokens of literals whose values the translation read (as a TOP, a CONVERT style, an ORDER BY
+  // position...): a translation is shared only by texts with the same values there.
+  const std::vector<size_t>& pinned_literals() const { return pinned_; }
+
+  // The static types of literals, which depend on how they are written, never on the rest of
+  // the text.
+  static SqlType NumberLiteralType(const std::string& text);
+  static SqlType StringLiteralType(const std::string& value, bool national);
+
   // Variables, numbered from 0 in the order they are declared; a variable is emitted as the
-  // SQLite parameter ?<number + 1>.
+  // SQLite parameter ?<number + 1>. Literal slots take numbers among them.
   bool Declare(const Declaration& declaration);
   const std::vector<Variable>& variables() const { return variables_; }
   // Index of a declared variable; -1 (with the error set) when it is not declared.
@@ -110,6 +136,10 @@ class Translator {
 
  private:
   bool Fail(const std::string& construct, size_t offset);
+  // The SQLite text of a literal: `written` as it is, or a parameter (see ParametrizeLiterals).
+  std::string Literal(const Expr& expr, std::string written);
+  // Keeps a literal written into the translation: its value decides the translation's text.
+  void Pin(const Expr& expr);
 
   // Queries (translator.cc).
   bool EmitQuery(const Query& query, const Scope* outer, QueryText* out);
@@ -148,6 +178,9 @@ class Translator {
   Catalog catalog_;
   std::string_view source_;
   std::vector<Variable> variables_;
+  bool parametrize_ = false;
+  std::vector<LiteralSlot> literal_slots_;
+  std::vector<size_t> pinned_;
   std::string error_;
 };
 
