@@ -1,0 +1,189 @@
+#include "tools/pos_client.h"
+
+#include <cstdio>
+
+#include "companions/seed/seed_cipher.h"
+#include "companions/util/frame_packing.h"
+#include "hub/core/frame.h"
+#include "platform/text.h"
+
+namespace pos_client {
+namespace {
+
+constexpr int kFramedPrintCode = 151;
+constexpr std::string_view kSignatureTag = "BMPP15";
+constexpr size_t kMaxSignaturePayload = 999999;
+
+std::string Hex(unsigned char c) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "\\x%02X", c);
+  return hex;
+}
+
+// A received text as UTF-8, control bytes and bytes that are no CP949 text as \xHH.
+std::string Shown(std::string_view text) {
+  std::string out;
+  size_t start = 0;
+  auto flush = [&](size_t end) {
+    const std::string_view run = text.substr(start, end - start);
+    if (std::optional<std::string> utf8 = platform::Cp949ToUtf8(run)) {
+      out += *utf8;
+    } else {
+      for (unsigned char c : run) out += c < 0x80 ? std::string(1, static_cast<char>(c)) : Hex(c);
+    }
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != 0x7F) continue;
+    flush(i);
+    out += Hex(c);
+    start = i + 1;
+  }
+  flush(text.size());
+  return out;
+}
+
+bool AllAcks(std::string_view bytes) {
+  return !bytes.empty() && bytes.find_first_not_of(hub::kAck) == std::string_view::npos;
+}
+
+Answer FrameAnswer(std::string_view bytes) {
+  Answer answer;
+  answer.kind = Answer::Kind::kFrame;
+  answer.bytes = std::string(bytes);
+  answer.length_field = hub::ReadLengthField(bytes).value_or(-1);
+  answer.type_field = bytes.substr(hub::kTypeOffset, hub::kFrameType.size()) == hub::kFrameType;
+  const size_t code_at = answer.type_field ? hub::kCodeOffset : hub::kTypeOffset;
+  answer.code = hub::ReadDecimal(bytes, code_at, hub::kCodeDigits).value_or(-1);
+  const size_t etx = hub::EtxIndex(bytes);
+  if (etx == std::string_view::npos) {
+    answer.check = "none";
+  } else if (etx + 1 == bytes.size()) {
+    answer.check = "none";
+  } else {
+    answer.check = hub::CheckByte(bytes.substr(1, etx)) == bytes.back() ? "ok" : "bad";
+  }
+  const hub::Fields<1000> fields = hub::FrameFields<1000>(bytes);
+  for (size_t n = 1; n < fields.count && n < 1000; ++n) answer.fields.emplace_back(fields[n]);
+  return answer;
+}
+
+}  // namespace
+
+std::optional<std::string> RequestFrame(int code, const std::vector<std::string>& fields,
+                                        Encoding encoding, int packing_level) {
+  const std::vector<std::string_view> views(fields.begin(), fields.end());
+  std::optional<std::string> plain = hub::BuildMessage(code, views);
+  if (!plain) return std::nullopt;
+  switch (encoding) {
+    case Encoding::kPlain:
+      return plain;
+    case Encoding::kPacked:
+      return frame_packing::PackFrame(*plain, packing_level);
+    case Encoding::kEnciphered: {
+      const std::optional<seed::SeedKey> key = seed::ConfiguredSeedKey();
+      if (!key) return std::nullopt;
+      return seed::EncipherFrame(*plain, *key, seed::CipherLengthField::kPosClient);
+    }
+  }
+  return std::nullopt;
+}
+
+std::string FramedPrint(std::string_view text) {
+  const std::string_view fields[] = {"", text};
+  std::string frame = hub::MessageBody(kFramedPrintCode, fields).value();
+  return hub::kStx + frame + hub::kEtx;
+}
+
+std::optional<std::string> SignatureFrame(std::string_view payload) {
+  if (payload.size() > kMaxSignaturePayload) return std::nullopt;
+  char length[8];
+  std::snprintf(length, sizeof length, "%06zu", payload.size());
+  std::string frame(1, hub::kStx);
+  frame.append(kSignatureTag);
+  frame.append(length);
+  frame.append(payload);
+  frame.push_back(hub::kEtx);
+  return frame;
+}
+
+Answer DecodeAnswer(std::string_view bytes) {
+  if (bytes.empty()) return Answer{};
+  if (AllAcks(bytes)) {
+    Answer answer;
+    answer.kind = Answer::Kind::kAck;
+    answer.bytes = std::string(bytes);
+    answer.acks = bytes.size();
+    return answer;
+  }
+  if (bytes.front() == hub::kStx && bytes.size() >= hub::kHeadSize - hub::kFrameType.size()) {
+    return FrameAnswer(bytes);
+  }
+  Answer answer;
+  answer.kind = Answer::Kind::kBytes;
+  answer.bytes = std::string(bytes);
+  return answer;
+}
+
+std::string DescribeAnswer(const Answer& answer) {
+  switch (answer.kind) {
+    case Answer::Kind::kNone:
+      return "closed without answer";
+    case Answer::Kind::kAck:
+      return "ack x" + std::to_string(answer.acks);
+    case Answer::Kind::kFrame: {
+      std::string text = "answer " + std::to_string(answer.code) +
+                         " type=" + (answer.type_field ? "TRM" : "code") +
+                         " length=" + std::to_string(answer.length_field) +
+                         " check=" + answer.check +
+                         " fields=" + std::to_string(answer.fields.size());
+      for (size_t n = 0; n < answer.fields.size(); ++n) {
+        text += "\n  field " + std::to_string(n + 1) + ": " + Shown(answer.fields[n]);
+      }
+      return text;
+    }
+    case Answer::Kind::kBytes:
+      break;
+  }
+  std::string hex = "bytes ";
+  for (unsigned char c : answer.bytes) {
+    char pair[3];
+    std::snprintf(pair, sizeof pair, "%02X", c);
+    hex += pair;
+  }
+  return hex;
+}
+
+std::optional<std::string> TextArgument(std::string_view utf8) {
+  // Converted first: the escapes are ASCII, and no CP949 trail byte is a backslash.
+  const std::optional<std::string> cp949 = platform::Utf8ToCp949(utf8);
+  if (!cp949) return std::nullopt;
+  std::string out;
+  for (size_t i = 0; i < cp949->size(); ++i) {
+    const char c = (*cp949)[i];
+    if (c != '\\' || i + 1 == cp949->size()) {
+      out.push_back(c);
+      continue;
+    }
+    const char next = (*cp949)[++i];
+    if (next == 'n') {
+      out.push_back('\n');
+    } else if (next == 'r') {
+      out.push_back('\r');
+    } else if (next == 't') {
+      out.push_back('\t');
+    } else if (next == 'x') {
+      const std::optional<std::string> byte =
+          i + 2 < cp949->size() ? platform::FromHex(std::string_view(*cp949).substr(i + 1, 2))
+                                    : std::nullopt;
+      if (!byte || byte->size() != 1) return std::nullopt;
+      out += *byte;
+      i += 2;
+    } else {
+      out.push_back(next);
+    }
+  }
+  return out;
+}
+
+}  // namespace pos_client
