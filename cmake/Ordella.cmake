@@ -21,15 +21,16 @@ endfunction()
 include(${CMAKE_CURRENT_LIST_DIR}/ExportedNames.cmake)
 
 # ordella_test(NAME name SOURCES a_test.cc ... LIBS lib ...)
-# A GoogleTest program registered with CTest. Each test runs with its own temporary
-# prefix (ORDELLA_PREFIX) so runs never share state; a test that needs a fixed one sets it itself.
+# A GoogleTest program registered with CTest. Its main (platform/testing/test_main.cc) sets
+# ORDELLA_PREFIX to a fresh temporary directory, so runs never share state and a test never
+# writes below the home directory; a test that needs a prefix of its own sets it itself.
 function(ordella_test)
   if(NOT ORDELLA_TESTS)
     return()
   endif()
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} ordella_test_main GTest::gtest GTest::gmock)
   ordella_warnings(${T_NAME})
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   if(NOT T_TIMEOUT)

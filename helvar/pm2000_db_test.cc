@@ -14,6 +14,7 @@
 #include "helvar/helvar_log.h"
 #include "helvar/test_support.h"
 #include "helvar/work_context.h"
+#include "platform/clock.h"
 #include "platform/prefix.h"
 #include "platform/testing/temp_prefix.h"
 #include "tests/fixtures/fixture.h"
@@ -26,12 +27,8 @@ using testing::HubBlock;
 
 // Today, local time, as "YYYYMMDD" or "YYYY-MM-DD".
 std::string Today(bool dashes) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16] = {};
-  std::strftime(text, sizeof text, dashes ? "%Y-%m-%d" : "%Y%m%d", &local);
-  return text;
+  const std::string date = platform::SystemClock().LocalDate();
+  return dashes ? date.substr(0, 4) + "-" + date.substr(4, 2) + "-" + date.substr(6, 2) : date;
 }
 
 void WriteFile(std::string_view windows_path, const std::string& text) {

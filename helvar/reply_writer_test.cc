@@ -42,8 +42,10 @@ TEST_F(ReplyWriterTest, WaitsForAReplyNotYetTakenThenOverwritesIt) {
   ASSERT_TRUE(block.ok());
   ASSERT_EQ(WriteReply("first", 250), 1);
   int naps = 0;
+  platform::ManualClock clock;
+  clock.OnSleep([&naps](uint32_t) { ++naps; });
   ReplyWait wait;
-  wait.sleep = [&naps](int) { ++naps; };
+  wait.clock = &clock;
   ASSERT_EQ(WriteReply("second", 302, wait), 1);
   EXPECT_EQ(naps, 100);
   EXPECT_EQ(block.status(), 302);
@@ -55,10 +57,12 @@ TEST_F(ReplyWriterTest, WritesAsSoonAsTheHubTakesThePreviousReply) {
   ASSERT_TRUE(block.ok());
   block.set_status(300);
   int naps = 0;
-  ReplyWait wait;
-  wait.sleep = [&](int) {
+  platform::ManualClock clock;
+  clock.OnSleep([&](uint32_t) {
     if (++naps == 3) block.set_status(0);  // the terminal loop takes it
-  };
+  });
+  ReplyWait wait;
+  wait.clock = &clock;
   ASSERT_EQ(WriteReply("next", 301, wait), 1);
   EXPECT_EQ(naps, 3);
   EXPECT_EQ(block.status(), 301);

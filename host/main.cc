@@ -11,12 +11,10 @@
 // cannot be created or the hub cannot be loaded; 64 for bad arguments.
 #include <poll.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,7 +24,9 @@
 #include "host/host_console.h"
 #include "hub/core/module_state.h"
 #include "platform/process.h"
+#include "platform/status.h"
 #include "platform/stop_signals.h"
+#include "platform/wake_event.h"
 #include "platform/window.h"
 
 namespace {
@@ -48,25 +48,6 @@ void PrintLine(const std::string& text) {
   std::fflush(stdout);
 }
 
-// A descriptor that becomes readable when the window is asked to close.
-class CloseRequest {
- public:
-  CloseRequest() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-  ~CloseRequest() {
-    if (fd_ >= 0) close(fd_);
-  }
-  CloseRequest(const CloseRequest&) = delete;
-  CloseRequest& operator=(const CloseRequest&) = delete;
-  int fd() const { return fd_; }
-  void Signal() const {
-    const uint64_t one = 1;
-    (void)!write(fd_, &one, sizeof one);
-  }
-
- private:
-  int fd_;
-};
-
 template <typename Fn>
 Fn Entry(const platform::Library& library, const char* name) {
   return reinterpret_cast<Fn>(library.Symbol(name));
@@ -85,7 +66,7 @@ std::optional<host::HubEntryPoints> EntryPoints(const platform::Library& hub) {
 // Reads commands until one asks to quit, standard input ends, a stop signal comes or the window
 // is asked to close.
 void CommandLoop(const host::HubEntryPoints& hub, bool read_stdin, platform::StopSignals& stop,
-                 const CloseRequest& close_request) {
+                 const platform::WakeEvent& close_request) {
   std::string pending;
   for (;;) {
     pollfd watched[3] = {{stop.fd(), POLLIN, 0},
@@ -140,10 +121,10 @@ int main(int argc, char** argv) {
   const std::unique_ptr<platform::StopSignals> stop = platform::StopSignals::Block();
   if (stop == nullptr) {
     std::fprintf(stderr, "Ordella_VanExcute: stop signals cannot be watched: %s\n",
-                 std::strerror(errno));
+                 platform::ErrnoText(errno).c_str());
     return kExitNoHub;
   }
-  CloseRequest close_request;
+  const platform::WakeEvent close_request;  // signalled when the window is asked to close
 
   std::unique_ptr<platform::WindowEndpoint> window = platform::WindowEndpoint::Create(
       kHostWindowTitle, kHostWindowTitle, [&](const platform::WindowMessage& message) -> int64_t {

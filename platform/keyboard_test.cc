@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace platform {
@@ -17,10 +18,7 @@ class KeyboardTest : public ::testing::Test {
   void SetUp() override { unsetenv("DISPLAY"); }
 
   std::string LogText() const {
-    std::ifstream in(prefix_.path() / "run" / "keyboard.log");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return testing::ReadFile(prefix_.path() / "run" / "keyboard.log");
   }
 
   testing::TempPrefix prefix_;

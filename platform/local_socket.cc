@@ -1,20 +1,19 @@
 #include "platform/local_socket.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <string>
 #include <thread>
 
+#include "platform/socket.h"
+
 namespace platform::internal {
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -54,23 +53,11 @@ UniqueFd NewSocket() {
   return UniqueFd(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
 }
 
-// Waits for `events` on fd, or for cancel_fd to become readable. True when fd is ready.
-bool WaitFor(int fd, short events, const Deadline& deadline, int cancel_fd = -1) {
-  for (;;) {
-    pollfd watched[2] = {{fd, events, 0}, {cancel_fd, POLLIN, 0}};
-    int rc = poll(watched, cancel_fd >= 0 ? 2 : 1, deadline.PollTimeout());
-    if (rc < 0 && errno == EINTR) continue;
-    if (rc <= 0) return false;
-    if (cancel_fd >= 0 && watched[1].revents != 0) return false;
-    return watched[0].revents != 0;
-  }
-}
-
 // connect() on a non-blocking socket: 0, or -1 with errno (EAGAIN: the listener's queue is full).
 int Connect(int fd, const SocketAddress& address, const Deadline& deadline) {
   if (connect(fd, address.get(), address.length()) == 0) return 0;
   if (errno != EINPROGRESS) return -1;
-  if (!WaitFor(fd, POLLOUT, deadline)) {
+  if (!WaitWritable(fd, deadline).ok()) {
     errno = ETIMEDOUT;
     return -1;
   }
@@ -82,21 +69,6 @@ int Connect(int fd, const SocketAddress& address, const Deadline& deadline) {
 }
 
 }  // namespace
-
-Deadline Deadline::After(int timeout_ms) {
-  Deadline deadline;
-  if (timeout_ms >= 0) deadline.at_ = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  return deadline;
-}
-
-int Deadline::PollTimeout() const {
-  if (!at_) return -1;
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(*at_ - Clock::now()).count();
-  if (left <= 0) return 0;
-  return left > INT_MAX ? INT_MAX : static_cast<int>(left);
-}
-
-bool Deadline::Passed() const { return at_ && Clock::now() >= *at_; }
 
 UniqueFd ListenAt(const fs::path& path, int backlog) {
   SocketAddress address(path);
@@ -136,40 +108,6 @@ UniqueFd ConnectTo(const fs::path& path, const Deadline& deadline) {
     if ((errno != EAGAIN && errno != EINTR) || deadline.Passed()) return {};
     std::this_thread::sleep_for(kConnectRetry);
   }
-}
-
-bool ReadExactly(int fd, void* buffer, size_t size, const Deadline& deadline, int cancel_fd) {
-  auto* at = static_cast<unsigned char*>(buffer);
-  while (size > 0) {
-    ssize_t got = recv(fd, at, size, 0);
-    if (got > 0) {
-      at += got;
-      size -= static_cast<size_t>(got);
-    } else if (got == 0) {
-      return false;
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!WaitFor(fd, POLLIN, deadline, cancel_fd)) return false;
-    } else if (errno != EINTR) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const void* buffer, size_t size, const Deadline& deadline) {
-  const auto* at = static_cast<const unsigned char*>(buffer);
-  while (size > 0) {
-    ssize_t put = send(fd, at, size, MSG_NOSIGNAL);
-    if (put >= 0) {
-      at += put;
-      size -= static_cast<size_t>(put);
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!WaitFor(fd, POLLOUT, deadline)) return false;
-    } else if (errno != EINTR) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace platform::internal

@@ -33,11 +33,6 @@ int FlockRetrying(int fd, int operation) {
   return rc;
 }
 
-void UniqueFd::reset(int fd) {
-  if (fd_ >= 0) close(fd_);
-  fd_ = fd;
-}
-
 std::optional<std::string> ObjectFileName(std::string_view name) {
   if (name.empty()) return std::nullopt;
   static constexpr char kHexDigits[] = "0123456789ABCDEF";

@@ -1,6 +1,5 @@
 // Internal to the platform layer: the files under <prefix>/run that stand in for the named
-// kernel objects of Windows (file mappings, events, mutexes, window names), and the descriptor
-// ownership they share.
+// kernel objects of Windows (file mappings, events, mutexes, window names).
 #pragma once
 
 #include <sys/types.h>
@@ -12,34 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_fd.h"
+
 namespace platform::internal {
-
-// Owns one file descriptor and closes it when destroyed. Movable, not copyable.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
 
 // The file name a named object is kept under: the name's bytes, with '/', '\', '%', control
 // bytes and a leading '.' written as %XX, so that every name is one path component of its own

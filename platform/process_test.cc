@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace platform {
@@ -45,15 +46,12 @@ void WriteScript(const fs::path& path, const std::string& body) {
 
 // The contents of a file that a started program writes, once it is complete.
 std::string WaitForFile(const fs::path& path) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    if (text.str().ends_with("\n")) return text.str();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return "(never written)";
+  std::string text;
+  const bool complete = testing::Eventually([&] {
+    text = testing::ReadFile(path);
+    return text.ends_with("\n");
+  });
+  return complete ? text : "(never written)";
 }
 
 // The started programs write their arguments to $ORDELLA_PREFIX/<name>.txt.

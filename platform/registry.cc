@@ -5,12 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <utility>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/named_object.h"
 #include "platform/prefix.h"
 #include "platform/registry_text.h"
 #include "platform/text.h"
@@ -36,7 +37,7 @@ RegStatus Fail(RegStatus status, std::string message) {
 }
 
 RegStatus FailErrno(const std::string& what, const fs::path& path) {
-  return Fail(RegStatus::kIoError, what + " " + path.string() + ": " + std::strerror(errno));
+  return Fail(RegStatus::kIoError, Status::FromErrno(what + " " + path.string(), errno).message());
 }
 
 bool SameName(std::string_view a, std::string_view b) { return NamesEqualIgnoringCase(a, b); }
@@ -44,28 +45,16 @@ bool SameName(std::string_view a, std::string_view b) { return NamesEqualIgnorin
 // flock on a file beside the registry: shared for reading, exclusive for a change.
 class FileLock {
  public:
-  FileLock(const fs::path& path, int operation) {
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ < 0) return;
-    int result;
-    do {
-      result = flock(fd_, operation);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-      close(fd_);
-      fd_ = -1;
-    }
+  FileLock(const fs::path& path, int operation)
+      : fd_(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    // Closing releases the lock.
+    if (fd_.valid() && internal::FlockRetrying(fd_.get(), operation) != 0) fd_.reset();
   }
-  ~FileLock() {
-    if (fd_ >= 0) close(fd_);  // closing releases the lock
-  }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
 
-  bool held() const { return fd_ >= 0; }
+  bool held() const { return fd_.valid(); }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 fs::path RegistryPath() { return PrefixRoot() / kFileName; }
@@ -104,46 +93,11 @@ RegStatus Load(Keys* keys) {
   return RegStatus::kOk;
 }
 
-bool WriteAllAndSync(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t written = write(fd, data.data(), data.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(written));
-  }
-  return fsync(fd) == 0;
-}
-
-// Replaces the registry file with `keys`: a temporary file, synced, renamed over the old one,
-// so a reader sees either the old or the new version whole. REQUIRES: the exclusive lock.
+// Replaces the registry file with `keys`, so that a reader sees either the old or the new
+// version whole. REQUIRES: the exclusive lock.
 RegStatus Store(const Keys& keys) {
-  const fs::path path = RegistryPath();
-  const fs::path temporary = path.string() + ".tmp";
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return FailErrno("cannot create", temporary);
-  bool written = WriteAllAndSync(fd, reg_text::Serialize(keys));
-  int saved_errno = errno;
-  close(fd);
-  if (!written) {
-    errno = saved_errno;
-    RegStatus status = FailErrno("cannot write", temporary);
-    unlink(temporary.c_str());
-    return status;
-  }
-  if (rename(temporary.c_str(), path.c_str()) != 0) {
-    RegStatus status = FailErrno("cannot replace", path);
-    unlink(temporary.c_str());
-    return status;
-  }
-  // The rename itself must reach the disk too.
-  int dir = open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
-  return RegStatus::kOk;
+  const Status stored = ReplaceFileDurably(RegistryPath(), reg_text::Serialize(keys), 0600);
+  return stored.ok() ? RegStatus::kOk : Fail(RegStatus::kIoError, stored.message());
 }
 
 // The full UTF-8 path of a key below HKEY_CURRENT_USER; nullopt for a path the file cannot

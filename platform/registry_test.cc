@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace platform {
@@ -22,10 +23,7 @@ class RegistryTest : public ::testing::Test {
   fs::path file() const { return prefix_.path() / "registry.reg"; }
 
   std::string FileText() const {
-    std::ifstream in(file(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return testing::ReadFile(file());
   }
 
   void WriteFile(std::string_view text) const { std::ofstream(file(), std::ios::binary) << text; }

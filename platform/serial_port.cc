@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -19,18 +18,19 @@
 
 #include "platform/named_object.h"
 #include "platform/prefix.h"
+#include "platform/status.h"
+#include "platform/wake_event.h"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
-using internal::UniqueFd;
 
 // Sets *error to `what` and the text of errno (when error is not null).
 void ReportErrno(std::string* error, std::string_view what) {
   if (error == nullptr) return;
   const int saved = errno;
-  *error = std::string(what) + ": " + std::strerror(saved);
+  *error = Status::FromErrno(what, saved).message();
 }
 
 void Report(std::string* error, std::string message) {
@@ -83,9 +83,9 @@ void ApplyLinkSettings(termios* settings, speed_t speed) {
 // (the peer), which also keeps the line's other end open and owns the name pointing at it.
 class PosixSerialPort final : public SerialPort {
  public:
-  PosixSerialPort(UniqueFd device, UniqueFd wake, std::string path)
+  PosixSerialPort(UniqueFd device, WakeEvent wake, std::string path)
       : device_(std::move(device)), wake_(std::move(wake)), path_(std::move(path)) {}
-  PosixSerialPort(UniqueFd master, UniqueFd wake, std::string slave_path, UniqueFd slave,
+  PosixSerialPort(UniqueFd master, WakeEvent wake, std::string slave_path, UniqueFd slave,
                   fs::path link)
       : device_(std::move(master)),
         wake_(std::move(wake)),
@@ -106,7 +106,7 @@ class PosixSerialPort final : public SerialPort {
   }
 
   Event WaitEvent(int timeout_ms) override {
-    pollfd watched[2] = {{device_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
+    pollfd watched[2] = {{device_.get(), POLLIN, 0}, {wake_.fd(), POLLIN, 0}};
     int ready = 0;
     do {
       ready = poll(watched, 2, timeout_ms);
@@ -114,9 +114,7 @@ class PosixSerialPort final : public SerialPort {
     if (ready < 0) return Event::kLost;
     if (ready == 0) return Event::kTimeout;
     if (watched[1].revents & POLLIN) {
-      uint64_t count = 0;
-      while (read(wake_.get(), &count, sizeof(count)) < 0 && errno == EINTR) {
-      }
+      wake_.Clear();
       return Event::kInterrupted;
     }
     const short device_events = watched[0].revents;
@@ -132,11 +130,7 @@ class PosixSerialPort final : public SerialPort {
     return Event::kReadable;
   }
 
-  void Interrupt() override {
-    const uint64_t one = 1;
-    while (write(wake_.get(), &one, sizeof(one)) < 0 && errno == EINTR) {
-    }
-  }
+  void Interrupt() override { wake_.Signal(); }
 
   long Read(unsigned char* buffer, size_t size) override {
     for (;;) {
@@ -182,14 +176,14 @@ class PosixSerialPort final : public SerialPort {
 
  private:
   UniqueFd device_;
-  UniqueFd wake_;
+  WakeEvent wake_;
   std::string path_;
   UniqueFd held_end_;  // peer only: the line's other end, held so the line stays up
   fs::path link_;      // peer only: the prefix's name for the line
 };
 
-UniqueFd MakeWakeEvent(std::string* error) {
-  UniqueFd wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+WakeEvent MakeWakeEvent(std::string* error) {
+  WakeEvent wake;
   if (!wake.valid()) ReportErrno(error, "eventfd");
   return wake;
 }
@@ -238,7 +232,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(std::string_view port_name, int bau
     return nullptr;
   }
   tcflush(device.get(), TCIOFLUSH);
-  UniqueFd wake = MakeWakeEvent(error);
+  WakeEvent wake = MakeWakeEvent(error);
   if (!wake.valid()) return nullptr;
   return std::make_unique<PosixSerialPort>(std::move(device), std::move(wake), path->string());
 }
@@ -282,7 +276,7 @@ std::unique_ptr<SerialPort> SerialPort::OpenPeer(int com_number, std::string* er
     Report(error, "link " + link.string() + ": " + failed.message());
     return nullptr;
   }
-  UniqueFd wake = MakeWakeEvent(error);
+  WakeEvent wake = MakeWakeEvent(error);
   if (!wake.valid()) {
     fs::remove(link, failed);
     return nullptr;

@@ -23,7 +23,6 @@ namespace platform {
 namespace {
 
 using internal::SharedFile;
-using internal::UniqueFd;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kEventKind = "events";

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/prefix.h"
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace platform {
@@ -16,10 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string ReadText(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return testing::ReadFile(path);
 }
 
 TEST(TickCountTest, AdvancesAtLeastByTheTimeSlept) {

@@ -2,7 +2,6 @@
 
 #include <limits.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <array>
@@ -20,14 +19,13 @@
 #include "platform/local_socket.h"
 #include "platform/named_object.h"
 #include "platform/prefix.h"
+#include "platform/socket.h"
 #include "platform/text.h"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
-using internal::Deadline;
-using internal::UniqueFd;
 
 // The folder under <prefix>/run, and the kinds of file in it: one socket per endpoint, and a
 // symlink per name pointing at the socket. Names are CP949 bytes, written as hexadecimal text.
@@ -46,7 +44,7 @@ constexpr size_t kRequestHeaderSize = 4 /*magic*/ + 4 /*kind*/ + 4 /*msg*/ + 8 /
                                       8 /*lparam*/ + 8 /*copy_data_id*/ + 4 /*length*/;
 constexpr size_t kReplySize = 4 /*status*/ + 8 /*result*/;
 enum class Kind : uint32_t { kSend = 1, kPost = 2 };
-enum class Status : uint32_t { kRefused = 0, kHandled = 1, kQueued = 2 };
+enum class ReplyStatus : uint32_t { kRefused = 0, kHandled = 1, kQueued = 2 };
 using RequestHeader = std::array<unsigned char, kRequestHeaderSize>;
 using Reply = std::array<unsigned char, kReplySize>;
 
@@ -108,16 +106,22 @@ std::optional<Request> DecodeRequest(const RequestHeader& header) {
   return request;
 }
 
-Reply EncodeReply(Status status, int64_t result) {
+// The bytes of a header or reply, as the socket calls take them.
+template <size_t N>
+std::string_view Bytes(const std::array<unsigned char, N>& bytes) {
+  return std::string_view(reinterpret_cast<const char*>(bytes.data()), N);
+}
+
+Reply EncodeReply(ReplyStatus status, int64_t result) {
   Reply reply{};
   PutLe(&reply[0], static_cast<uint32_t>(status), 4);
   PutLe(&reply[4], static_cast<uint64_t>(result), 8);
   return reply;
 }
 
-void SendReply(int fd, Status status, int64_t result) {
+void SendReply(int fd, ReplyStatus status, int64_t result) {
   Reply reply = EncodeReply(status, result);
-  internal::WriteAll(fd, reply.data(), reply.size(), Deadline::After(kReceiveTimeoutMs));
+  SendAll(fd, Bytes(reply), Deadline::After(kReceiveTimeoutMs));
 }
 
 // "title-<hex>" / "class-<hex>"; nullopt for an empty name or one too long for a file name.
@@ -187,10 +191,7 @@ class PosixWindowEndpoint final : public WindowEndpoint {
       stopping_ = true;
     }
     queued_.notify_all();
-    if (wake_.valid()) {
-      const uint64_t one = 1;
-      (void)!write(wake_.get(), &one, sizeof(one));
-    }
+    wake_.Signal();
     {
       internal::DirectoryLock names(dir_);
       for (const std::string& entry : names_) ReleaseName(dir_, entry, socket_name_);
@@ -200,7 +201,7 @@ class PosixWindowEndpoint final : public WindowEndpoint {
     if (dispatcher_.joinable()) dispatcher_.join();
     listener_.reset();
     for (Pending& pending : queue_) {
-      if (pending.reply_to.valid()) SendReply(pending.reply_to.get(), Status::kRefused, 0);
+      if (pending.reply_to.valid()) SendReply(pending.reply_to.get(), ReplyStatus::kRefused, 0);
     }
   }
 
@@ -209,7 +210,6 @@ class PosixWindowEndpoint final : public WindowEndpoint {
 
   // Listens, claims the names and starts the receiver. False when any step fails.
   bool Start(const std::vector<std::string>& entries) {
-    wake_ = UniqueFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wake_.valid()) return false;
     listener_ = internal::ListenAt(socket_path_, kListenBacklog);
     if (!listener_.valid()) return false;
@@ -244,7 +244,7 @@ class PosixWindowEndpoint final : public WindowEndpoint {
 
   void AcceptLoop() {
     for (;;) {
-      pollfd watched[2] = {{listener_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
+      pollfd watched[2] = {{listener_.get(), POLLIN, 0}, {wake_.fd(), POLLIN, 0}};
       if (poll(watched, 2, -1) < 0) {
         if (errno == EINTR) continue;
         return;
@@ -263,19 +263,17 @@ class PosixWindowEndpoint final : public WindowEndpoint {
   void Receive(UniqueFd connection) {
     const Deadline deadline = Deadline::After(kReceiveTimeoutMs);
     RequestHeader header;
-    if (!internal::ReadExactly(connection.get(), header.data(), header.size(), deadline,
-                               wake_.get())) {
+    if (!ReceiveExactly(connection.get(), header.data(), header.size(), deadline, &wake_).ok()) {
       return;
     }
     std::optional<Request> request = DecodeRequest(header);
     if (!request) {
-      SendReply(connection.get(), Status::kRefused, 0);
+      SendReply(connection.get(), ReplyStatus::kRefused, 0);
       return;
     }
     std::string& bytes = request->message.copy_data;
     bytes.resize(request->length);
-    if (!internal::ReadExactly(connection.get(), bytes.data(), bytes.size(), deadline,
-                               wake_.get())) {
+    if (!ReceiveExactly(connection.get(), bytes.data(), bytes.size(), deadline, &wake_).ok()) {
       return;
     }
     const bool post = request->kind == Kind::kPost;
@@ -291,11 +289,11 @@ class PosixWindowEndpoint final : public WindowEndpoint {
       }
     }
     if (!queued) {
-      SendReply(connection.get(), Status::kRefused, 0);
+      SendReply(connection.get(), ReplyStatus::kRefused, 0);
       return;
     }
     queued_.notify_one();
-    if (post) SendReply(connection.get(), Status::kQueued, 0);
+    if (post) SendReply(connection.get(), ReplyStatus::kQueued, 0);
   }
 
   void DispatchLoop() {
@@ -312,7 +310,7 @@ class PosixWindowEndpoint final : public WindowEndpoint {
       }
       std::optional<int64_t> result = Call(next.message);
       if (next.reply_to.valid()) {
-        SendReply(next.reply_to.get(), result ? Status::kHandled : Status::kRefused,
+        SendReply(next.reply_to.get(), result ? ReplyStatus::kHandled : ReplyStatus::kRefused,
                   result.value_or(0));
       }
     }
@@ -342,7 +340,7 @@ class PosixWindowEndpoint final : public WindowEndpoint {
   std::vector<std::string> names_;  // the name entries claimed
   uint32_t hwnd_ = 0;
   UniqueFd listener_;
-  UniqueFd wake_;  // readable once the endpoint stops
+  WakeEvent wake_;  // signalled once the endpoint stops
 
   std::mutex mutex_;
   std::condition_variable queued_;
@@ -355,7 +353,7 @@ class PosixWindowEndpoint final : public WindowEndpoint {
 };
 
 // One message to the endpoint at `path`; the receiver's reply status and result.
-std::optional<std::pair<Status, int64_t>> Exchange(const std::string& path, const Request& request,
+std::optional<std::pair<ReplyStatus, int64_t>> Exchange(const std::string& path, const Request& request,
                                                    std::string_view bytes, int timeout_ms) {
   if (path.empty()) return std::nullopt;
   const Deadline deadline = Deadline::After(timeout_ms);
@@ -363,12 +361,12 @@ std::optional<std::pair<Status, int64_t>> Exchange(const std::string& path, cons
   if (!connection.valid()) return std::nullopt;
   RequestHeader header = EncodeRequest(request);
   Reply reply;
-  if (!internal::WriteAll(connection.get(), header.data(), header.size(), deadline) ||
-      !internal::WriteAll(connection.get(), bytes.data(), bytes.size(), deadline) ||
-      !internal::ReadExactly(connection.get(), reply.data(), reply.size(), deadline)) {
+  if (!SendAll(connection.get(), Bytes(header), deadline).ok() ||
+      !SendAll(connection.get(), bytes, deadline).ok() ||
+      !ReceiveExactly(connection.get(), reply.data(), reply.size(), deadline).ok()) {
     return std::nullopt;
   }
-  return std::make_pair(static_cast<Status>(GetLe(&reply[0], 4)),
+  return std::make_pair(static_cast<ReplyStatus>(GetLe(&reply[0], 4)),
                         static_cast<int64_t>(GetLe(&reply[4], 8)));
 }
 
@@ -425,7 +423,7 @@ bool SendCopyData(const WindowHandle& window, uint64_t wparam, uint64_t copy_dat
     request.message.copy_data = std::string(bytes);
     value = t_dispatching->Call(request.message);
   } else if (auto reply = Exchange(window.path, request, bytes, timeout_ms);
-             reply && reply->first == Status::kHandled) {
+             reply && reply->first == ReplyStatus::kHandled) {
     value = reply->second;
   }
   if (!value) return false;
@@ -441,7 +439,7 @@ bool PostWindowMessage(const WindowHandle& window, uint32_t msg, uint64_t wparam
   request.message.wparam = wparam;
   request.message.lparam = lparam;
   auto reply = Exchange(window.path, request, {}, kPostTimeoutMs);
-  return reply && reply->first == Status::kQueued;
+  return reply && reply->first == ReplyStatus::kQueued;
 }
 
 }  // namespace platform

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/testing/child_process.h"
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
 
@@ -216,10 +217,7 @@ TEST_F(WindowTest, ClosingFailsSendsStillWaitingAndHandlesNoMore) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // most likely queued by now
 
   std::thread closing([&] { window.reset(); });
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
-  while (FindWindowByTitle("Helvar") && std::chrono::steady_clock::now() < give_up) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  testing::Eventually([] { return !FindWindowByTitle("Helvar"); });
   inbox_.Hold(false);
   closing.join();
   first.join();

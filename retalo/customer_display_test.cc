@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/support.h"
 #include "retalo/database_util.h"
 #include "retalo/db/export_frame.h"
 #include "retalo/ordella_retalo.h"
@@ -56,10 +57,7 @@ class CustomerDisplayTest : public testing::RetaloTest {
 
   // What a display library shows (its state file), or "" before it was ever used.
   static std::string Shown(const std::string& library) {
-    std::ifstream in(platform::RunDir() / ("display-" + library + ".txt"));
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return platform::testing::ReadFile(platform::RunDir() / ("display-" + library + ".txt"));
   }
   static std::string List() { return Shown("RetaloDisplay"); }
   static std::string Popup() { return Shown("Ordella_DisplayM"); }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/clock.h"
 #include "platform/text.h"
 #include "retalo/db/log_writer.h"
 #include "retalo/db/sql_fill.h"
@@ -20,11 +21,7 @@ constexpr int kUnitCodeDigits = 3;
 
 }  // namespace
 
-std::string TodayText() {
-  const std::tm now = LocalTimeNow();
-  char text[16];
-  return std::string(text, std::strftime(text, sizeof text, "%Y%m%d", &now));
-}
+std::string TodayText() { return platform::SystemClock().LocalDate(); }
 
 std::string TrimText(std::string_view text) {
   const size_t first = text.find_first_not_of(kWhiteSpace);

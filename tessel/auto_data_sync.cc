@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "platform/clock.h"
 #include "platform/registry.h"
 
 namespace tessel {
@@ -12,13 +13,7 @@ constexpr char kValuePrefix[] = "Retalo_AutoDate_";
 
 }  // namespace
 
-std::string TodayText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16];
-  return std::string(text, std::strftime(text, sizeof text, "%Y%m%d", &local));
-}
+std::string TodayText() { return platform::SystemClock().LocalDate(); }
 
 int AutoDataSyncOn(int index, std::string_view today) {
   if (platform::RegCreateKey(kKey) != platform::RegStatus::kOk) return 0;

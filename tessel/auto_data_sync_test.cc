@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/registry.h"
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 #include "tessel/ordella_tessel.h"
 
@@ -26,10 +27,7 @@ std::optional<platform::RegValue> Stored(int index) {
 }
 
 std::string FileBytes(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return platform::testing::ReadFile(file);
 }
 
 TEST(AutoDataSync, OncePerDayPerTerminalOnTheClock) {

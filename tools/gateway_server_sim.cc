@@ -1,27 +1,20 @@
 #include "tools/gateway_server_sim.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <optional>
 #include <utility>
 
 #include "hub/core/frame.h"
+#include "platform/clock.h"
+#include "platform/socket.h"
 #include "platform/text.h"
 
 namespace gateway_sim {
 namespace {
 
-constexpr int kPollStepMs = 50;
 constexpr int kQuietMs = 300;  // a request without its own framing ends after this pause
 constexpr size_t kReceiptAcks = 5;
 constexpr int kRegistrationAnswerCode = 851;
@@ -40,13 +33,7 @@ bool Complete(PortKind kind, std::string_view bytes) {
 }
 
 bool SendAll(int client, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t sent = send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(sent));
-  }
-  return true;
+  return platform::SendAll(client, bytes, platform::Deadline::Never()).ok();
 }
 
 std::string Frame(int code, std::vector<std::string_view> fields) {
@@ -129,53 +116,36 @@ std::unique_ptr<GatewayServerSimulator> GatewayServerSimulator::Start(Options op
 }
 
 GatewayServerSimulator::~GatewayServerSimulator() {
-  stopping_.store(true);
+  stopping_.Signal();
+  for (auto& listener : listeners_) {
+    if (listener->socket) listener->socket->Cancel();
+  }
   for (auto& listener : listeners_) {
     if (listener->thread.joinable()) listener->thread.join();
-    if (listener->socket >= 0) close(listener->socket);
   }
 }
 
 bool GatewayServerSimulator::Listen(Listener* listener, std::string* error) {
-  const auto fail = [&](const char* what) {
-    if (error != nullptr) {
-      *error = std::string(what) + " for the " + std::string(PortName(listener->kind)) +
-               " port failed: " + std::strerror(errno);
-    }
-    if (listener->socket >= 0) close(listener->socket);
-    listener->socket = -1;
-    return false;
-  };
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(listener->options.port));
-  if (inet_pton(AF_INET, options_.address.c_str(), &address.sin_addr) != 1) {
-    errno = EINVAL;
-    return fail("address");
+  constexpr int kBacklog = 8;
+  const platform::Status listening = platform::TcpListener::Listen(
+      options_.address, static_cast<uint16_t>(listener->options.port), kBacklog,
+      &listener->socket);
+  if (!listening.ok() && error != nullptr) {
+    *error = "listening for the " + std::string(PortName(listener->kind)) +
+             " port failed: " + listening.message();
   }
-  listener->socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listener->socket < 0) return fail("socket");
-  const int reuse = 1;
-  setsockopt(listener->socket, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-  if (bind(listener->socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    return fail("bind");
-  }
-  if (listen(listener->socket, 8) != 0) return fail("listen");
-  socklen_t size = sizeof address;
-  getsockname(listener->socket, reinterpret_cast<sockaddr*>(&address), &size);
-  listener->port = ntohs(address.sin_port);
-  return true;
+  return listening.ok();
 }
 
 void GatewayServerSimulator::Serve(Listener* listener) {
-  while (!stopping_.load()) {
-    pollfd watched{listener->socket, POLLIN, 0};
-    if (poll(&watched, 1, kPollStepMs) <= 0) continue;
-    const int client = accept4(listener->socket, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) continue;
-    if (listener->options.behaviour != Behaviour::kRefuse) Converse(*listener, client);
-    shutdown(client, SHUT_RDWR);
-    close(client);
+  for (;;) {
+    platform::UniqueFd client;
+    const platform::Status accepted =
+        listener->socket->Accept(platform::Deadline::Never(), &client);
+    if (accepted.code() == platform::StatusCode::kCancelled) return;
+    if (!accepted.ok()) continue;
+    if (listener->options.behaviour != Behaviour::kRefuse) Converse(*listener, client.get());
+    platform::CloseConnection(std::move(client));
   }
 }
 
@@ -222,26 +192,21 @@ void GatewayServerSimulator::Converse(const Listener& listener, int client) {
 
 bool GatewayServerSimulator::ReadRequest(PortKind kind, int client, std::string* request) const {
   request->clear();
-  int quiet = 0;
-  while (!stopping_.load()) {
-    pollfd watched{client, POLLIN, 0};
-    const int ready = poll(&watched, 1, kPollStepMs);
-    if (ready < 0 && errno != EINTR) return false;
-    if (ready <= 0) {
-      quiet += kPollStepMs;
-      if (!request->empty() && quiet >= kQuietMs) return true;
-      continue;
-    }
+  for (;;) {
+    // The first byte may take as long as the client likes; after it, a pause ends the request.
+    const platform::Deadline deadline =
+        request->empty() ? platform::Deadline::Never() : platform::Deadline::After(kQuietMs);
     std::array<char, 4096> chunk;
-    const ssize_t got = recv(client, chunk.data(), chunk.size(), 0);
-    if (got <= 0) return !request->empty();
-    quiet = 0;
-    request->append(chunk.data(), static_cast<size_t>(got));
+    size_t got = 0;
+    const platform::Status received =
+        platform::ReceiveSome(client, chunk.data(), chunk.size(), deadline, &got, &stopping_);
+    if (received.code() == platform::StatusCode::kCancelled) return false;
+    if (!received.ok()) return !request->empty();  // quiet, closed or failed
+    request->append(chunk.data(), got);
     // A request of the port's framing, or the ACK bytes that confirm an answer.
     const bool acks_only = request->find_first_not_of(hub::kAck) == std::string::npos;
     if (acks_only ? request->size() >= kReceiptAcks : Complete(kind, *request)) return true;
   }
-  return false;
 }
 
 void GatewayServerSimulator::Record(PortKind kind, std::string bytes) {
@@ -257,16 +222,13 @@ void GatewayServerSimulator::Record(PortKind kind, std::string bytes) {
 }
 
 bool GatewayServerSimulator::Pause(int ms) const {
-  for (int waited = 0; waited < ms; waited += kPollStepMs) {
-    if (stopping_.load()) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kPollStepMs, ms - waited)));
-  }
-  return !stopping_.load();
+  return !platform::SystemClock().SleepUnlessWoken(static_cast<uint32_t>(std::max(ms, 0)),
+                                                   stopping_);
 }
 
 int GatewayServerSimulator::port(PortKind kind) const {
   for (const auto& listener : listeners_) {
-    if (listener->kind == kind) return listener->port;
+    if (listener->kind == kind) return listener->socket->port();
   }
   return 0;
 }

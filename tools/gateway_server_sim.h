@@ -13,7 +13,6 @@
 // accept) or be slow (answer after a delay). Connections of one port are served one at a time.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -22,6 +21,9 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "platform/socket.h"
+#include "platform/wake_event.h"
 
 namespace gateway_sim {
 
@@ -88,8 +90,7 @@ class GatewayServerSimulator {
   struct Listener {
     PortKind kind;
     PortOptions options;
-    int socket = -1;
-    int port = 0;
+    std::unique_ptr<platform::TcpListener> socket;
     std::thread thread;
   };
 
@@ -105,7 +106,7 @@ class GatewayServerSimulator {
 
   Options options_;
   std::vector<std::unique_ptr<Listener>> listeners_;
-  std::atomic<bool> stopping_{false};
+  platform::WakeEvent stopping_;  // signalled when the simulator stops
   mutable std::mutex mutex_;
   mutable std::condition_variable arrived_;
   std::vector<ReceivedRequest> received_;  // GUARDED_BY(mutex_)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace {
@@ -74,10 +75,7 @@ int32_t Int(const char* record, int offset) {
 }
 
 std::string FileText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return platform::testing::ReadFile(file);
 }
 
 void WriteFile(const fs::path& file, const std::string& text) {

@@ -1,7 +1,5 @@
 // The connection property map's life: loaded from the settings file at the hub's start, read
 // by every thread of the hub, saved on the host's request, released at the hub's close.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -19,6 +17,7 @@
 #include "companions/connmap/settings_file.h"
 #include "companions/util/local_path.h"
 #include "companions/util/ordella_util.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 
 namespace {
@@ -98,30 +97,14 @@ std::unique_ptr<char[]> LoadRecord(std::string* install_dir, std::string* error)
   return record;
 }
 
-// Writes `text` to `file` through a temporary file beside it and a rename, so that the file
-// is either the old or the new one, even after a power loss.
+// Writes `text` to `file` so that the file is either the old or the new one, even after a
+// power loss.
 bool ReplaceFile(const fs::path& file, const std::string& text, std::string* error) {
   std::error_code ignored;
   fs::create_directories(file.parent_path(), ignored);
-  const fs::path temporary = file.string() + ".tmp" + std::to_string(getpid());
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  bool written = fd >= 0;
-  for (size_t done = 0; written && done < text.size();) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    written = n > 0;
-    if (written) done += static_cast<size_t>(n);
-  }
-  written = written && fsync(fd) == 0;
-  if (fd >= 0) written = close(fd) == 0 && written;
-  std::error_code rename_error;
-  if (written) fs::rename(temporary, file, rename_error);
-  if (!written || rename_error) {
-    fs::remove(temporary, ignored);
-    *error = "cannot write " + file.string();
-    return false;
-  }
-  return true;
+  const platform::Status replaced = platform::ReplaceFileDurably(file, text);
+  if (!replaced.ok()) *error = replaced.message();
+  return replaced.ok();
 }
 
 }  // namespace

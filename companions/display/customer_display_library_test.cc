@@ -10,6 +10,7 @@
 #include "companions/display/display_entry.h"
 #include "platform/prefix.h"
 #include "platform/process.h"
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace {
@@ -22,10 +23,7 @@ Fn Entry(const platform::Library& library, const char* name) {
 }
 
 std::string Shown(const std::string& name) {
-  std::ifstream in(platform::RunDir() / ("display-" + name + ".txt"));
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return platform::testing::ReadFile(platform::RunDir() / ("display-" + name + ".txt"));
 }
 
 TEST(CustomerDisplayLibraryTest, ShowsCustomersAndItemsWhileOpen) {

@@ -1,11 +1,8 @@
 // The diagnostic log: one file per day below the directory the caller names, one line per
 // record, written whole even when several threads and processes log at once.
-#include <fcntl.h>
-#include <sys/file.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -14,6 +11,7 @@
 
 #include "companions/util/local_path.h"
 #include "companions/util/ordella_util.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace {
@@ -80,43 +78,6 @@ std::string FormatRecord(const Stamp& stamp, std::string_view tag, std::string_v
   return record;
 }
 
-// An open file descriptor, closed on every path out.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Writes the whole record while holding the file's lock, so that no other writer's bytes
-// come between its parts even when the kernel takes it in several writes.
-bool AppendLocked(const std::filesystem::path& file, std::string_view record) {
-  const FileDescriptor fd(open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (fd.get() < 0) return false;
-  while (flock(fd.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return false;
-  }
-  bool written = true;
-  while (!record.empty()) {
-    const ssize_t n = write(fd.get(), record.data(), record.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      written = false;
-      break;
-    }
-    record.remove_prefix(static_cast<size_t>(n));
-  }
-  flock(fd.get(), LOCK_UN);
-  return written;
-}
-
 }  // namespace
 
 extern "C" int UtilWriteLog(const char* directory, const char* tag, const void* data, int length,
@@ -135,5 +96,5 @@ extern "C" int UtilWriteLog(const char* directory, const char* tag, const void* 
   const std::string record =
       FormatRecord(stamp, tag == nullptr ? std::string_view() : std::string_view(tag),
                    std::string_view(static_cast<const char*>(data), static_cast<size_t>(length)));
-  return AppendLocked(*file, record) ? 1 : 0;
+  return platform::AppendLocked(*file, record).ok() ? 1 : 0;
 }

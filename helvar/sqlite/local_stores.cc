@@ -12,6 +12,7 @@
 
 #include "companions/util/ordella_util.h"
 #include "helvar/sqlite/cpp_sqlite3.h"
+#include "platform/clock.h"
 #include "platform/prefix.h"
 
 namespace helvar {
@@ -97,14 +98,7 @@ CppSQLite3DB OpenStore(const std::filesystem::path& file) {
   return db;
 }
 
-std::string TodayText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16] = {};
-  std::strftime(text, sizeof(text), "%Y%m%d", &local);
-  return text;
-}
+std::string TodayText() { return platform::SystemClock().LocalDate(); }
 
 bool HoldsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 

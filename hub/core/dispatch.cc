@@ -361,7 +361,7 @@ bool SendBarcodeChunk(int chunk, TerminalContext& context, const DispatchService
   if (data.empty()) return false;  // past the end of the file
   const std::optional<std::string> frame = BuildBarcodeChunk(chunk + 1, data);
   if (!frame) return false;
-  if (services.sleep) services.sleep(kBarcodeChunkPauseMs);
+  (services.clock != nullptr ? *services.clock : platform::SystemClock()).Sleep(kBarcodeChunkPauseMs);
   if (services.send_to_terminal) services.send_to_terminal(context, *frame);
   return true;
 }
@@ -401,7 +401,7 @@ DispatchServices ModuleDispatchServices() {
   };
   services.notify = &PostHostNotification;
   services.send_to_terminal = &SendToTerminalByLink;
-  services.sleep = &platform::SleepMs;
+  services.clock = &platform::SystemClock();
   services.start_program = [](std::string_view command) { return platform::StartProgram(command); };
   services.relay = ModuleRelayServices();
   services.pass_through = PassThroughEndpoint();

@@ -42,7 +42,7 @@ struct DispatchServices {
   std::function<void(uint32_t event, int64_t lparam)> notify;
   // Sends bytes to the terminal of `context` by its link kind; the count sent.
   std::function<int(TerminalContext& context, std::string_view bytes)> send_to_terminal;
-  std::function<void(uint32_t ms)> sleep;
+  platform::Clock* clock = nullptr;  // the system clock when null
   // Starts a program through the shell ("open"); true when started.
   std::function<bool(std::string_view command)> start_program;
   SignOnFn sign_on = nullptr;  // none: message 842 is logged and dropped

@@ -53,7 +53,7 @@ class DispatchTest : public ::testing::Test {
       terminal_.emplace_back(bytes);
       return static_cast<int>(bytes.size());
     };
-    services_.sleep = [](uint32_t) {};
+    services_.clock = &clock_;
     services_.start_program = [this](std::string_view command) {
       started_.emplace_back(command);
       return true;
@@ -71,6 +71,7 @@ class DispatchTest : public ::testing::Test {
   platform::testing::TempPrefix prefix_;
   TerminalContext context_;
   MessageRecord record_;
+  platform::ManualClock clock_;  // the pauses between barcode chunks take no time
   DispatchServices services_;
   std::vector<std::pair<int32_t, std::string>> helvar_;
   std::vector<testing::Notification> notifications_;

@@ -57,13 +57,12 @@ std::optional<platform::WindowHandle> FindOrStartHelvar(std::string_view program
     WriteModuleLog(kBridgeLogTag, "Helvar could not be started: " + std::string(program));
   }
   for (int look = 0; look < launch.looks; ++look) {
-    launch.sleep(launch.wait_ms);
+    (launch.clock != nullptr ? *launch.clock : platform::SystemClock())
+        .Sleep(static_cast<uint32_t>(std::max(launch.wait_ms, 0)));
     if (auto window = platform::FindWindowByTitle(kHelvarWindowTitle)) return window;
   }
   return std::nullopt;
 }
-
-void SleepFor(int ms) { platform::SleepMs(static_cast<uint32_t>(std::max(ms, 0))); }
 
 // The length text at offset 4, up to its terminator (all 20 bytes when it has none).
 std::string_view LengthText(const unsigned char* block) {
@@ -89,7 +88,6 @@ std::optional<size_t> DataLength(const unsigned char* block) {
 HelvarLaunch DefaultHelvarLaunch() {
   HelvarLaunch launch;
   launch.start_program = [](std::string_view program) { return platform::StartProgram(program); };
-  launch.sleep = SleepFor;
   return launch;
 }
 

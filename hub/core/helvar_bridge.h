@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "hub/core/frame_log.h"
+#include "platform/clock.h"
 #include "platform/file_mapping.h"
 
 namespace hub {
@@ -56,7 +57,7 @@ enum HelvarRequest : int32_t {
 struct HelvarLaunch {
   // Starts the program given by its Windows path or name; true when it was started.
   std::function<bool(std::string_view program)> start_program;
-  std::function<void(int ms)> sleep;
+  platform::Clock* clock = nullptr;  // the system clock when null
   int looks = 3;
   int wait_ms = 1000;
 };
@@ -102,7 +103,7 @@ inline constexpr int kTerminalReplyBuffer = 40000;
 struct SharedBlockWait {
   int waits = 100;
   int wait_ms = 100;
-  std::function<void(int ms)> sleep;  // platform::SleepMs when empty
+  platform::Clock* clock = nullptr;  // the system clock when null
 };
 
 // The status word at offset 0, shared between processes. The mapping starts on a page boundary,

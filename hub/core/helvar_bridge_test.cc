@@ -28,7 +28,7 @@ std::string LengthText(const SharedBlock& block) {
   return std::string(text, strnlen(text, kSharedLengthRoom));
 }
 
-const SharedBlockWait kNoWait{.waits = 0, .wait_ms = 0, .sleep = [](int) {}};
+const SharedBlockWait kNoWait{.waits = 0, .wait_ms = 0};
 
 class SharedBlockTest : public ::testing::Test {
  protected:
@@ -90,7 +90,9 @@ TEST_F(SharedBlockTest, HubDataIsWrittenWithStatus200AndLengthText) {
 TEST_F(SharedBlockTest, WriterOverwritesAReplyNobodyTakesAfterItsWaits) {
   ASSERT_TRUE(block_->WriteReply(301, "for terminal 1", kNoWait));
   int naps = 0;
-  const SharedBlockWait wait{.waits = 3, .wait_ms = 100, .sleep = [&](int) { ++naps; }};
+  platform::ManualClock clock;
+  clock.OnSleep([&](uint32_t) { ++naps; });
+  const SharedBlockWait wait{.waits = 3, .wait_ms = 100, .clock = &clock};
   ASSERT_TRUE(block_->Write("hub data", wait));
   EXPECT_EQ(naps, 3);
   EXPECT_EQ(block_->status(), kSharedHubData);
@@ -106,11 +108,11 @@ TEST_F(SharedBlockTest, WriterWaitsUntilTheWaitingReplyIsTaken) {
   int taken_count = 0;
   int naps = 0;
   // Terminal 0's loop takes the waiting reply during the writer's second nap.
-  const SharedBlockWait wait{.waits = 100, .wait_ms = 100, .sleep = [&](int) {
-                               if (++naps == 2) {
-                                 taken_count = loop->Read(0, taken.data(), kTerminalReplyBuffer);
-                               }
-                             }};
+  platform::ManualClock clock;
+  clock.OnSleep([&](uint32_t) {
+    if (++naps == 2) taken_count = loop->Read(0, taken.data(), kTerminalReplyBuffer);
+  });
+  const SharedBlockWait wait{.waits = 100, .wait_ms = 100, .clock = &clock};
   ASSERT_TRUE(block_->Write("second", wait));
   EXPECT_EQ(naps, 2);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(taken.data()), taken_count), first);
@@ -221,14 +223,17 @@ class HelvarRequestTest : public ::testing::Test {
       started_.emplace_back(program);
       return start(program);
     };
-    launch.sleep = [this](int) { ++looks_; };
+    launch.clock = &clock_;
     return launch;
   }
 
   platform::testing::TempPrefix prefix_;
   std::array<char, connmap::kPropertyMapSize> record_{};
   std::vector<std::string> started_;
-  int looks_ = 0;
+  platform::ManualClock clock_;
+  // The looks for the window after a start: one wait of the launch before each.
+  int looks() { return static_cast<int>((clock_.Now() - looks_from_) / HelvarLaunch().wait_ms); }
+  uint32_t looks_from_ = clock_.Now();
 };
 
 TEST_F(HelvarRequestTest, RunningHelvarGetsCodeAsWParamAndDataIdWithThePayload) {
@@ -248,7 +253,7 @@ TEST_F(HelvarRequestTest, RunningHelvarGetsCodeAsWParamAndDataIdWithThePayload) 
   EXPECT_EQ(got[1].copy_data_id, 950u);
   EXPECT_EQ(got[1].copy_data, "");
   EXPECT_TRUE(started_.empty());
-  EXPECT_EQ(looks_, 0);
+  EXPECT_EQ(looks(), 0);
 }
 
 TEST_F(HelvarRequestTest, MissingHelvarIsStartedAndTheRequestDelivered) {
@@ -263,7 +268,7 @@ TEST_F(HelvarRequestTest, MissingHelvarIsStartedAndTheRequestDelivered) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.program));
     started_.clear();
-    looks_ = 0;
+    looks_from_ = clock_.Now();
     FakeHelvar helvar;
     // Nothing lies in the install directory; the program found by name opens its window.
     HelvarLaunch launch = RecordingLaunch([&](std::string_view program) {
@@ -271,7 +276,7 @@ TEST_F(HelvarRequestTest, MissingHelvarIsStartedAndTheRequestDelivered) {
     });
     EXPECT_EQ(SendHelvarRequest(300, "", c.program, launch), 1);
     EXPECT_EQ(started_, c.expected_starts);
-    EXPECT_EQ(looks_, 1);  // found at the first look after the start
+    EXPECT_EQ(looks(), 1);  // found at the first look after the start
     ASSERT_EQ(helvar.messages().size(), 1u);
     EXPECT_EQ(helvar.messages()[0].copy_data_id, 300u);
   }
@@ -280,7 +285,7 @@ TEST_F(HelvarRequestTest, MissingHelvarIsStartedAndTheRequestDelivered) {
 TEST_F(HelvarRequestTest, RequestIsDroppedWhenHelvarNeverAppears) {
   HelvarLaunch launch = RecordingLaunch([](std::string_view) { return true; });
   EXPECT_EQ(SendHelvarRequest(301, "", kHelvarProgram, launch), 0);
-  EXPECT_EQ(looks_, 3);
+  EXPECT_EQ(looks(), 3);
   EXPECT_EQ(started_.size(), 1u);  // the install directory's program "started"
   EXPECT_NE(testing::ReadFilesBelow(prefix_.path()).find("dropped"), std::string::npos);
 }

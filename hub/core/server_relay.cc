@@ -1,16 +1,7 @@
 #include "hub/core/server_relay.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <charconv>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -19,6 +10,7 @@
 #include "hub/core/frame.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/module_state.h"
+#include "platform/socket.h"
 #include "platform/text.h"
 
 namespace hub {
@@ -52,20 +44,9 @@ size_t FieldStart(std::string_view text, size_t field) {
   return at;
 }
 
-int32_t NegatedErrno() { return errno > 0 ? -errno : kSocketConnectFailed; }
-
-std::optional<uint16_t> PortNumber(std::string_view port) {
-  unsigned value = 0;
-  const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), value);
-  if (error != std::errc() || end != port.data() + port.size() || value == 0 || value > 65535) {
-    return std::nullopt;
-  }
-  return static_cast<uint16_t>(value);
-}
-
 std::string PortFromEnvironment(const char* variable, std::string_view fallback) {
   const char* value = std::getenv(variable);
-  if (value != nullptr && PortNumber(value)) return value;
+  if (value != nullptr && platform::ParsePort(value)) return value;
   return std::string(fallback);
 }
 
@@ -78,36 +59,18 @@ std::string PropertyText(connmap::TextField field) {
 
 int ServerConnection::Connect(std::string_view port, std::string_view address) {
   Close();
-  const std::optional<uint16_t> number = PortNumber(port);
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  const std::string address_text(address);
-  if (!number || inet_pton(AF_INET, address_text.c_str(), &peer.sin_addr) != 1) {
+  const std::optional<uint16_t> number = platform::ParsePort(port);
+  if (!number) {
     last_error_ = kSocketConnectFailed;
     return 0;
   }
-  peer.sin_port = htons(*number);
-  socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (socket_ < 0) {
-    last_error_ = kSocketNone;
-    return 0;
-  }
-  // A non-blocking connect bounded by kConnectLimit, so an unreachable server cannot hold a
-  // terminal loop for minutes.
-  int rc = connect(socket_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-  if (rc != 0 && errno == EINPROGRESS) {
-    pollfd watched{socket_, POLLOUT, 0};
-    int error = 0;
-    socklen_t size = sizeof error;
-    rc = (poll(&watched, 1, static_cast<int>(kConnectLimit.count())) == 1 &&
-          getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0)
-             ? 0
-             : -1;
-  }
-  if (rc != 0 || fcntl(socket_, F_SETFL, fcntl(socket_, F_GETFL) & ~O_NONBLOCK) != 0) {
-    ::close(socket_);
-    socket_ = -1;
-    last_error_ = kSocketConnectFailed;
+  // Bounded by kConnectLimit, so an unreachable server cannot hold a terminal loop for minutes.
+  const platform::Status connected = platform::TcpConnect(
+      address, *number, platform::Deadline::After(kConnectLimit), &socket_);
+  if (!connected.ok()) {
+    const int error = connected.system_error();
+    const bool no_socket = error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+    last_error_ = no_socket ? kSocketNone : kSocketConnectFailed;
     return 0;
   }
   last_error_ = 0;
@@ -115,27 +78,30 @@ int ServerConnection::Connect(std::string_view port, std::string_view address) {
 }
 
 bool ServerConnection::WaitReadable(std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd watched{socket_, POLLIN, 0};
-    const int ready =
-        socket_ < 0 ? 0 : poll(&watched, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
-    if (ready > 0) return true;
-    if (ready < 0 && errno == EINTR) continue;
-    last_error_ = kSocketTimedOut;
-    return false;
+  if (socket_.valid() &&
+      platform::WaitReadable(socket_.get(), platform::Deadline::After(limit)).ok()) {
+    return true;
   }
+  last_error_ = kSocketTimedOut;
+  return false;
 }
 
 int ServerConnection::ReceiveInto(char* buffer, size_t room) {
-  ssize_t got = 0;
-  do {
-    got = recv(socket_, buffer, room, 0);
-  } while (got < 0 && errno == EINTR);
-  if (got > 0) return static_cast<int>(got);
-  last_error_ = got == 0 ? kSocketPeerClosed : NegatedErrno();
+  size_t got = 0;
+  // Called once the socket is readable: what has arrived is taken without waiting.
+  const platform::Status received =
+      platform::ReceiveSome(socket_.get(), buffer, room, platform::Deadline::After(0), &got);
+  if (received.ok()) return static_cast<int>(got);
+  switch (received.code()) {
+    case platform::StatusCode::kClosed:
+      last_error_ = kSocketPeerClosed;
+      break;
+    case platform::StatusCode::kTimedOut:
+      last_error_ = kSocketTimedOut;
+      break;
+    default:
+      last_error_ = received.system_error() > 0 ? -received.system_error() : kSocketConnectFailed;
+  }
   return last_error_;
 }
 
@@ -150,24 +116,15 @@ int ServerConnection::TimedReceive(std::string* destination, std::chrono::millis
 }
 
 bool ServerConnection::SendAll(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t sent = socket_ < 0 ? -1 : send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) {
-      last_error_ = kSocketSendFailed;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(sent));
+  if (socket_.valid() &&
+      platform::SendAll(socket_.get(), bytes, platform::Deadline::Never()).ok()) {
+    return true;
   }
-  return true;
+  last_error_ = kSocketSendFailed;
+  return false;
 }
 
-void ServerConnection::Close() {
-  if (socket_ < 0) return;
-  shutdown(socket_, SHUT_RDWR);
-  ::close(socket_);
-  socket_ = -1;
-}
+void ServerConnection::Close() { platform::CloseConnection(std::move(socket_)); }
 
 int Exchange(std::string_view port, ServerConnection* connection, std::string_view bytes,
              std::string_view address, std::string* destination, size_t destination_size,

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "hub/core/frame_log.h"
+#include "platform/unique_fd.h"
 
 namespace hub {
 
@@ -65,7 +66,7 @@ class ServerConnection {
   // Shuts the socket down in both directions and closes it; nothing when none is open.
   void Close();
 
-  bool open() const { return socket_ >= 0; }
+  bool open() const { return socket_.valid(); }
   int32_t last_error() const { return last_error_; }
   std::string_view received() const { return std::string_view(buffer_.data(), received_); }
 
@@ -75,7 +76,7 @@ class ServerConnection {
   // One receive of at most `room` bytes: the count, or the (negative) last error it leaves.
   int ReceiveInto(char* buffer, size_t room);
 
-  int socket_ = -1;
+  platform::UniqueFd socket_;
   int32_t last_error_ = 0;
   std::string buffer_ = std::string(kReceiveBufferSize, '\0');
   size_t received_ = 0;

@@ -2,10 +2,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -13,6 +11,7 @@
 
 #include "helvar/sqlite/local_stores.h"
 #include "hub/core/frame.h"
+#include "platform/socket.h"
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
 #include "tools/gateway_server_sim.h"
@@ -143,15 +142,9 @@ TEST(SaleRecordTest, CountsBeyondTheBytesPresentAreRefused) {
 
 // A TCP port on which nothing listens.
 std::string ClosedPort() {
-  const int probe = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-  close(probe);
-  return std::to_string(ntohs(address.sin_port));
+  std::unique_ptr<platform::TcpListener> probe;
+  EXPECT_TRUE(platform::TcpListener::Listen("127.0.0.1", 0, 1, &probe).ok());
+  return probe ? std::to_string(probe->port()) : "1";
 }
 
 std::unique_ptr<GatewayServerSimulator> StartServer(Behaviour behaviour, int delay_ms = 0) {

@@ -5,17 +5,14 @@
 #include <string>
 
 #include "hub/core/helvar_bridge.h"
-#include "platform/system_info.h"
+#include "platform/clock.h"
 
 namespace hub {
 namespace {
 
 void Nap(const SharedBlockWait& wait) {
-  if (wait.sleep) {
-    wait.sleep(wait.wait_ms);
-  } else {
-    platform::SleepMs(static_cast<uint32_t>(std::max(wait.wait_ms, 0)));
-  }
+  (wait.clock != nullptr ? *wait.clock : platform::SystemClock())
+      .Sleep(static_cast<uint32_t>(std::max(wait.wait_ms, 0)));
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
 #include "hub/core/terminal_loop.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -11,6 +8,7 @@
 #include "companions/connmap/ordella_connmap.h"
 #include "hub/core/dispatch.h"
 #include "hub/core/frame.h"
+#include "platform/socket.h"
 #include "platform/system_info.h"
 
 namespace hub {
@@ -19,12 +17,6 @@ namespace {
 constexpr char kTerminalFrameLogTag[] = "TerminalFrame";
 constexpr int kGreetingCode = 841;
 constexpr size_t kGreetingEmptyFields = 21;
-
-class SystemClock final : public LoopClock {
- public:
-  uint32_t Now() override { return platform::GetTickCount(); }
-  void Sleep(uint32_t ms) override { platform::SleepMs(ms); }
-};
 
 // The greeting: body "841" and 21 empty fields, with the routing prefix and the length field 35.
 std::string GreetingFrame() {
@@ -52,10 +44,6 @@ int LogAndDropFrame(TerminalContext& context, MessageRecord& record) {
   return kDispatchDone;
 }
 
-LoopClock& SystemLoopClock() {
-  static SystemClock clock;
-  return clock;
-}
 
 TerminalLoopServices TerminalLoopServices::ForModule() {
   ModuleState& module = Module();
@@ -64,7 +52,7 @@ TerminalLoopServices TerminalLoopServices::ForModule() {
   services.van = &module.van;
   services.relay_slot = &module.relay_slot;
   services.notify = &PostHostNotification;
-  services.clock = &SystemLoopClock();
+  services.clock = &platform::SystemClock();
   services.log = ModuleLogTarget();
   services.dispatch = &Dispatch;
   if (const char* record = PropertyRecord(); record != nullptr) {
@@ -74,14 +62,11 @@ TerminalLoopServices TerminalLoopServices::ForModule() {
 }
 
 void CloseRelayClient(RelaySlot& slot, const std::function<void(uint32_t, int64_t)>& notify,
-                      LoopClock& clock) {
+                      platform::Clock& clock) {
   if (notify) notify(kEventFrameOrRelayClosed, 0);
   const int client = slot.relay_client.exchange(RelaySlot::kNoClient, std::memory_order_acq_rel);
-  if (client >= 0) {
-    // No answer: the client sees the connection end.
-    shutdown(client, SHUT_RDWR);
-    close(client);
-  }
+  // No answer: the client sees the connection end.
+  if (client >= 0) platform::CloseConnection(platform::UniqueFd(client));
   slot.byte_count.store(0, std::memory_order_relaxed);
   slot.send_state.store(RelaySlot::kIdle, std::memory_order_release);
   clock.Sleep(kRelayClosePauseMs);
@@ -92,7 +77,7 @@ TerminalLoop::TerminalLoop(TerminalPort& port, TerminalLoopServices services)
       services_(std::move(services)),
       assembler_(services_.log),
       reply_(kTerminalReplyBuffer) {
-  if (services_.clock == nullptr) services_.clock = &SystemLoopClock();
+  if (services_.clock == nullptr) services_.clock = &platform::SystemClock();
   if (services_.dispatch == nullptr) services_.dispatch = &LogAndDropFrame;
   sign_pad_ = platform::Library::Load(services_.sign_pad_library);
 

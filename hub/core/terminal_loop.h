@@ -37,6 +37,7 @@
 #include "hub/core/module_state.h"
 #include "hub/core/relay_slot.h"
 #include "hub/core/terminal_port.h"
+#include "platform/clock.h"
 #include "platform/process.h"
 
 namespace hub {
@@ -81,22 +82,13 @@ using PaymentFn = void (*)(TerminalContext& context, MessageRecord& record);
 // ("TerminalFrame", card data masked) and is dropped.
 int LogAndDropFrame(TerminalContext& context, MessageRecord& record);
 
-// The loop's clock: the tick count and its pauses. Tests drive time by hand.
-class LoopClock {
- public:
-  virtual ~LoopClock() = default;
-  virtual uint32_t Now() = 0;  // milliseconds, wrapping as GetTickCount does
-  virtual void Sleep(uint32_t ms) = 0;
-};
-LoopClock& SystemLoopClock();
-
 // Everything a loop takes from the module; ForModule gives the loaded module's.
 struct TerminalLoopServices {
   const std::atomic<bool>* running = nullptr;
   const VanEntryPoints* van = nullptr;  // entry points may be null
   const std::atomic<RelaySlot*>* relay_slot = nullptr;
   std::function<void(uint32_t event, int64_t lparam)> notify;
-  LoopClock* clock = nullptr;
+  platform::Clock* clock = nullptr;  // the system clock when null; tests drive time by hand
   DispatchFn dispatch = &LogAndDropFrame;
   PaymentFn payment = nullptr;  // none yet: a payment answer is then dropped like any other
   int32_t payment_path = 0;     // property offset 2652, given to CreateVanModule
@@ -118,7 +110,7 @@ inline constexpr int kMaxBusyResends = 4;
 // connection shut down and closed, byte count and send state 0 (state last), then a 500 ms
 // pause so the POS client sees the close before the next request is taken.
 void CloseRelayClient(RelaySlot& slot, const std::function<void(uint32_t, int64_t)>& notify,
-                      LoopClock& clock);
+                      platform::Clock& clock);
 
 class TerminalLoop {
  public:

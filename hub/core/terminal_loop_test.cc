@@ -2,15 +2,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,7 +19,10 @@
 #include "hub/core/module_state.h"
 #include "hub/core/relay_slot.h"
 #include "hub/core/terminal_port.h"
+#include "platform/clock.h"
 #include "platform/serial_port.h"
+#include "platform/socket.h"
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace hub {
@@ -75,17 +74,6 @@ int32_t FakeState(int32_t van) {
 }
 constexpr VanEntryPoints kFakeVanEntries{&FakeCreate, &FakeSendProtocal, &FakeClose, &FakeClear,
                                          &FakeState};
-
-// Time moves only when the loop sleeps or the test says so.
-class ManualClock final : public LoopClock {
- public:
-  uint32_t Now() override { return now_; }
-  void Sleep(uint32_t ms) override { now_ += ms; }
-  void Advance(uint32_t ms) { now_ += ms; }
-
- private:
-  uint32_t now_ = 100000;
-};
 
 // Frames the dispatcher was given, and what it answers.
 std::vector<std::string>* g_dispatched = nullptr;
@@ -151,10 +139,7 @@ class LoopTest : public ::testing::Test {
     ASSERT_EQ(terminal_->Write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
                                kPatienceMs),
               static_cast<long>(bytes.size()));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
-    while (port_->queue().Count() < bytes.size() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(platform::testing::Eventually([&] { return port_->queue().Count() >= bytes.size(); }));
     ASSERT_EQ(port_->queue().Count(), bytes.size());
   }
 
@@ -195,7 +180,7 @@ class LoopTest : public ::testing::Test {
   platform::testing::TempPrefix prefix_;
   FakeVan van_;
   VanEntryPoints van_entries_;
-  ManualClock clock_;
+  platform::ManualClock clock_;  // time moves only when the loop sleeps or the test says so
   std::atomic<bool> running_{true};
   std::unique_ptr<RelaySlot> slot_ = std::make_unique<RelaySlot>();
   std::atomic<RelaySlot*> relay_slot_{nullptr};
@@ -346,26 +331,26 @@ class RelayTest : public LoopTest {
   void Restart(int index) {
     DropPosClient();
     Start(index);
-    int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-    slot_->relay_client.store(pair[0]);
-    pos_client_ = pair[1];
+    auto [hub_end, pos_end] = platform::testing::SocketPair();
+    ASSERT_TRUE(hub_end.valid());
+    slot_->relay_client.store(hub_end.release());
+    pos_client_ = std::move(pos_end);
   }
 
   void DropPosClient() {
-    if (pos_client_ >= 0) close(pos_client_);
-    pos_client_ = -1;
-    const int left = slot_->relay_client.exchange(RelaySlot::kNoClient);
-    if (left >= 0) close(left);
+    pos_client_.reset();
+    platform::UniqueFd left(slot_->relay_client.exchange(RelaySlot::kNoClient));
   }
 
-  // True when the hub closed the relay client's connection.
+  // True when the hub closed the relay client's connection (without a word).
   bool PosClientClosed() {
     char byte;
-    return recv(pos_client_, &byte, 1, MSG_DONTWAIT) == 0;
+    size_t got = 0;
+    return platform::ReceiveSome(pos_client_.get(), &byte, 1, platform::Deadline::After(0), &got)
+               .code() == platform::StatusCode::kClosed;
   }
 
-  int pos_client_ = -1;
+  platform::UniqueFd pos_client_;
 };
 
 TEST_F(RelayTest, ARequestIsSentOnceAndTheTerminalsAnswerDecidesItsFate) {
@@ -461,12 +446,7 @@ TEST(LogAndDropFrame, LogsTheFrameWithTheCardNumberMasked) {
   record.state = MessageRecord::kComplete;
   EXPECT_EQ(LogAndDropFrame(context, record), kDispatchDone);
 
-  std::string log;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(prefix.path())) {
-    if (!entry.is_regular_file()) continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    log.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  const std::string log = platform::testing::ReadFilesBelow(prefix.path());
   EXPECT_NE(log.find("[TerminalFrame]"), std::string::npos) << log;
   EXPECT_NE(log.find("941012******9012=*******"), std::string::npos) << log;
   EXPECT_EQ(log.find("3456"), std::string::npos) << log;

@@ -12,6 +12,7 @@
 
 #include "hub/core/module_state.h"
 #include "platform/serial_port.h"
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 #include "platform/window.h"
 
@@ -121,10 +122,7 @@ class TerminalPortTest : public ::testing::Test {
 
   // The receive queue's content once it holds `want` bytes.
   std::string QueueHolds(size_t want) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
-    while (port_.queue().Count() < want && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    platform::testing::Eventually([&] { return port_.queue().Count() >= want; });
     return TakeAll(port_.queue());
   }
 

@@ -1,10 +1,10 @@
 #include "platform/testing/temp_prefix.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <system_error>
+
+#include "platform/testing/support.h"
 
 namespace platform::testing {
 
@@ -40,8 +40,7 @@ std::string ReadFilesBelow(const std::filesystem::path& dir) {
   if (!std::filesystem::exists(dir, error)) return all;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(dir, error)) {
     if (!entry.is_regular_file()) continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    all.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    all += ReadFile(entry.path());
   }
   return all;
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/files.h"
 #include "platform/prefix.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -171,11 +172,7 @@ CLogWriter::CLogWriter(LogClock clock) : clock_(std::move(clock)) {
   if (!path) return;
   std::error_code ignored;
   std::filesystem::create_directories(path->parent_path(), ignored);
-  file_ = std::fopen(path->c_str(), "ab");
-}
-
-CLogWriter::~CLogWriter() {
-  if (file_ != nullptr) std::fclose(file_);
+  if (platform::AppendLocked(*path, {}).ok()) file_ = *path;  // created, and writable
 }
 
 void CLogWriter::Append(std::string_view text) {
@@ -185,8 +182,7 @@ void CLogWriter::Append(std::string_view text) {
     if (c == '\n') out += '\r';
     out += c;
   }
-  std::fwrite(out.data(), 1, out.size(), file_);
-  std::fflush(file_);
+  platform::AppendLocked(file_, out);
 }
 
 bool CLogWriter::WriteHeader(const LogHeader& header) {

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -77,15 +78,15 @@ std::string FormatIndexedFailure(int code, int position, int index);
 using LogClock = std::function<std::tm()>;
 std::tm LocalTimeNow();
 
-// One day's log file, opened for one record and closed when destroyed.
+// One day's log file, for one record. Each part is appended under the file's lock, so that
+// writers in other threads and processes never cut into it.
 class CLogWriter {
  public:
   explicit CLogWriter(LogClock clock = LocalTimeNow);
-  ~CLogWriter();
   CLogWriter(const CLogWriter&) = delete;
   CLogWriter& operator=(const CLogWriter&) = delete;
 
-  bool opened() const { return file_ != nullptr; }
+  bool opened() const { return !file_.empty(); }
 
   // Appends the header; false (and nothing written) when the log is off.
   bool WriteHeader(const LogHeader& header);
@@ -98,7 +99,7 @@ class CLogWriter {
 
   LogClock clock_;
   std::string directory_;  // Windows path ending in '\', or empty when the log is off
-  std::FILE* file_ = nullptr;
+  std::filesystem::path file_;  // empty when the log is off or its file cannot be written
 };
 
 // One whole record (header, failure line, separator) as the operations write it. The failure

@@ -7,6 +7,7 @@
 
 #include "platform/prefix.h"
 #include "platform/registry.h"
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace retalo {
@@ -24,10 +25,7 @@ std::tm At(int year, int month, int day, int hour, int minute, int second) {
 }
 
 std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  return platform::testing::ReadFile(path);
 }
 
 // UTF-8 lines as the log holds them: CP949 with CR LF line ends.

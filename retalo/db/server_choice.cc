@@ -1,14 +1,10 @@
 #include "retalo/db/server_choice.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <fstream>
 
 #include "platform/prefix.h"
 #include "platform/profile.h"
+#include "platform/socket.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
 #include "retalo/db/log_writer.h"
@@ -65,24 +61,10 @@ std::string ReadAddressFile(const std::string& server) {
 
 }  // namespace
 
-std::string ResolveIpv4(const std::string& name) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return {};
-  std::string dotted;
-  char text[INET_ADDRSTRLEN] = {};
-  const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-  if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr) dotted = text;
-  freeaddrinfo(found);
-  return dotted;
-}
-
 ServerLookup SystemServerLookup() {
   return ServerLookup{
       [] { return platform::ComputerName(); },
-      [](const std::string& name) { return ResolveIpv4(name); },
+      [](const std::string& name) { return platform::ResolveIpv4(name); },
   };
 }
 

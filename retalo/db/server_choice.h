@@ -19,9 +19,8 @@ struct ServerLookup {
   std::function<std::string(const std::string& name)> resolve;
 };
 
-// The real look-ups: the host name and getaddrinfo.
+// The real look-ups: the host name and platform::ResolveIpv4.
 ServerLookup SystemServerLookup();
-std::string ResolveIpv4(const std::string& name);
 
 // The server to connect to (an upper-case name or an address):
 //  1. the configured name ("DATAPATH"/"PATH" of the settings file), or this computer's name

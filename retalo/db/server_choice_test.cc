@@ -139,11 +139,5 @@ TEST(OdbcConnectionStringTest, NamesTheInstanceAndTheServerInBothPlaces) {
   EXPECT_EQ(OdbcConnectionString("FreeTDS", ""), "");
 }
 
-TEST(ResolveIpv4Test, GivesDottedAddressesOrNothing) {
-  EXPECT_EQ(ResolveIpv4("127.0.0.1"), "127.0.0.1");
-  EXPECT_EQ(ResolveIpv4("localhost"), "127.0.0.1");
-  EXPECT_EQ(ResolveIpv4("no-such-host.invalid"), "");
-}
-
 }  // namespace
 }  // namespace retalo

@@ -6,16 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <span>
 #include <variant>
 
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
 #include "retalo/db/ado_connection.h"
 #include "retalo/db/log_writer.h"
 #include "retalo/db/sql_fill.h"
+#include "retalo/db/sql_text_list.h"
 #include "tests/fixtures/fixture.h"
 
 namespace retalo {
@@ -1122,89 +1126,35 @@ TEST_P(SqlTextsTest, RunsOnThePharmacyDatabases) {
 INSTANTIATE_TEST_SUITE_P(Catalogue, SqlTextsTest, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<Case>& p) { return p.param.name; });
 
-// Every text of the catalogue is among the cases above.
+// The names of the texts the catalogue declares, read from its source.
+std::vector<std::string> DeclaredTextNames() {
+  const char* source_dir = std::getenv("ORDELLA_SOURCE_DIR");
+  const std::string header = platform::testing::ReadFile(
+      std::filesystem::path(source_dir != nullptr ? source_dir : ".") / "retalo/db/sql_texts.h");
+  constexpr std::string_view kDeclaration = "inline constexpr std::string_view ";
+  std::vector<std::string> names;
+  for (size_t at = header.find(kDeclaration); at != std::string::npos;
+       at = header.find(kDeclaration, at)) {
+    at += kDeclaration.size();
+    names.push_back(header.substr(at, header.find_first_of(" =", at) - at));
+  }
+  return names;
+}
+
+TEST(SqlTextsCoverageTest, TheListHoldsEveryTextOfTheCatalogue) {
+  std::vector<std::string> listed;
+  for (const sql::ListedText& text : sql::kListedTexts) listed.emplace_back(text.name);
+  const std::vector<std::string> declared = DeclaredTextNames();
+  ASSERT_FALSE(declared.empty()) << "retalo/db/sql_texts.h not found";
+  EXPECT_EQ(listed, declared) << "retalo/db/sql_text_list.h lists the catalogue in its order";
+}
+
 TEST(SqlTextsCoverageTest, EveryTextHasACase) {
-  const std::string_view all[] = {sql::kSelectTodayPrescriptions,
-                                  sql::kSelectGuidanceDrugs,
-                                  sql::kSelectGuidanceDrugsWithPatient,
-                                  sql::kSelectSaleCustomer,
-                                  sql::kSelectNewestUnitByBarcode,
-                                  sql::kInsertSaleMaster,
-                                  sql::kInsertSaleLine,
-                                  sql::kInsertSaleStockMovement,
-                                  sql::kSelectDayStockTotals,
-                                  sql::kUpdateDayStockTotals,
-                                  sql::kInsertDayStockTotals,
-                                  sql::kSelectStockOnHand,
-                                  sql::kUpdateStockOnHand,
-                                  sql::kInsertStockOnHand,
-                                  sql::kInsertStatementHeader,
-                                  sql::kSelectDayCounter,
-                                  sql::kUpdateDayCounter,
-                                  sql::kInsertDayCounter,
-                                  sql::kSelectStatementLineNumber,
-                                  sql::kInsertStatementLine,
-                                  sql::kSelectCustomerDateTotal,
-                                  sql::kUpdateCustomerDateTotal,
-                                  sql::kInsertCustomerDateTotal,
-                                  sql::kSelectCustomerTotal,
-                                  sql::kUpdateCustomerTotal,
-                                  sql::kInsertCustomerTotal,
-                                  sql::kSelectAccountDateTotal,
-                                  sql::kSelectTrialBalance,
-                                  sql::kUpdateAccountDateTotal,
-                                  sql::kInsertAccountDateTotal,
-                                  sql::kUpdateTrialBalance,
-                                  sql::kInsertTrialBalance,
-                                  sql::kSelectAutoStatementLines,
-                                  sql::kDeleteStatementLine,
-                                  sql::kDeleteStatementHeader,
-                                  sql::kSelectHighestNewDrugNumber,
-                                  sql::kSelectNextMakerCode,
-                                  sql::kSelectHighestUnitCode,
-                                  sql::kSelectBarcodeAnswer,
-                                  sql::kSelectNewestUnitMemberRow,
-                                  sql::kUpsertDatedUnitPrices,
-                                  sql::kSelectNationalBarcode,
-                                  sql::kSelectGoodsByBarcode,
-                                  sql::kSelectMakerByName,
-                                  sql::kInsertMaker,
-                                  sql::kInsertPricedGoods,
-                                  sql::kInsertStockRowIfMissing,
-                                  sql::kInsertPricedUnitMember,
-                                  sql::kInsertUnnamedPricedGoods,
-                                  sql::kInsertUnnamedPricedUnitMember,
-                                  sql::kInsertGoods,
-                                  sql::kInsertUnitMember,
-                                  sql::kInsertUnnamedGoods,
-                                  sql::kInsertUnnamedUnitMember,
-                                  sql::kSelectUnitCodeByName,
-                                  sql::kInsertUnit,
-                                  sql::kMergeNamelessUnits,
-                                  sql::kSelectGoodsDrugCode,
-                                  sql::kInsertStockRevision,
-                                  sql::kInsertRevisionMovement,
-                                  sql::kSelectStockOnHandRow,
-                                  sql::kSelectDayStockRow,
-                                  sql::kUpdateDayStockDebit,
-                                  sql::kInsertDayStockDebit,
-                                  sql::kUpdatePharmacistName,
-                                  sql::kCountApprovalRows,
-                                  sql::kCancelApprovalRows,
-                                  sql::kSelectUnpaidPrescriptions,
-                                  sql::kSelectCurrentStaff,
-                                  sql::kSelectPricedCatalogue,
-                                  sql::kSelectDisplayCustomer,
-                                  sql::kSelectPrescription,
-                                  sql::kAdvanceDayCounter,
-                                  sql::kSelectOrderNumber,
-                                  sql::kUpsertPaymentRow,
-                                  sql::kUpdateCashIdentity};
   const std::vector<Case> cases = Cases();
-  for (std::string_view text : all) {
+  for (const sql::ListedText& text : sql::kListedTexts) {
     EXPECT_TRUE(std::any_of(cases.begin(), cases.end(), [&](const Case& c) {
-      return c.text.data() == text.data();
-    })) << text.substr(0, 60);
+      return c.text.data() == text.text.data();
+    })) << text.name;
   }
 }
 

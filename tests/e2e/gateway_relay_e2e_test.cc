@@ -4,15 +4,11 @@
 // downloaded in chunks with one repeat.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "helvar/sqlite/local_stores.h"
@@ -20,36 +16,18 @@
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/server_relay.h"
 #include "platform/prefix.h"
-#include "platform/testing/child_process.h"
-#include "platform/testing/temp_prefix.h"
+#include "platform/testing/support.h"
 #include "platform/text.h"
-#include "platform/window.h"
+#include "tests/e2e/host_fixture.h"
 #include "tools/gateway_server_sim.h"
 #include "tools/terminal_sim.h"
 
+namespace e2e {
 namespace {
 
-namespace fs = std::filesystem;
-using platform::testing::ChildProcess;
 using terminal_sim::Received;
 
-constexpr int kPatienceMs = 30000;
 constexpr int kTerminalCom = 3;
-constexpr uint32_t kWmClose = 0x0010;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool WaitForText(const fs::path& path, const std::string& text) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
-  while (ReadFile(path).find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
 
 // Message fields 1-20 of a terminal's sale without prescriptions and with one item.
 std::vector<std::string> SaleFields(const std::string& answer) {
@@ -60,12 +38,10 @@ std::vector<std::string> SaleFields(const std::string& answer) {
   return fields;
 }
 
-class GatewayRelayTest : public ::testing::Test {
+class GatewayRelayTest : public HostTest {
  protected:
   void SetUp() override {
-    std::signal(SIGPIPE, SIG_IGN);
-    fs::create_directories(helvar_dir_);
-    fs::create_symlink(bin_ / "helvar_standin", helvar_dir_ / "helvar");
+    HostTest::SetUp();
     std::string error;
     terminal_ = terminal_sim::TerminalSimulator::Create(kTerminalCom, &error);
     ASSERT_NE(terminal_, nullptr) << error;
@@ -73,37 +49,15 @@ class GatewayRelayTest : public ::testing::Test {
     ASSERT_NE(server_, nullptr) << error;
   }
 
-  void TearDown() override {
-    if (host_ != nullptr) {
-      host_->WriteLine("quit");
-      EXPECT_EQ(host_->Wait(kPatienceMs), 0) << host_->output();
-    }
-    if (auto helvar = platform::FindWindowByTitle(hub::kHelvarWindowTitle)) {
-      platform::PostWindowMessage(*helvar, kWmClose, 0, 0);
-    }
-  }
-
   // Starts the host with the terminal on COM3 and the gateway server at `sale_port` for sales.
   void StartHost(const std::string& sale_port) {
-    const fs::path install = prefix_.path() / "drive_c" / "tavenor";
-    fs::create_directories(install);
-    std::ofstream(install / "ordella_connmap.ini")
-        << "terminal_count = 1\nterminal0_port = " << kTerminalCom
-        << "\nserver_address = 127.0.0.1\nserver_port = "
-        << server_->port(gateway_sim::PortKind::kPassThrough) << "\n";
-    host_ = ChildProcess::Start(
-        bin_ / "Ordella_VanExcute", {},
-        {{"ORDELLA_BIN_PATH", helvar_dir_.string()}, {hub::kSaleRelayPortVariable, sale_port}});
-    ASSERT_NE(host_, nullptr);
-    ASSERT_TRUE(host_->ReadLineWith("module started", kPatienceMs)) << host_->output();
+    HostTest::StartHost("terminal_count = 1\nterminal0_port = " + std::to_string(kTerminalCom) +
+                            "\nserver_address = 127.0.0.1\nserver_port = " +
+                            std::to_string(server_->port(gateway_sim::PortKind::kPassThrough)) +
+                            "\n",
+                        {{hub::kSaleRelayPortVariable, sale_port}});
     // The hub purges its port when it opens it: talk once the terminal has been greeted.
     ASSERT_TRUE(terminal_->NextFrame(841, kPatienceMs).has_value()) << Diagnostics();
-  }
-
-  // The hub's diagnostic log and the host's output, for failure messages.
-  std::string Diagnostics() {
-    std::string all = host_ != nullptr ? host_->output() : std::string();
-    return all + platform::testing::ReadFilesBelow(prefix_.path() / "drive_c" / "tavenor" / "Log");
   }
 
   // The Helvar request line the stand-in records for `code` and `payload`.
@@ -120,13 +74,8 @@ class GatewayRelayTest : public ::testing::Test {
     }
   }
 
-  platform::testing::TempPrefix prefix_;
-  fs::path bin_ = platform::testing::BuildDir() / "bin";
-  fs::path helvar_dir_ = prefix_.path() / "helvar_bin";
-  fs::path helvar_log_ = prefix_.path() / "run" / "helvar_standin.log";
   std::unique_ptr<terminal_sim::TerminalSimulator> terminal_;
   std::unique_ptr<gateway_sim::GatewayServerSimulator> server_;
-  std::unique_ptr<ChildProcess> host_;
 };
 
 TEST_F(GatewayRelayTest, ASaleIsRelayedToTheServerAndRecordedThroughHelvar) {
@@ -140,7 +89,7 @@ TEST_F(GatewayRelayTest, ASaleIsRelayedToTheServerAndRecordedThroughHelvar) {
   EXPECT_EQ(server_->Received()[0].port, gateway_sim::PortKind::kSale);
   EXPECT_EQ(server_->Received()[0].bytes, forwarded);
   EXPECT_TRUE(WaitForText(helvar_log_, HelvarLine(800, hub::BuildSaleRecord(forwarded).value())))
-      << ReadFile(helvar_log_);
+      << platform::testing::ReadFile(helvar_log_);
   EXPECT_TRUE(helvar::ReadUndeliveredFrames().empty());
 }
 
@@ -160,7 +109,7 @@ TEST_F(GatewayRelayTest, ACancellationWhileTheServerIsDownIsKeptOnce) {
   std::string forwarded = cancel;
   forwarded[2] = 'C';
   EXPECT_TRUE(WaitForText(helvar_log_, HelvarLine(860, hub::BuildSaleRecord(forwarded).value())))
-      << ReadFile(helvar_log_) << host_->output();
+      << platform::testing::ReadFile(helvar_log_) << host_->output();
   const std::vector<std::string> kept = helvar::ReadUndeliveredFrames();
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0], forwarded);
@@ -198,3 +147,4 @@ TEST_F(GatewayRelayTest, TheBarcodeDatabaseReachesTheTerminalByteForByteDespiteA
 }
 
 }  // namespace
+}  // namespace e2e

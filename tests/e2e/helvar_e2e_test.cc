@@ -8,10 +8,9 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "helvar/sqlite/local_stores.h"
@@ -20,33 +19,26 @@
 #include "platform/prefix.h"
 #include "platform/registry.h"
 #include "platform/shell_ui.h"
-#include "platform/testing/child_process.h"
-#include "platform/testing/temp_prefix.h"
+#include "platform/testing/support.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "tests/e2e/host_fixture.h"
 #include "tests/fixtures/fixture.h"
 
+namespace e2e {
 namespace {
 
-namespace fs = std::filesystem;
-using platform::testing::ChildProcess;
-
-constexpr int kPatienceMs = 30000;
-
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+// True once `condition` holds, within the patience.
+bool WaitFor(const std::function<bool()>& condition) {
+  return platform::testing::Eventually(condition, std::chrono::milliseconds(kPatienceMs));
 }
 
-class HelvarTest : public ::testing::Test {
+class HelvarTest : public HostTest {
  protected:
+  HelvarTest() : HostTest("helvar") {}
+
   void SetUp() override {
-    std::signal(SIGPIPE, SIG_IGN);
+    HostTest::SetUp();
     ASSERT_EQ(platform::RegSetString("Software\\Tavenor\\Update", "path", "c:\\tavenor"),
               platform::RegStatus::kOk);
     ASSERT_EQ(platform::RegSetDword("Software\\Tavenor", "edicode_index", 1),
@@ -56,36 +48,20 @@ class HelvarTest : public ::testing::Test {
     const fs::path pm2000 = prefix_.path() / "drive_c" / "PM2000V6";
     fs::create_directories(pm2000);
     std::ofstream(pm2000 / "PM2000V6.INI") << "[DATAPATH]\r\nPATH=PHARMSRV\r\n";
-    // The hub looks for Helvar's program by name in its program folders.
-    fs::create_directories(helvar_dir_);
-    fs::create_symlink(bin_ / "helvar", helvar_dir_ / "helvar");
-    fs::create_directories(prefix_.path() / "drive_c" / "tavenor");
-    std::ofstream(prefix_.path() / "drive_c" / "tavenor" / "ordella_connmap.ini")
-        << "terminal_count = 1\nterminal0_port = 40\n";
-  }
-
-  void TearDown() override {
-    if (auto helvar = platform::FindWindowByTitle(hub::kHelvarWindowTitle)) {
-      platform::PostWindowMessage(*helvar, 0x0010, 0, 0);
-      WaitFor([] { return !platform::FindWindowByTitle(hub::kHelvarWindowTitle); });
-    }
+    WriteSettings("terminal_count = 1\nterminal0_port = 40\n");
   }
 
   std::unique_ptr<ChildProcess> StartHelvar() {
     return ChildProcess::Start(helvar_dir_ / "helvar", {});
   }
 
-  platform::testing::TempPrefix prefix_;
-  fs::path bin_ = platform::testing::BuildDir() / "bin";
-  fs::path helvar_dir_ = prefix_.path() / "helvar_bin";
 };
 
 TEST_F(HelvarTest, HubStartsHelvarWhoseCustomerListReachesTerminalOneAndClosesIt) {
   // The block the terminal loops keep, held here as terminal loops do.
   std::unique_ptr<hub::SharedBlock> block = hub::SharedBlock::Open(hub::LogTarget{});
   ASSERT_NE(block, nullptr);
-  std::unique_ptr<ChildProcess> host = ChildProcess::Start(
-      bin_ / "Ordella_VanExcute", {}, {{"ORDELLA_BIN_PATH", helvar_dir_.string()}});
+  std::unique_ptr<ChildProcess> host = LaunchHost();
   ASSERT_NE(host, nullptr);
   ASSERT_TRUE(host->ReadLineWith("module started")) << host->output();
   ASSERT_TRUE(host->WriteLine("helvar 301"));
@@ -174,8 +150,7 @@ TEST_F(HelvarTest, OpensClearsAndClosesTheCustomerDisplayWhenTheFlagIsSet) {
   ASSERT_EQ(platform::RegSetDword("Software\\Tavenor", "pharmscreen", 1), platform::RegStatus::kOk);
   // What each display library shows: the item list and the pop-up window.
   const auto shown = [](const char* library) {
-    std::ifstream in(platform::RunDir() / (std::string("display-") + library + ".txt"));
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return platform::testing::ReadFile(platform::RunDir() / (std::string("display-") + library + ".txt"));
   };
   std::unique_ptr<ChildProcess> helvar = StartHelvar();
   ASSERT_NE(helvar, nullptr);
@@ -252,3 +227,4 @@ TEST_F(HelvarTest, CancellationStoredWhileTheDatabaseIsDownIsRecordedOnceWhenItR
 }
 
 }  // namespace
+}  // namespace e2e

@@ -5,88 +5,29 @@
 
 #include <chrono>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "hub/core/helvar_bridge.h"
-#include "platform/testing/child_process.h"
-#include "platform/testing/temp_prefix.h"
+#include "platform/testing/support.h"
 #include "platform/window.h"
+#include "tests/e2e/host_fixture.h"
 
+namespace e2e {
 namespace {
 
-namespace fs = std::filesystem;
-using platform::testing::ChildProcess;
-
-constexpr int kPatienceMs = 30000;
-constexpr uint32_t kWmClose = 0x0010;
-
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// True once `file` contains `text`, within the patience.
-bool WaitForText(const fs::path& file, const std::string& text) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
-  while (ReadFile(file).find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-bool WaitForNoHelvar() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
-  while (platform::FindWindowByTitle(hub::kHelvarWindowTitle)) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-class HubHostTest : public ::testing::Test {
+class HubHostTest : public HostTest {
  protected:
   void SetUp() override {
-    std::signal(SIGPIPE, SIG_IGN);
-    // Helvar's program, as the hub finds it by name: the stand-in under the name "helvar".
-    fs::create_directories(helvar_dir_);
-    fs::create_symlink(bin_ / "helvar_standin", helvar_dir_ / "helvar");
+    HostTest::SetUp();
     // One serial terminal on COM40, which does not exist; the listeners are off.
     WriteSettings("terminal_count = 1\nterminal0_port = 40\n");
   }
-
-  void TearDown() override {
-    // A Helvar the hub started lives on its own; make sure it is gone.
-    if (auto helvar = platform::FindWindowByTitle(hub::kHelvarWindowTitle)) {
-      platform::PostWindowMessage(*helvar, kWmClose, 0, 0);
-      WaitForNoHelvar();
-    }
-  }
-
-  void WriteSettings(const std::string& text) {
-    const fs::path install = prefix_.path() / "drive_c" / "tavenor";
-    fs::create_directories(install);
-    std::ofstream(install / "ordella_connmap.ini") << text;
-  }
-
-  std::unique_ptr<ChildProcess> StartHost(const std::vector<std::string>& args = {}) {
-    return ChildProcess::Start(bin_ / "Ordella_VanExcute", args,
-                               {{"ORDELLA_BIN_PATH", helvar_dir_.string()}});
-  }
-
-  platform::testing::TempPrefix prefix_;
-  fs::path bin_ = platform::testing::BuildDir() / "bin";
-  fs::path helvar_dir_ = prefix_.path() / "helvar_bin";
 };
 
 TEST_F(HubHostTest, MissingSerialPortIsReportedAndQuitStopsTheHost) {
-  std::unique_ptr<ChildProcess> host = StartHost();
+  std::unique_ptr<ChildProcess> host = LaunchHost();
   ASSERT_NE(host, nullptr);
   EXPECT_TRUE(host->ReadLineWith("module started"));
   EXPECT_TRUE(host->ReadLineWith("notify code=1030 terminal=0 serial port failed to open"))
@@ -100,14 +41,13 @@ TEST_F(HubHostTest, MissingSerialPortIsReportedAndQuitStopsTheHost) {
 
 TEST_F(HubHostTest, HelvarIsStartedForTheHostsRequestAndClosedWithTheModule) {
   ASSERT_FALSE(platform::FindWindowByTitle(hub::kHelvarWindowTitle));
-  std::unique_ptr<ChildProcess> host = StartHost();
+  std::unique_ptr<ChildProcess> host = LaunchHost();
   ASSERT_NE(host, nullptr);
   ASSERT_TRUE(host->ReadLineWith("module started"));
   ASSERT_TRUE(host->WriteLine("helvar 300"));
   EXPECT_TRUE(host->ReadLineWith("massage code=2 parameter=300 result=1")) << host->output();
-  const fs::path requests = prefix_.path() / "run" / "helvar_standin.log";
-  EXPECT_TRUE(WaitForText(requests, "request code=300 wparam=300 payload=\n"))
-      << ReadFile(requests);
+  EXPECT_TRUE(WaitForText(helvar_log_, "request code=300 wparam=300 payload=\n"))
+      << platform::testing::ReadFile(helvar_log_);
   EXPECT_TRUE(platform::FindWindowByTitle(hub::kHelvarWindowTitle));
 
   ASSERT_TRUE(host->WriteLine("quit"));
@@ -134,7 +74,7 @@ TEST_F(HubHostTest, HostStopsCleanlyOnEveryStopRequest) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::unique_ptr<ChildProcess> host = StartHost(c.args);
+    std::unique_ptr<ChildProcess> host = LaunchHost(c.args);
     ASSERT_NE(host, nullptr);
     ASSERT_TRUE(host->ReadLineWith("notify code=1030")) << host->output();
     c.stop(*host);
@@ -145,7 +85,7 @@ TEST_F(HubHostTest, HostStopsCleanlyOnEveryStopRequest) {
 
 TEST_F(HubHostTest, HostEndsWithAnErrorWhenTheModuleDoesNotStart) {
   WriteSettings("terminal_count = 9\n");  // outside 0-3: the settings are refused
-  std::unique_ptr<ChildProcess> host = StartHost();
+  std::unique_ptr<ChildProcess> host = LaunchHost();
   ASSERT_NE(host, nullptr);
   EXPECT_TRUE(host->ReadLineWith("CreateClientModule failed")) << host->output();
   EXPECT_EQ(host->Wait(kPatienceMs), 1);
@@ -164,12 +104,13 @@ TEST_F(HubHostTest, StandInAnswersThroughTheSharedBlock) {
 
   std::string reply(hub::kTerminalReplyBuffer, '\0');
   int count = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
-  while ((count = loop->Read(1, reinterpret_cast<unsigned char*>(reply.data()),
-                             hub::kTerminalReplyBuffer)) == 0 &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  EXPECT_TRUE(platform::testing::Eventually(
+      [&] {
+        count = loop->Read(1, reinterpret_cast<unsigned char*>(reply.data()),
+                           hub::kTerminalReplyBuffer);
+        return count != 0;
+      },
+      std::chrono::milliseconds(kPatienceMs)));
   EXPECT_EQ(reply.substr(0, static_cast<size_t>(count)), "today's list");
   platform::PostWindowMessage(*platform::FindWindowByTitle(hub::kHelvarWindowTitle), kWmClose, 0,
                               0);
@@ -177,3 +118,4 @@ TEST_F(HubHostTest, StandInAnswersThroughTheSharedBlock) {
 }
 
 }  // namespace
+}  // namespace e2e

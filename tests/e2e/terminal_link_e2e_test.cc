@@ -3,46 +3,32 @@
 // the hub to send.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/testing/child_process.h"
-#include "platform/testing/temp_prefix.h"
+#include "tests/e2e/host_fixture.h"
 #include "tools/terminal_sim.h"
 
+namespace e2e {
 namespace {
 
-namespace fs = std::filesystem;
-using platform::testing::ChildProcess;
 using terminal_sim::Received;
 using terminal_sim::TerminalSimulator;
 
-constexpr int kPatienceMs = 30000;
 constexpr int kTerminalCom = 3;
 // Longer than the hub's 2.5 s of silence before it greets, and its 300 ms BUSY pause.
 constexpr int kGreetingSilenceWaitMs = 4000;
 constexpr int kBusyWaitMs = 1500;
 
-class TerminalLinkTest : public ::testing::Test {
+class TerminalLinkTest : public HostTest {
  protected:
   void SetUp() override {
+    HostTest::SetUp();
     std::string error;
     terminal_ = TerminalSimulator::Create(kTerminalCom, &error);
     ASSERT_NE(terminal_, nullptr) << error;
-  }
-
-  // Starts the host with `settings` for the hub; returns once the module has started.
-  void StartHost(const std::string& settings) {
-    const fs::path install = prefix_.path() / "drive_c" / "tavenor";
-    fs::create_directories(install);
-    std::ofstream(install / "ordella_connmap.ini") << settings;
-    host_ = ChildProcess::Start(platform::testing::BuildDir() / "bin" / "Ordella_VanExcute", {});
-    ASSERT_NE(host_, nullptr);
-    ASSERT_TRUE(host_->ReadLineWith("module started", kPatienceMs)) << host_->output();
   }
 
   void StartHostWithTerminal() {
@@ -64,9 +50,7 @@ class TerminalLinkTest : public ::testing::Test {
     EXPECT_EQ(host_->Wait(kPatienceMs), 0) << host_->output();
   }
 
-  platform::testing::TempPrefix prefix_;
   std::unique_ptr<TerminalSimulator> terminal_;
-  std::unique_ptr<ChildProcess> host_;
 };
 
 TEST_F(TerminalLinkTest, ASilentTerminalIsGreetedOnceAndGetsTheFramesTheHostAsksFor) {
@@ -111,3 +95,4 @@ TEST_F(TerminalLinkTest, AMissingPortAndALostPortAreReportedForTheirTerminals) {
 }
 
 }  // namespace
+}  // namespace e2e

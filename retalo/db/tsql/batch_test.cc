@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "retalo/db/tsql/test_database.h"
 #include "retalo/db/tsql/tsql.h"
 
@@ -126,7 +127,7 @@ TEST(TsqlExpressionTest, ConvertGivesSqlServerTexts) {
 }
 
 TEST(TsqlExpressionTest, GetDateIsTodaysLocalDate) {
-  std::string today = testing::LocalToday();
+  std::string today = platform::SystemClock().LocalDate();
   TestDatabase db;
   for (const char* text :
        {"SELECT CONVERT(varchar(8), GETDATE(), 112)", "SELECT CONVERT(VARCHAR(10), GETDATE(), 112)",

@@ -1,5 +1,6 @@
 // Test support: an in-memory pharmacy database (three attached in-memory databases PM_DRUG,
 // PM_BASE and PM_PRES) with the SQL Server functions registered, and helpers to run T-SQL on it.
+// The tests of the system's texts lay the fixture schema (tests/fixtures/schema.sql) on it.
 #ifndef RETALO_DB_TSQL_TEST_DATABASE_H_
 #define RETALO_DB_TSQL_TEST_DATABASE_H_
 
@@ -11,13 +12,6 @@
 #include "retalo/db/tsql/tsql.h"
 
 namespace tsql::testing {
-
-// Every table and column the system's T-SQL texts name, declared as SQL Server declares them
-// (IDENTITY columns as INTEGER PRIMARY KEY), in SQLite syntax.
-extern const char kPharmacySchema[];
-
-// Today's local date, "yyyymmdd".
-std::string LocalToday();
 
 class TestDatabase {
  public:

@@ -3,18 +3,16 @@
 // give the rows SQL Server would give.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "retalo/db/sql_texts.h"
+#include "platform/clock.h"
+#include "retalo/db/sql_text_list.h"
 #include "retalo/db/tsql/test_database.h"
 #include "retalo/db/tsql/tsql.h"
+#include "tests/fixtures/fixture.h"
 
 namespace tsql {
 namespace {
@@ -22,102 +20,6 @@ namespace {
 using testing::TestDatabase;
 using Rows = std::vector<std::vector<std::string>>;
 namespace sql = retalo::sql;
-
-struct SystemText {
-  const char* name;
-  std::string_view text;  // printf placeholders as the callers fill them
-};
-
-// Every text of the pharmacy database reader, the guidance printing and the database writer.
-const SystemText kTexts[] = {
-    {"reader_1", sql::kSelectTodayPrescriptions},
-    {"guidance_1", sql::kSelectGuidanceDrugs},
-    {"guidance_2", sql::kSelectGuidanceDrugsWithPatient},
-    {"sale_1", sql::kSelectSaleCustomer},
-    {"sale_2", sql::kSelectNewestUnitByBarcode},
-    {"sale_3", sql::kInsertSaleMaster},
-    {"sale_4", sql::kInsertSaleLine},
-    {"sale_5", sql::kInsertSaleStockMovement},
-    {"sale_6", sql::kSelectDayStockTotals},
-    {"sale_7", sql::kUpdateDayStockTotals},
-    {"sale_8", sql::kInsertDayStockTotals},
-    {"sale_9", sql::kSelectStockOnHand},
-    {"sale_10", sql::kUpdateStockOnHand},
-    {"sale_11", sql::kInsertStockOnHand},
-    {"ledger_1", sql::kInsertStatementHeader},
-    {"ledger_2", sql::kSelectDayCounter},
-    {"ledger_3", sql::kUpdateDayCounter},
-    {"ledger_4", sql::kInsertDayCounter},
-    {"ledger_5", sql::kSelectStatementLineNumber},
-    {"ledger_6", sql::kInsertStatementLine},
-    {"ledger_7", sql::kSelectCustomerDateTotal},
-    {"ledger_8", sql::kUpdateCustomerDateTotal},
-    {"ledger_9", sql::kInsertCustomerDateTotal},
-    {"ledger_10", sql::kSelectCustomerTotal},
-    {"ledger_11", sql::kUpdateCustomerTotal},
-    {"ledger_12", sql::kInsertCustomerTotal},
-    {"ledger_13", sql::kSelectAccountDateTotal},
-    {"ledger_14", sql::kSelectTrialBalance},
-    {"ledger_15", sql::kUpdateAccountDateTotal},
-    {"ledger_16", sql::kInsertAccountDateTotal},
-    {"ledger_17", sql::kUpdateTrialBalance},
-    {"ledger_18", sql::kInsertTrialBalance},
-    {"ledger_19", sql::kSelectAutoStatementLines},
-    {"ledger_20", sql::kDeleteStatementLine},
-    {"ledger_21", sql::kDeleteStatementHeader},
-    {"goods_1", sql::kSelectHighestNewDrugNumber},
-    {"goods_2", sql::kSelectNextMakerCode},
-    {"goods_3", sql::kSelectHighestUnitCode},
-    {"goods_4", sql::kSelectBarcodeAnswer},
-    {"goods_5", sql::kSelectNewestUnitMemberRow},
-    {"goods_6", sql::kUpsertDatedUnitPrices},
-    {"goods_7", sql::kSelectNationalBarcode},
-    {"goods_8", sql::kSelectGoodsByBarcode},
-    {"goods_9", sql::kSelectMakerByName},
-    {"goods_10", sql::kInsertMaker},
-    {"goods_11", sql::kInsertPricedGoods},
-    {"goods_12", sql::kInsertStockRowIfMissing},
-    {"goods_13", sql::kInsertPricedUnitMember},
-    {"goods_14", sql::kInsertUnnamedPricedGoods},
-    {"goods_15", sql::kInsertUnnamedPricedUnitMember},
-    {"goods_16", sql::kInsertGoods},
-    {"goods_17", sql::kInsertUnitMember},
-    {"goods_18", sql::kInsertUnnamedGoods},
-    {"goods_19", sql::kInsertUnnamedUnitMember},
-    {"goods_20", sql::kSelectUnitCodeByName},
-    {"goods_21", sql::kInsertUnit},
-    {"goods_22", sql::kMergeNamelessUnits},
-    {"stock_1", sql::kSelectGoodsDrugCode},
-    {"stock_2", sql::kSelectStockOnHand},
-    {"stock_3", sql::kInsertStockRevision},
-    {"stock_4", sql::kInsertRevisionMovement},
-    {"stock_5", sql::kSelectStockOnHandRow},
-    {"stock_6", sql::kUpdateStockOnHand},
-    {"stock_7", sql::kInsertStockOnHand},
-    {"stock_8", sql::kSelectDayStockRow},
-    {"stock_9", sql::kUpdateDayStockDebit},
-    {"stock_10", sql::kInsertDayStockDebit},
-    {"prescription_1", sql::kUpdatePharmacistName},
-    {"cancel_1", sql::kCountApprovalRows},
-    {"cancel_2", sql::kCancelApprovalRows},
-    {"lists_1", sql::kSelectUnpaidPrescriptions},
-    {"lists_2", sql::kSelectCurrentStaff},
-    {"lists_3", sql::kSelectPricedCatalogue},
-    {"display_1", sql::kSelectDisplayCustomer},
-    {"payment_1", sql::kSelectPrescription},
-    {"payment_2", sql::kAdvanceDayCounter},
-    {"payment_3", sql::kSelectOrderNumber},
-    {"payment_4", sql::kUpsertPaymentRow},
-    {"payment_5", sql::kUpdateCashIdentity},
-};
-
-std::string TextOf(const std::string& name) {
-  for (const SystemText& text : kTexts) {
-    if (name == text.name) return std::string(text.text);
-  }
-  ADD_FAILURE() << "no text " << name;
-  return std::string();
-}
 
 // Fills the placeholders (%s %d %g %c, and %% for %) in order with `args`; those beyond the
 // given ones take a sample value: "1" for %s and %d, "1500" for %g, "P" for %c.
@@ -145,20 +47,20 @@ std::string Fill(std::string_view text, const std::vector<std::string>& args) {
 // Values for the texts whose placeholders are not plain values.
 const std::map<std::string, std::vector<std::string>>& SampleArgs() {
   static const std::map<std::string, std::vector<std::string>> args = {
-      {"goods_4",
+      {"kSelectBarcodeAnswer",
        {"LIKE", "%%", "8801234567890", "LIKE", "%%", "8801234567890", "LIKE", "%%",
         "8801234567890"}},
-      {"goods_5", {"=", "", "12345678"}},
-      {"cancel_2",
+      {"kSelectNewestUnitMemberRow", {"=", "", "12345678"}},
+      {"kCancelApprovalRows",
        {"P", "P", "PCARD", "5", "D2", "ETC_CARD", "OTC_CARD", "P", "12345678", "20131220"}},
-      {"payment_2", {"20240605"}},
-      {"payment_3", {"20240605"}},
+      {"kAdvanceDayCounter", {"20240605"}},
+      {"kSelectOrderNumber", {"20240605"}},
   };
   return args;
 }
 
-std::string Sample(const SystemText& text) {
-  auto found = SampleArgs().find(text.name);
+std::string Sample(const sql::ListedText& text) {
+  auto found = SampleArgs().find(std::string(text.name));
   return Fill(text.text, found == SampleArgs().end() ? std::vector<std::string>() : found->second);
 }
 
@@ -175,7 +77,7 @@ Rows RowsOf(const BatchResult& result, size_t set = 0) {
 
 // Runs every text, each on a fresh database made by `setup` (native SQLite).
 void RunEveryText(const std::string& setup) {
-  for (const SystemText& text : kTexts) {
+  for (const sql::ListedText& text : sql::kListedTexts) {
     TestDatabase db;
     db.Exec(setup);
     std::string sql = Sample(text);
@@ -186,47 +88,27 @@ void RunEveryText(const std::string& setup) {
   }
 }
 
-TEST(TsqlSystemTextsTest, EveryTextTranslatesAndRunsOnTheInferredSchema) {
-  RunEveryText(testing::kPharmacySchema);
+TEST(TsqlSystemTextsTest, EveryTextTranslatesAndRunsOnTheEmptyFixtureSchema) {
+  RunEveryText(std::string(fixture::SchemaSql()));
 }
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// The database connection layer keeps the fixture schema and demo data of the pharmacy database
-// in tests/fixtures/; when they are there, every text must run on them too.
 TEST(TsqlSystemTextsTest, EveryTextRunsOnTheFixtureDatabase) {
-  const char* source_dir = std::getenv("ORDELLA_SOURCE_DIR");
-  std::filesystem::path fixtures =
-      std::filesystem::path(source_dir ? source_dir : ".") / "tests" / "fixtures";
-  std::error_code ignored;
-  if (!std::filesystem::exists(fixtures / "schema.sql", ignored)) {
-    GTEST_SKIP() << "no fixture schema in " << fixtures;
-  }
-  std::string setup = ReadFile(fixtures / "schema.sql");
-  if (std::filesystem::exists(fixtures / "demo_data.sql", ignored)) {
-    setup += ReadFile(fixtures / "demo_data.sql");
-  }
-  RunEveryText(setup);
+  RunEveryText(std::string(fixture::SchemaSql()) + std::string(fixture::DemoDataSql()));
 }
 
 class TsqlTextResultsTest : public ::testing::Test {
  protected:
-  void SetUp() override { db_.Exec(testing::kPharmacySchema); }
+  void SetUp() override { db_.Exec(std::string(fixture::SchemaSql())); }
 
-  BatchResult Run(const std::string& name, const std::vector<std::string>& args) {
-    return db_.Run(Fill(TextOf(name), args));
+  BatchResult Run(std::string_view text, const std::vector<std::string>& args) {
+    return db_.Run(Fill(text, args));
   }
 
   TestDatabase db_;
 };
 
 TEST_F(TsqlTextResultsTest, CustomerListsShowTodaysPrescriptionsOfActiveCustomers) {
-  std::string today = testing::LocalToday();
+  std::string today = platform::SystemClock().LocalDate();
   db_.Exec(
       "INSERT INTO PM_BASE.CD_PERSON (CUSCODE, PANAME, PANUM, CUSACT, CASH_NUM) VALUES "
       "('C1', '김철수', '8501011234567', '1', '0101234567'), "
@@ -243,21 +125,21 @@ TEST_F(TsqlTextResultsTest, CustomerListsShowTodaysPrescriptionsOfActiveCustomer
       today +
       "', 800, '7703031234567'), "
       "('20000101000009', '김철수', 'C1', '20000101', 100, '8501011234567');"
-      "INSERT INTO PM_PRES.CD_SUNAB (PRESERIAL, APPR_GUBUN, INDATE) VALUES "
-      "('20240605000001', '0', '" +
-      today + "'), ('20240605000002', '1', '" + today + "');");
+      "INSERT INTO PM_PRES.CD_SUNAB (CUSCODE, PRESERIAL, APPR_GUBUN, INDATE) VALUES "
+      "('C1', '20240605000001', '0', '" +
+      today + "'), ('C2', '20240605000002', '1', '" + today + "');");
 
-  BatchResult today_list = Run("reader_1", {});
+  BatchResult today_list = Run(sql::kSelectTodayPrescriptions, {});
   EXPECT_EQ(today_list.result_sets[0].columns,
             (std::vector<std::string>{"PreSerial", "Paname", "PANUM", ""}));
   EXPECT_EQ(RowsOf(today_list), (Rows{{"20240605000002", "이영희", "9002022345678", "0"},
                                       {"20240605000001", "김철수", "8501011234567", "0"}}));
 
-  EXPECT_EQ(RowsOf(Run("display_1", {"20240605000001"})),
+  EXPECT_EQ(RowsOf(Run(sql::kSelectDisplayCustomer, {"20240605000001"})),
             (Rows{{"20240605000001", "김철수", "8501011234567", "15000"}}));
 
   // Only prescriptions whose payment row still allows a terminal payment.
-  EXPECT_EQ(RowsOf(Run("lists_1", {today, today})),
+  EXPECT_EQ(RowsOf(Run(sql::kSelectUnpaidPrescriptions, {today, today})),
             (Rows{{"20240605000001", "김철수", "8501011234567", "15000", "0101234567"}}));
 }
 
@@ -265,17 +147,19 @@ TEST_F(TsqlTextResultsTest, GuidanceRowsCarryTheDirectionsText) {
   db_.Exec(
       "INSERT INTO PM_PRES.PS_MAIN (PreSerial, Paname, PaNum) VALUES "
       "('20240605000001', '김철수', '8501011234567');"
-      "INSERT INTO PM_PRES.ps_sub_pharm VALUES (1, '20240605000001', 'D001', 0.5, 3, 3, '1'),"
+      "INSERT INTO PM_PRES.ps_sub_pharm (SUB_SERIAL, PreSerial, DrugCode, QUAN, QUAN_TIME, Days, "
+      "ps_type) VALUES (1, '20240605000001', 'D001', 0.5, 3, 3, '1'),"
       " (3, '20240605000001', 'D002', 1, 2, 7, '9');"
-      "INSERT INTO PM_PRES.Temp_ps_sub_pharm VALUES (2, '20240605000001', 'D002', 1, 2, 7, '1');"
-      "INSERT INTO PM_DRUG.CD_ETCGOODS VALUES ('D001', '정', NULL), ('D002', 'mL', 'ML');");
-  EXPECT_EQ(RowsOf(Run("guidance_1", {"20240605000001", "20240605000001"})),
+      "INSERT INTO PM_PRES.Temp_ps_sub_pharm (SUB_SERIAL, PreSerial, DrugCode, QUAN, QUAN_TIME, "
+      "Days, ps_type) VALUES (2, '20240605000001', 'D002', 1, 2, 7, '1');"
+      "INSERT INTO PM_DRUG.CD_ETCGOODS (DrugCode, effctname, effctunit) VALUES ('D001', '정', NULL), ('D002', 'mL', 'ML');");
+  EXPECT_EQ(RowsOf(Run(sql::kSelectGuidanceDrugs, {"20240605000001", "20240605000001"})),
             (Rows{{"1", "", "", "", "D001", "1일,3회,0.5정/3일"},
                   {"2", "", "", "", "D002", "1일,2회,1/7일"}}));
 
   // 100 + the two digits of this year - those of the birth year.
-  std::string age = std::to_string(100 + std::stoi(testing::LocalToday().substr(2, 2)) - 85);
-  EXPECT_EQ(RowsOf(Run("guidance_2", {"20240605000001"})),
+  std::string age = std::to_string(100 + std::stoi(platform::SystemClock().LocalDate().substr(2, 2)) - 85);
+  EXPECT_EQ(RowsOf(Run(sql::kSelectGuidanceDrugsWithPatient, {"20240605000001"})),
             (Rows{{"1", age, "김철수", "8501011******", "D001", "1일,3회,0.5정/3일"}}));
 }
 
@@ -284,7 +168,9 @@ class TsqlCatalogueTextsTest : public TsqlTextResultsTest {
   void SetUp() override {
     TsqlTextResultsTest::SetUp();
     db_.Exec(
-        "INSERT INTO PM_DRUG.CD_GOODS VALUES ('감기약', '', 'ZP00000001', 'B', '50001', '0', "
+        "INSERT INTO PM_DRUG.CD_GOODS (GOODSNAME, BARCODE, DRUGCODE, GOODSSELCODE, SPLCODE, "
+        "ISSPECIAL, PRICE, SALEPRICE, SPLNAME, TITLECODE, POS_TAX, POS_GONG) "
+        "VALUES ('감기약', '', 'ZP00000001', 'B', '50001', '0', "
         "1500, 1500, '제약사', '', 'Y', 'Y'), ('숨김', '', 'ZP00000002', '', '', '0', 0, 0, "
         "'', '', 'Y', 'Y');"
         "INSERT INTO PM_DRUG.CD_ITEM_UNIT VALUES ('001', '박스', ''), ('002', '', '');"
@@ -303,7 +189,7 @@ class TsqlCatalogueTextsTest : public TsqlTextResultsTest {
 
 TEST_F(TsqlCatalogueTextsTest, BarcodeLookupAnswersFromTheCatalogueOrTheNationalTable) {
   auto lookup = [&](const std::string& op, const std::string& prefix, const std::string& code) {
-    return RowsOf(Run("goods_4", {op, prefix, code, op, prefix, code, op, prefix, code}));
+    return RowsOf(Run(sql::kSelectBarcodeAnswer, {op, prefix, code, op, prefix, code, op, prefix, code}));
   };
   // The newest member row of the stored barcode that ends with the normalised one.
   EXPECT_EQ(lookup("LIKE", "%%", "8801234567890"),
@@ -311,17 +197,17 @@ TEST_F(TsqlCatalogueTextsTest, BarcodeLookupAnswersFromTheCatalogueOrTheNational
   EXPECT_EQ(lookup("=", "", "8809999999999"),
             (Rows{{"8809999999999", "국가표준약", "표준제약", "20", "0", "0", "0", "0"}}));
   EXPECT_EQ(lookup("=", "", "12345678"), Rows{});
-  EXPECT_EQ(RowsOf(Run("goods_5", {"LIKE", "%%", "8801234567890"}))[0][0], "2");
+  EXPECT_EQ(RowsOf(Run(sql::kSelectNewestUnitMemberRow, {"LIKE", "%%", "8801234567890"}))[0][0], "2");
 }
 
 TEST_F(TsqlCatalogueTextsTest, GoodsListHoldsTheNewestPricedRowOfEveryBarcode) {
-  EXPECT_EQ(RowsOf(Run("lists_3", {})),
+  EXPECT_EQ(RowsOf(Run(sql::kSelectPricedCatalogue, {})),
             (Rows{{"08801234567890", "감기약", "제약사", "10", "박스", "1500", "1000", "37"}}));
 }
 
 TEST_F(TsqlCatalogueTextsTest, APriceChangeAddsOneDatedMemberRowPerDay) {
   auto change = [&](const std::string& price) {
-    Run("goods_6", {"ZP00000001", "20240605", price, "1100", "ZP00000001", "20240605", "ZP00000001",
+    Run(sql::kUpsertDatedUnitPrices, {"ZP00000001", "20240605", price, "1100", "ZP00000001", "20240605", "ZP00000001",
                     "001", "10", price, "1100", "08801234567890", "20240605", "1"});
   };
   change("1600");
@@ -332,37 +218,37 @@ TEST_F(TsqlCatalogueTextsTest, APriceChangeAddsOneDatedMemberRowPerDay) {
 }
 
 TEST_F(TsqlCatalogueTextsTest, NewCodesFollowTheHighestExistingOnes) {
-  EXPECT_EQ(RowsOf(Run("goods_1", {})), (Rows{{"2"}}));
+  EXPECT_EQ(RowsOf(Run(sql::kSelectHighestNewDrugNumber, {})), (Rows{{"2"}}));
   db_.Exec(
       "INSERT INTO PM_DRUG.CD_GOODS (DRUGCODE) VALUES ('ZP00000041'), ('ZPX'), "
       "('A000000099');"
       "INSERT INTO PM_DRUG.CD_MAKER VALUES ('50007', 'a'), ('40001', 'b'), ('5000', 'c');"
       "INSERT INTO PM_DRUG.CD_ITEM_UNIT VALUES ('012', 'x', ''), ('999', 'y', ''), "
       "('1000', 'z', '');");
-  EXPECT_EQ(RowsOf(Run("goods_1", {})), (Rows{{"41"}}));
+  EXPECT_EQ(RowsOf(Run(sql::kSelectHighestNewDrugNumber, {})), (Rows{{"41"}}));
   // CAST(... AS CHAR) is char(30): the caller trims it.
-  EXPECT_EQ(RowsOf(Run("goods_2", {})), (Rows{{"50008" + std::string(25, ' ')}}));
-  EXPECT_EQ(RowsOf(Run("goods_3", {})), (Rows{{"012"}}));
+  EXPECT_EQ(RowsOf(Run(sql::kSelectNextMakerCode, {})), (Rows{{"50008" + std::string(25, ' ')}}));
+  EXPECT_EQ(RowsOf(Run(sql::kSelectHighestUnitCode, {})), (Rows{{"012"}}));
   db_.Exec("DELETE FROM PM_DRUG.CD_MAKER; DELETE FROM PM_DRUG.CD_GOODS;");
-  EXPECT_EQ(RowsOf(Run("goods_2", {})), (Rows{{"NULL"}}));
-  EXPECT_EQ(RowsOf(Run("goods_1", {})), (Rows{{"0"}}));
+  EXPECT_EQ(RowsOf(Run(sql::kSelectNextMakerCode, {})), (Rows{{"NULL"}}));
+  EXPECT_EQ(RowsOf(Run(sql::kSelectHighestNewDrugNumber, {})), (Rows{{"0"}}));
 }
 
 TEST_F(TsqlCatalogueTextsTest, NamelessUnitsAreFoldedIntoTheNewUnit) {
-  Run("goods_22", {"005"});
+  Run(sql::kMergeNamelessUnits, {"005"});
   EXPECT_EQ(RowsOf(db_.Run("SELECT CD_CD_UNIT FROM PM_DRUG..CD_ITEM_UNIT_MEMBER ORDER BY SN")),
             (Rows{{"001"}, {"001"}, {"005"}, {"005"}}));
   EXPECT_EQ(RowsOf(db_.Run("SELECT CD_CD_UNIT FROM PM_DRUG..CD_ITEM_UNIT")), (Rows{{"001"}}));
 }
 
 TEST_F(TsqlTextResultsTest, SerialNumbersCountPerDay) {
-  Run("payment_2", {"20240605"});
-  EXPECT_EQ(RowsOf(Run("payment_3", {"20240605"})), (Rows{{"20240605000001", "1"}}));
-  Run("payment_2", {"20240605"});
+  Run(sql::kAdvanceDayCounter, {"20240605"});
+  EXPECT_EQ(RowsOf(Run(sql::kSelectOrderNumber, {"20240605"})), (Rows{{"20240605000001", "1"}}));
+  Run(sql::kAdvanceDayCounter, {"20240605"});
   db_.Exec(
-      "INSERT INTO PM_PRES.SALE_MAIN (SL_DT_APPL, SL_DAY_SERIAL) VALUES ('20240605', 4), "
-      "('20240604', 9)");
-  BatchResult second = Run("payment_3", {"20240605"});
+      "INSERT INTO PM_PRES.SALE_MAIN (SL_NO_ORDER, SL_DT_APPL, SL_DAY_SERIAL) VALUES "
+      "('20240605000004', '20240605', 4), ('20240604000009', '20240604', 9)");
+  BatchResult second = Run(sql::kSelectOrderNumber, {"20240605"});
   EXPECT_EQ(second.result_sets[0].columns,
             (std::vector<std::string>{"SL_NO_ORDER", "SL_DAY_SERIAL"}));
   EXPECT_EQ(RowsOf(second), (Rows{{"20240605000002", "5"}}));
@@ -371,24 +257,24 @@ TEST_F(TsqlTextResultsTest, SerialNumbersCountPerDay) {
 }
 
 TEST_F(TsqlTextResultsTest, APaymentRowIsWrittenOnceAndThenUpdated) {
-  Run("payment_4", {});
+  Run(sql::kUpsertPaymentRow, {});
   db_.Run("UPDATE PM_PRES..CD_SUNAB SET ETC_CARD = 99");
-  Run("payment_4", {});
+  Run(sql::kUpsertPaymentRow, {});
   EXPECT_EQ(RowsOf(db_.Run("SELECT COUNT(*), MAX(ETC_CARD) FROM PM_PRES..CD_SUNAB")),
             (Rows{{"1", "1"}}));
 }
 
 TEST_F(TsqlTextResultsTest, CancellingMovesTheAmountsToThePaperColumns) {
   db_.Exec(
-      "INSERT INTO PM_PRES.CD_SUNAB (PRESERIAL, PAPPROVAL_NUM, APPR_DATE, ETC_CARD, "
-      "OTC_CARD, TEMP_4, TEMP_5, APPR_GUBUN) VALUES "
-      "('S1', '12345678', '20131220153000', 5000, 3000, 2000, 1000, '1'), "
-      "('S2', '12345678', '20131220', 0, 0, 4000, 0, '1'), "
-      "('S3', '87654321', '20131220', 700, 0, 0, 0, '1');");
-  BatchResult count = Run("cancel_1", {"P", "12345678", "20131220"});
+      "INSERT INTO PM_PRES.CD_SUNAB (CUSCODE, INDATE, PRESERIAL, PAPPROVAL_NUM, APPR_DATE, "
+      "ETC_CARD, OTC_CARD, TEMP_4, TEMP_5, APPR_GUBUN) VALUES "
+      "('C1', '20131220', 'S1', '12345678', '20131220153000', 5000, 3000, 2000, 1000, '1'), "
+      "('C1', '20131220', 'S2', '12345678', '20131220', 0, 0, 4000, 0, '1'), "
+      "('C1', '20131220', 'S3', '87654321', '20131220', 700, 0, 0, 0, '1');");
+  BatchResult count = Run(sql::kCountApprovalRows, {"P", "12345678", "20131220"});
   EXPECT_EQ(count.result_sets[0].columns, (std::vector<std::string>{"COUNT"}));
   EXPECT_EQ(RowsOf(count), (Rows{{"2"}}));
-  Run("cancel_2", {"P", "P", "PCARD", "5", "D2", "TEMP_4", "TEMP_5", "P", "12345678", "20131220"});
+  Run(sql::kCancelApprovalRows, {"P", "P", "PCARD", "5", "D2", "TEMP_4", "TEMP_5", "P", "12345678", "20131220"});
   EXPECT_EQ(RowsOf(db_.Run("SELECT PRESERIAL, PCANCEL_NUM, PCARDINMODE, APPR_GUBUN, PTRDTYPE, "
                            "ETC_PAPER, OTC_PAPER, ETC_CARD, OTC_CARD FROM PM_PRES..CD_SUNAB "
                            "ORDER BY PRESERIAL")),
