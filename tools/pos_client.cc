@@ -1,10 +1,15 @@
 #include "tools/pos_client.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <thread>
 
 #include "companions/seed/seed_cipher.h"
 #include "companions/util/frame_packing.h"
 #include "hub/core/frame.h"
+#include "platform/socket.h"
 #include "platform/text.h"
 
 namespace pos_client {
@@ -184,6 +189,56 @@ std::optional<std::string> TextArgument(std::string_view utf8) {
     }
   }
   return out;
+}
+
+std::unique_ptr<Connection> Connection::Open(uint16_t port, int timeout_ms, std::string* error) {
+  platform::UniqueFd socket;
+  const platform::Status status =
+      platform::TcpConnect("127.0.0.1", port, platform::Deadline::After(timeout_ms), &socket);
+  if (!status.ok()) {
+    if (error != nullptr) *error = status.message();
+    return nullptr;
+  }
+  return std::unique_ptr<Connection>(new Connection(std::move(socket)));
+}
+
+bool Connection::Send(std::string_view bytes, int segments, int pause_ms) {
+  constexpr int kSendLimitMs = 10000;
+  const size_t parts = std::clamp<size_t>(static_cast<size_t>(std::max(segments, 1)), 1,
+                                          std::max<size_t>(bytes.size(), 1));
+  const size_t size = (bytes.size() + parts - 1) / parts;
+  for (size_t at = 0; at < bytes.size(); at += size) {
+    if (at > 0 && pause_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+    if (!platform::SendAll(socket_.get(), bytes.substr(at, size),
+                           platform::Deadline::After(kSendLimitMs))
+             .ok()) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string Connection::Receive(size_t count, int timeout_ms) {
+  const platform::Deadline deadline = platform::Deadline::After(timeout_ms);
+  std::string received;
+  char chunk[4096];
+  while (!closed_ && received.size() < count) {
+    size_t got = 0;
+    const platform::Status status =
+        platform::ReceiveSome(socket_.get(), chunk, sizeof chunk, deadline, &got);
+    if (status.code() == platform::StatusCode::kTimedOut) break;
+    if (!status.ok()) {
+      closed_ = true;  // ended by the hub (or failed: either way nothing more comes)
+      break;
+    }
+    received.append(chunk, got);
+  }
+  return received;
+}
+
+bool Connection::ReceiveUntilClosed(int timeout_ms, std::string* received) {
+  *received = Receive(SIZE_MAX, timeout_ms);
+  return closed_;
 }
 
 }  // namespace pos_client

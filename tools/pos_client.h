@@ -11,10 +11,14 @@
 //     terminal, bytes that were no request).
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/unique_fd.h"
 
 namespace pos_client {
 
@@ -67,5 +71,30 @@ std::string DescribeAnswer(const Answer& answer);
 // A text given on a command line or in a test in UTF-8, as the CP949 bytes the hub reads; the
 // escapes \n, \r, \t, \\ and \xHH stand for their bytes. nullopt when it is no CP949 text.
 std::optional<std::string> TextArgument(std::string_view utf8);
+
+// One connection to a local port of the hub (127.0.0.1).
+class Connection {
+ public:
+  // nullptr (with *error) when the port does not take the connection within timeout_ms.
+  static std::unique_ptr<Connection> Open(uint16_t port, int timeout_ms, std::string* error);
+
+  // Sends `bytes` in `segments` parts of about equal size (at least one byte each), pausing
+  // pause_ms between them, so the hub receives them in separate reads. False when a send fails.
+  bool Send(std::string_view bytes, int segments = 1, int pause_ms = 0);
+
+  // Receives until at least `count` bytes have come in all, the hub ends the connection, or
+  // timeout_ms pass; returns what came in this call.
+  std::string Receive(size_t count, int timeout_ms);
+  // Receives until the hub ends the connection; true (with the bytes in *received) when it does
+  // within timeout_ms.
+  bool ReceiveUntilClosed(int timeout_ms, std::string* received);
+  bool closed() const { return closed_; }
+
+ private:
+  explicit Connection(platform::UniqueFd socket) : socket_(std::move(socket)) {}
+
+  platform::UniqueFd socket_;
+  bool closed_ = false;
+};
 
 }  // namespace pos_client
