@@ -6,11 +6,10 @@
 #include <cstdio>
 #include <thread>
 
-#include "companions/seed/seed_cipher.h"
-#include "companions/util/frame_packing.h"
 #include "hub/core/frame.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "tools/peer_frame.h"
 
 namespace pos_client {
 namespace {
@@ -77,21 +76,8 @@ Answer FrameAnswer(std::string_view bytes) {
 
 std::optional<std::string> RequestFrame(int code, const std::vector<std::string>& fields,
                                         Encoding encoding, int packing_level) {
-  const std::vector<std::string_view> views(fields.begin(), fields.end());
-  std::optional<std::string> plain = hub::BuildMessage(code, views);
-  if (!plain) return std::nullopt;
-  switch (encoding) {
-    case Encoding::kPlain:
-      return plain;
-    case Encoding::kPacked:
-      return frame_packing::PackFrame(*plain, packing_level);
-    case Encoding::kEnciphered: {
-      const std::optional<seed::SeedKey> key = seed::ConfiguredSeedKey();
-      if (!key) return std::nullopt;
-      return seed::EncipherFrame(*plain, *key, seed::CipherLengthField::kPosClient);
-    }
-  }
-  return std::nullopt;
+  return peer_frame::EncodedFrame(code, fields, encoding, packing_level,
+                                  seed::CipherLengthField::kPosClient);
 }
 
 std::string FramedPrint(std::string_view text) {
@@ -180,7 +166,7 @@ std::optional<std::string> TextArgument(std::string_view utf8) {
     } else if (next == 'x') {
       const std::optional<std::string> byte =
           i + 2 < cp949->size() ? platform::FromHex(std::string_view(*cp949).substr(i + 1, 2))
-                                    : std::nullopt;
+                                : std::nullopt;
       if (!byte || byte->size() != 1) return std::nullopt;
       out += *byte;
       i += 2;

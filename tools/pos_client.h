@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "tools/peer_frame.h"
 
 namespace pos_client {
 
-// How a frame's body travels.
-enum class Encoding { kPlain, kPacked, kEnciphered };
+using Encoding = peer_frame::Encoding;
 
 // A POS request: the code and its fields (field 1 on), encoded as asked. Enciphered frames carry
 // the length field a POS connection expects (the whole frame less 10). nullopt when it cannot

@@ -29,15 +29,21 @@ TEST(PosClientRequests, EveryFormIsACompleteRequestThatDecodesToThePlainFrame) {
   EXPECT_FALSE(RequestFrame(1000, {}).has_value());
 
   const std::string signature = SignatureFrame(std::string("\x02\x03xy", 4)).value();
-  EXPECT_EQ(signature, std::string("\x02" "BMPP15000004\x02\x03xy\x03", 18));
+  EXPECT_EQ(signature, std::string("\x02"
+                                   "BMPP15000004\x02\x03xy\x03",
+                                   18));
   EXPECT_EQ(hub::ExaminePosBytes(signature), hub::PosRequestStatus::kSignatureImage);
-  EXPECT_EQ(FramedPrint("text"), "\x02" "151\x1c\x1ctext\x03");
+  EXPECT_EQ(FramedPrint("text"),
+            "\x02"
+            "151\x1c\x1ctext\x03");
 }
 
 TEST(PosClientAnswers, AreDecodedFieldByField) {
   const std::string_view refusal_fields[] = {"T1", "9999", "\xb0\xa1 REQUEST PENDING"};
   const std::string refusal = hub::BuildMessage(152, refusal_fields).value();
-  const std::string cash_answer = "\x02XX0014162\x1cT1\x1c" "0000\x03";
+  const std::string cash_answer =
+      "\x02XX0014162\x1cT1\x1c"
+      "0000\x03";
   struct Case {
     std::string bytes;
     const char* shown;

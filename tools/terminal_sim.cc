@@ -5,11 +5,10 @@
 #include <utility>
 
 #include "companions/huffcompress/huff_decoder.h"
-#include "companions/seed/seed_cipher.h"
-#include "companions/util/frame_packing.h"
 #include "companions/util/ordella_util.h"
 #include "hub/core/frame.h"
 #include "platform/text.h"
+#include "tools/peer_frame.h"
 
 namespace terminal_sim {
 namespace {
@@ -30,10 +29,10 @@ constexpr size_t kPrintTextField = 2;  // field 3, counting from the fields afte
 constexpr int kLinkCodes[] = {840, 841, 842};
 
 // Names of the control bytes 0x00-0x1F.
-constexpr const char* kControlNames[] = {
-    "NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "TAB", "LF",
-    "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
-    "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+constexpr const char* kControlNames[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                         "BS",  "TAB", "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                         "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                         "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
 constexpr std::string_view kEmphasis = "**";
 
 uint32_t Le(std::string_view bytes, size_t offset, size_t count) {
@@ -340,21 +339,8 @@ std::optional<Received> StreamSplitter::Next(bool at_pause) {
 
 std::optional<std::string> TerminalFrame(int code, const std::vector<std::string>& fields,
                                          Encoding encoding, int packing_level) {
-  const std::vector<std::string_view> views(fields.begin(), fields.end());
-  std::optional<std::string> plain = hub::BuildMessage(code, views);
-  if (!plain) return std::nullopt;
-  switch (encoding) {
-    case Encoding::kPlain:
-      return plain;
-    case Encoding::kPacked:
-      return frame_packing::PackFrame(*plain, packing_level);
-    case Encoding::kEnciphered: {
-      const std::optional<seed::SeedKey> key = seed::ConfiguredSeedKey();
-      if (!key) return std::nullopt;
-      return seed::EncipherFrame(*plain, *key, seed::CipherLengthField::kTerminal);
-    }
-  }
-  return std::nullopt;
+  return peer_frame::EncodedFrame(code, fields, encoding, packing_level,
+                                  seed::CipherLengthField::kTerminal);
 }
 
 std::string BusyFrame() {

@@ -25,14 +25,14 @@
 #include <vector>
 
 #include "platform/serial_port.h"
+#include "tools/peer_frame.h"
 
 namespace terminal_sim {
 
 // A pause on the line that ends an open message.
 inline constexpr int kQuietMs = 60;
 
-// How a frame's body travels.
-enum class Encoding { kPlain, kPacked, kEnciphered };
+using Encoding = peer_frame::Encoding;
 
 // One message received from the hub.
 struct Received {
@@ -155,8 +155,8 @@ class TerminalSimulator {
   std::condition_variable arrived_;
   std::unique_ptr<platform::SerialPort> line_;  // GUARDED_BY(mutex_) for LosePort
   std::mutex write_mutex_;
-  bool stop_ = false;              // GUARDED_BY(mutex_)
-  std::deque<Received> received_;  // GUARDED_BY(mutex_)
+  bool stop_ = false;                              // GUARDED_BY(mutex_)
+  std::deque<Received> received_;                  // GUARDED_BY(mutex_)
   RelayAnswer relay_answer_ = RelayAnswer::kNone;  // GUARDED_BY(mutex_)
   std::thread reader_;
 };

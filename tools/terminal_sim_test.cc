@@ -33,7 +33,10 @@ std::string SignatureFrame(const std::string& image) {
                                  reinterpret_cast<unsigned char*>(packed.data()));
   packed.resize(static_cast<size_t>(m));
   char head[16];
-  std::snprintf(head, sizeof head, "\x02" "BMPP15%06d", m);
+  std::snprintf(head, sizeof head,
+                "\x02"
+                "BMPP15%06d",
+                m);
   return head + packed + "\x03";
 }
 
@@ -84,8 +87,9 @@ TEST(StreamSplitter, SplitsWhatTheHubSendsIntoMessages) {
 
   const std::string signature = SignatureFrame(huffcompress::testing::SignatureBmp(128, 64));
   const std::string signature_line =
-      "signature payload=" + std::to_string(signature.size() - 14) + " image=" +
-      std::to_string(huffcompress::testing::SignatureBmp(128, 64).size()) + " bitmap=128x64x1";
+      "signature payload=" + std::to_string(signature.size() - 14) +
+      " image=" + std::to_string(huffcompress::testing::SignatureBmp(128, 64).size()) +
+      " bitmap=128x64x1";
 
   struct Case {
     const char* name;
@@ -95,10 +99,10 @@ TEST(StreamSplitter, SplitsWhatTheHubSendsIntoMessages) {
   const std::vector<Case> cases = {
       {"signature image in three pieces, then a frame",
        {signature.substr(0, 5), signature.substr(5, 20), signature.substr(25) + greeting},
-       {signature_line,
-        "frame 841 prefix=yes length=35 check=ok fields=21 ||||||||||||||||||||"}},
+       {signature_line, "frame 841 prefix=yes length=35 check=ok fields=21 ||||||||||||||||||||"}},
       {"signature payload that is no compressed image",
-       {"\x02" "BMPP15000003\x02\x03x\x03"},
+       {"\x02"
+        "BMPP15000003\x02\x03x\x03"},
        {"signature payload=3 image=undecodable"}},
       {"customer list with binary records, then a frame",
        {customers + greeting},
@@ -142,7 +146,8 @@ TEST(StreamSplitter, SplitsWhatTheHubSendsIntoMessages) {
 TEST(RenderPrint, ShowsThePaperAsReadableText) {
   const std::string text = platform::Utf8ToCp949("약제비 계산서\n").value() + "\x0e" +
                            platform::Utf8ToCp949("합계 : 1,000원").value() + "\x0f\n\x1b" +
-                           "i  \x1e" "17\x1f\t\x7f\xff\n";
+                           "i  \x1e"
+                           "17\x1f\t\x7f\xff\n";
   EXPECT_EQ(RenderPrint(text),
             "약제비 계산서\n**합계 : 1,000원**\n<ESC>i  <RS>17<US><TAB><DEL><xFF>\n");
 
@@ -205,14 +210,13 @@ TEST(TerminalSimulator, TalksWithTheProgramThatOpensItsPort) {
   const std::string_view print_fields[] = {"", "", "PRINTbill\n"};
   const std::string print =
       hub::InsertRoutingPrefix(hub::BuildMessage(151, print_fields).value()).value();
-  for (const auto& [answer, expected] :
-       {std::pair{TerminalSimulator::RelayAnswer::kAck, '\x06'},
-        std::pair{TerminalSimulator::RelayAnswer::kNak, '\x15'}}) {
+  for (const auto& [answer, expected] : {std::pair{TerminalSimulator::RelayAnswer::kAck, '\x06'},
+                                         std::pair{TerminalSimulator::RelayAnswer::kNak, '\x15'}}) {
     terminal->AnswerRelayedRequests(answer);
     for (const std::string& sent : {greeting, print}) {
-      ASSERT_EQ(hub_side->Write(reinterpret_cast<const unsigned char*>(sent.data()), sent.size(),
-                                10000),
-                static_cast<long>(sent.size()));
+      ASSERT_EQ(
+          hub_side->Write(reinterpret_cast<const unsigned char*>(sent.data()), sent.size(), 10000),
+          static_cast<long>(sent.size()));
     }
     ASSERT_TRUE(terminal->NextFrame(151, 10000).has_value());
     ASSERT_EQ(hub_side->WaitEvent(10000), platform::SerialPort::Event::kReadable);

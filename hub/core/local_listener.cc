@@ -133,9 +133,8 @@ void LocalListener::ServePosClient(platform::UniqueFd connection) {
       return;
     }
     size_t count = 0;
-    const platform::Status status =
-        platform::ReceiveSome(connection.get(), chunk.data(), std::min(room, chunk.size()),
-                              deadline, &count, &stop_);
+    const platform::Status status = platform::ReceiveSome(
+        connection.get(), chunk.data(), std::min(room, chunk.size()), deadline, &count, &stop_);
     if (!status.ok()) {
       Log(WhyReceiveEnded(status, held.size()) + ": connection closed");
       platform::CloseConnection(std::move(connection));
@@ -153,16 +152,10 @@ void LocalListener::ServePosClient(platform::UniqueFd connection) {
     if (examined == PosRequestStatus::kGatewayFrame) {
       WriteFrameLog(services_.log, kPosRecvLogTag, held);
     }
-    RelaySlot* slot =
-        services_.relay_slot ? services_.relay_slot->load(std::memory_order_acquire) : nullptr;
-    if (slot == nullptr) {
-      Log("no relay slot (module stopping): connection closed");
-      platform::CloseConnection(std::move(connection));
-      return;
-    }
+    RelaySlot* slot = Slot(&connection);
+    if (slot == nullptr) return;
     if (services_.notify) services_.notify(kEventPosRequest, 0);
-    const payments::PharmacySettings settings =
-        services_.settings ? services_.settings() : payments::PharmacySettings{};
+    const payments::PharmacySettings settings = Settings();
     const PosRequestResult result =
         examined == PosRequestStatus::kGatewayFrame
             ? HandlePosRequest(*slot, held, connection.get(), settings)
@@ -193,8 +186,8 @@ void LocalListener::ServeAckClient(platform::UniqueFd connection) {
       held.append(chunk.data(), count);
       continue;
     }
-    const bool whole = !held.empty() && status.code() == platform::StatusCode::kTimedOut &&
-                       !deadline.Passed();
+    const bool whole =
+        !held.empty() && status.code() == platform::StatusCode::kTimedOut && !deadline.Passed();
     if (!whole) {
       Log(WhyReceiveEnded(status, held.size()) + ": connection closed");
       platform::CloseConnection(std::move(connection));
@@ -208,19 +201,27 @@ void LocalListener::ServeAckClient(platform::UniqueFd connection) {
                         platform::Deadline::After(kAnswerSendLimitMs));
   if (!sent.ok()) Log("acknowledgement not sent: " + sent.message());
   WriteFrameLog(services_.log, kAckListenerLogTag, held);
-  RelaySlot* slot =
-      services_.relay_slot ? services_.relay_slot->load(std::memory_order_acquire) : nullptr;
-  if (slot == nullptr) {
-    Log("no relay slot (module stopping): connection closed");
-    platform::CloseConnection(std::move(connection));
-    return;
-  }
-  const payments::PharmacySettings settings =
-      services_.settings ? services_.settings() : payments::PharmacySettings{};
+  RelaySlot* slot = Slot(&connection);
+  if (slot == nullptr) return;
+  const payments::PharmacySettings settings = Settings();
   const int queued = first ? payments::PrintFirstAckText(*slot, held, connection.get(), settings)
                            : payments::PrintSecondAckFrame(*slot, held, connection.get(), settings);
   if (queued != 1) Log("print not queued: connection closed");
   HandOver(slot, std::move(connection), queued == 1, std::string());
+}
+
+RelaySlot* LocalListener::Slot(platform::UniqueFd* connection) const {
+  RelaySlot* slot =
+      services_.relay_slot ? services_.relay_slot->load(std::memory_order_acquire) : nullptr;
+  if (slot == nullptr) {
+    Log("no relay slot (module stopping): connection closed");
+    platform::CloseConnection(std::move(*connection));
+  }
+  return slot;
+}
+
+payments::PharmacySettings LocalListener::Settings() const {
+  return services_.settings ? services_.settings() : payments::PharmacySettings{};
 }
 
 void LocalListener::HandOver(RelaySlot* slot, platform::UniqueFd connection, bool queued,
@@ -234,8 +235,8 @@ void LocalListener::HandOver(RelaySlot* slot, platform::UniqueFd connection, boo
   slot->relay_client.compare_exchange_strong(client, RelaySlot::kNoClient,
                                              std::memory_order_acq_rel);
   if (!answer.empty()) {
-    const platform::Status sent = platform::SendAll(
-        connection.get(), answer, platform::Deadline::After(kAnswerSendLimitMs));
+    const platform::Status sent =
+        platform::SendAll(connection.get(), answer, platform::Deadline::After(kAnswerSendLimitMs));
     if (!sent.ok()) Log("refusal not sent: " + sent.message());
   }
   platform::CloseConnection(std::move(connection));

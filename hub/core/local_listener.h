@@ -90,6 +90,9 @@ class LocalListener final : public Worker {
   bool Running() const;
   void ServePosClient(platform::UniqueFd connection);
   void ServeAckClient(platform::UniqueFd connection);
+  // The relay slot; null (the connection closed, logged) while the module has none.
+  RelaySlot* Slot(platform::UniqueFd* connection) const;
+  payments::PharmacySettings Settings() const;
   void HandOver(RelaySlot* slot, platform::UniqueFd connection, bool queued,
                 const std::string& answer);
   void Log(const std::string& text) const;

@@ -46,7 +46,8 @@ class LocalListenerTest : public ::testing::Test {
 
   std::unique_ptr<Connection> Connect() {
     std::string error;
-    std::unique_ptr<Connection> connection = Connection::Open(listener_->port(), kPatienceMs, &error);
+    std::unique_ptr<Connection> connection =
+        Connection::Open(listener_->port(), kPatienceMs, &error);
     EXPECT_NE(connection, nullptr) << error;
     return connection;
   }
@@ -84,7 +85,10 @@ TEST_F(LocalListenerTest, ARequestInTwoSegmentsIsQueuedOnceAndItsClientWaitsForT
   ASSERT_TRUE(client->Send(request, 2, 200));
   ASSERT_TRUE(Eventually([&] { return slot_->send_state.load() == RelaySlot::kWaiting; }));
   EXPECT_EQ(FrameContent(Queued()),
-            "\x02TavenorGatewayXX0025TRM843\x1c\x1c\x1c" "10\x1c" "20\x1c" "30");
+            "\x02TavenorGatewayXX0025TRM843\x1c\x1c\x1c"
+            "10\x1c"
+            "20\x1c"
+            "30");
   EXPECT_EQ(PosRequestsPosted(), 1u);
 
   // The connection waits in the slot; the terminal's end closes it without an answer.
@@ -107,7 +111,10 @@ TEST_F(LocalListenerTest, BadClientsAreClosedAndTheNextOneIsServed) {
       {"text that is no frame", "BUSY"},
       {"silence", ""},
       {"a frame cut short", Request(843, {"", "", "1"}).substr(0, 15)},
-      {"40000 bytes that never complete", "\x02" "BMPP15999999" + std::string(40000, 'x')},
+      {"40000 bytes that never complete",
+       "\x02"
+       "BMPP15999999" +
+           std::string(40000, 'x')},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -157,8 +164,12 @@ TEST_F(LocalListenerTest, AcknowledgementListenersAnswerBeforeTheyQueueThePrint)
   };
   const Case cases[] = {
       {ListenerKind::kFirstAck, "bill\r\nline", "\x06\x06\x06", "151\x1c\x1c\x1cPRINTbill\nline"},
-      {ListenerKind::kSecondAck, pos_client::FramedPrint("a\x1d" "b\x1e"), "\x06",
-       "151\x1c\x1c\x1cPRINTa\x0e" "b\x0f"},
+      {ListenerKind::kSecondAck,
+       pos_client::FramedPrint("a\x1d"
+                               "b\x1e"),
+       "\x06",
+       "151\x1c\x1c\x1cPRINTa\x0e"
+       "b\x0f"},
   };
   for (const Case& c : cases) {
     slot_->send_state.store(RelaySlot::kIdle);

@@ -19,6 +19,7 @@
 #include "hub/core/relay_slot.h"
 #include "hub/core/test_support.h"
 #include "platform/socket.h"
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace hub {
@@ -99,8 +100,7 @@ TEST_F(MainThreadTest, ListenersThatDoNotStartAreReportedInStartOrder) {
   for (auto& listener : taken) {
     ASSERT_TRUE(platform::TcpListener::Listen("0.0.0.0", 0, 1, &listener).ok());
   }
-  connmap::WriteText(record_.data(), connmap::kPosListenerPort,
-                     std::to_string(taken[0]->port()));
+  connmap::WriteText(record_.data(), connmap::kPosListenerPort, std::to_string(taken[0]->port()));
   connmap::WriteText(record_.data(), connmap::kFirstAckListenerPort, "port");  // not a number
   connmap::WriteText(record_.data(), connmap::kSecondAckListenerPort,
                      std::to_string(taken[1]->port()));
@@ -231,6 +231,24 @@ TEST_F(MainThreadTest, ThreadRunsUntilQuitAndClearsTheModuleOnExit) {
   ASSERT_TRUE(main_thread->Join(30000));
   EXPECT_EQ(Module().main_thread.load(), nullptr);
   EXPECT_FALSE(Module().running.load());
+}
+
+TEST_F(MainThreadTest, APosClientStillWaitingWhenTheModuleStopsSeesItsConnectionEnd) {
+  SetTerminals({});
+  CManagerMainThread main_thread(options_);
+  main_thread.InitInstance();
+  auto [hub_end, client_end] = platform::testing::SocketPair();
+  RelaySlot* slot = Module().relay_slot.load();
+  ASSERT_NE(slot, nullptr);
+  slot->relay_client.store(hub_end.release());
+  slot->send_state.store(RelaySlot::kSent);
+  main_thread.ExitInstance();
+  char byte = 0;
+  size_t count = 0;
+  EXPECT_EQ(
+      platform::ReceiveSome(client_end.get(), &byte, 1, platform::Deadline::After(10000), &count)
+          .code(),
+      platform::StatusCode::kClosed);
 }
 
 TEST(SerialPortNameTest, PortsFromTenOnAreNamedWithTheDevicePrefix) {

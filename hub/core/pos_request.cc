@@ -29,8 +29,8 @@ bool IsOneOf(int code, const std::array<int, N>& codes) {
 
 PosRequestResult Refused(int request_code, std::string_view reason,
                          const payments::PharmacySettings& settings) {
-  WriteModuleLog(kLogTag, "request " + std::to_string(request_code) + " refused: " +
-                              std::string(reason));
+  WriteModuleLog(kLogTag,
+                 "request " + std::to_string(request_code) + " refused: " + std::string(reason));
   return PosRequestResult{.queued = false, .answer = RefusalFrame(request_code, reason, settings)};
 }
 
@@ -66,8 +66,8 @@ PosRequestResult Queue(RelaySlot& slot, const PosRequest& request, int result,
 
 std::string RefusalFrame(int request_code, std::string_view reason,
                          const payments::PharmacySettings& settings) {
-  const int answer_code = request_code >= 0 && request_code < kMaxMessageCode ? request_code + 1
-                                                                               : 0;
+  const int answer_code =
+      request_code >= 0 && request_code < kMaxMessageCode ? request_code + 1 : 0;
   const std::array<std::string_view, 3> fields = {settings.terminal_id, kRefusalResponseCode,
                                                   reason};
   return BuildMessage(answer_code, fields).value_or(std::string());

@@ -78,8 +78,8 @@ TEST_F(PosRequestTest, EachCodeBecomesItsTerminalFrameOrARefusal) {
     } else {
       EXPECT_FALSE(result.queued);
       EXPECT_EQ(Readable(result.answer), c.refusal);
-      EXPECT_EQ(result.answer.back(), CheckByte(std::string_view(result.answer).substr(
-                                          1, result.answer.size() - 2)));
+      EXPECT_EQ(result.answer.back(),
+                CheckByte(std::string_view(result.answer).substr(1, result.answer.size() - 2)));
       EXPECT_EQ(slot_->send_state.load(), RelaySlot::kIdle);
       EXPECT_EQ(slot_->relay_client.load(), RelaySlot::kNoClient);
     }
@@ -106,8 +106,9 @@ TEST_F(PosRequestTest, APendingRequestIsNeverOverwritten) {
   const std::string first = Queued();
   slot_->send_state.store(RelaySlot::kSent);  // terminal 0's loop has sent it
 
-  for (const std::string& second :
-       {Request(843, {"", "", "1"}), Request(51, {"1000"}), std::string("\x02" "BMPP15000001x")}) {
+  for (const std::string& second : {Request(843, {"", "", "1"}), Request(51, {"1000"}),
+                                    std::string("\x02"
+                                                "BMPP15000001x")}) {
     const bool signature = second[1] == 'B';
     const PosRequestResult result =
         signature ? HandleSignatureFrame(*slot_, second, kClient + 1, settings_)
@@ -141,7 +142,10 @@ TEST_F(PosRequestTest, UnreadableAndOversizedRequestsAreRefused) {
 }
 
 TEST_F(PosRequestTest, ASignatureFrameGoesToTheTerminalUnchanged) {
-  const std::string frame = std::string("\x02" "BMPP15000004") + "\x0a\x0d\x03\x02" + "\x03";
+  const std::string frame = std::string(
+                                "\x02"
+                                "BMPP15000004") +
+                            "\x0a\x0d\x03\x02" + "\x03";
   ASSERT_TRUE(HandleSignatureFrame(*slot_, frame, kClient, settings_).queued);
   EXPECT_EQ(Queued(), frame);
   EXPECT_EQ(slot_->relay_client.load(), kClient);

@@ -85,9 +85,9 @@ class PosListenerTest : public HostTest {
 
 TEST_F(PosListenerTest, ABillInTwoSegmentsIsPrintedOnceWithItsHeaderRewritten) {
   terminal_->AnswerRelayedRequests(TerminalSimulator::RelayAnswer::kAck);
-  const std::string bill = Cp(
-      "약제비 계산서\n상      호 : 옛약국\n사업자등록번호 : 999\n성      명 : 박\n"
-      "사업장소재지 : 서울");
+  const std::string bill =
+      Cp("약제비 계산서\n상      호 : 옛약국\n사업자등록번호 : 999\n성      명 : 박\n"
+         "사업장소재지 : 서울");
   std::unique_ptr<Connection> client = Connect(pos_port_);
   ASSERT_TRUE(client->Send(pos_client::RequestFrame(151, {bill}).value(), 2, 300));
 
