@@ -43,6 +43,8 @@ std::string WhyReceiveEnded(const platform::Status& status, size_t held) {
       return "no whole request within the receive limit" + after;
     case platform::StatusCode::kCancelled:
       return "listener stopping" + after;
+    case platform::StatusCode::kInvalidArgument:
+      return status.message();
     default:
       return "receive failed: " + status.message() + after;
   }
@@ -123,24 +125,14 @@ void LocalListener::AcceptLoop() {
 void LocalListener::ServePosClient(platform::UniqueFd connection) {
   const platform::Deadline deadline = platform::Deadline::After(services_.receive_limit_ms);
   std::string held;
-  std::array<char, kReceiveChunk> chunk;
   for (;;) {
-    const size_t room = kListenerBufferSize - held.size();
-    if (room == 0) {
-      Log("40000 bytes without a whole request: connection closed");
-      WriteFrameLog(services_.log, kPosRecvLogTag, held);
-      platform::CloseConnection(std::move(connection));
-      return;
-    }
-    size_t count = 0;
-    const platform::Status status = platform::ReceiveSome(
-        connection.get(), chunk.data(), std::min(room, chunk.size()), deadline, &count, &stop_);
+    const platform::Status status = ReceiveMore(connection.get(), &held, deadline);
     if (!status.ok()) {
       Log(WhyReceiveEnded(status, held.size()) + ": connection closed");
+      if (held.size() == kListenerBufferSize) WriteFrameLog(services_.log, kPosRecvLogTag, held);
       platform::CloseConnection(std::move(connection));
       return;
     }
-    held.append(chunk.data(), count);
     const PosRequestStatus examined = ExaminePosBytes(held);
     if (examined == PosRequestStatus::kNeedMore) continue;
     if (examined == PosRequestStatus::kNotARequest) {
@@ -168,24 +160,12 @@ void LocalListener::ServePosClient(platform::UniqueFd connection) {
 void LocalListener::ServeAckClient(platform::UniqueFd connection) {
   const platform::Deadline deadline = platform::Deadline::After(services_.receive_limit_ms);
   std::string held;
-  std::array<char, kReceiveChunk> chunk;
   for (;;) {
-    const size_t room = kListenerBufferSize - held.size();
-    if (room == 0) {
-      Log("40000 bytes without an end: connection closed");
-      platform::CloseConnection(std::move(connection));
-      return;
-    }
     // Once bytes have come, a pause ends the text; before, the receive limit ends the wait.
     const platform::Deadline wait =
         held.empty() || deadline.Passed() ? deadline : platform::Deadline::After(kAckQuietMs);
-    size_t count = 0;
-    const platform::Status status = platform::ReceiveSome(
-        connection.get(), chunk.data(), std::min(room, chunk.size()), wait, &count, &stop_);
-    if (status.ok()) {
-      held.append(chunk.data(), count);
-      continue;
-    }
+    const platform::Status status = ReceiveMore(connection.get(), &held, wait);
+    if (status.ok()) continue;
     const bool whole =
         !held.empty() && status.code() == platform::StatusCode::kTimedOut && !deadline.Passed();
     if (!whole) {
@@ -208,6 +188,21 @@ void LocalListener::ServeAckClient(platform::UniqueFd connection) {
                            : payments::PrintSecondAckFrame(*slot, held, connection.get(), settings);
   if (queued != 1) Log("print not queued: connection closed");
   HandOver(slot, std::move(connection), queued == 1, std::string());
+}
+
+platform::Status LocalListener::ReceiveMore(int connection, std::string* held,
+                                            const platform::Deadline& deadline) {
+  const size_t room = kListenerBufferSize - held->size();
+  if (room == 0) {
+    return platform::Status(platform::StatusCode::kInvalidArgument,
+                            "40000 bytes without a whole request");
+  }
+  std::array<char, kReceiveChunk> chunk;
+  size_t count = 0;
+  const platform::Status status = platform::ReceiveSome(
+      connection, chunk.data(), std::min(room, chunk.size()), deadline, &count, &stop_);
+  if (status.ok()) held->append(chunk.data(), count);
+  return status;
 }
 
 RelaySlot* LocalListener::Slot(platform::UniqueFd* connection) const {

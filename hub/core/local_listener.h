@@ -90,6 +90,10 @@ class LocalListener final : public Worker {
   bool Running() const;
   void ServePosClient(platform::UniqueFd connection);
   void ServeAckClient(platform::UniqueFd connection);
+  // Receives the next bytes of `connection` onto *held, at most kListenerBufferSize in all: kOk
+  // with bytes added, kInvalidArgument once the buffer is full, else why the receive ended.
+  platform::Status ReceiveMore(int connection, std::string* held,
+                               const platform::Deadline& deadline);
   // The relay slot; null (the connection closed, logged) while the module has none.
   RelaySlot* Slot(platform::UniqueFd* connection) const;
   payments::PharmacySettings Settings() const;
