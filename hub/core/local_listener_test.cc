@@ -101,6 +101,22 @@ TEST_F(LocalListenerTest, ARequestInTwoSegmentsIsQueuedOnceAndItsClientWaitsForT
   EXPECT_EQ(PosRequestsPosted(), 1u);
 }
 
+TEST_F(LocalListenerTest, ASignatureImageFrameInManySegmentsGoesToTheTerminalUnchanged) {
+  Start(ListenerKind::kPosRequest);
+  // The payload holds STX, ETX and a gateway frame's marker.
+  const std::string frame =
+      pos_client::SignatureFrame(std::string("\x02\x03TRM\x00\x0a", 7) + std::string(3000, 'x'))
+          .value();
+  std::unique_ptr<Connection> client = Connect();
+  ASSERT_TRUE(client->Send(frame, 4, 100));
+  ASSERT_TRUE(Eventually([&] { return slot_->send_state.load() == RelaySlot::kWaiting; }));
+  EXPECT_EQ(Queued(), frame);
+  EXPECT_EQ(PosRequestsPosted(), 1u);
+  TerminalDone();
+  std::string answer;
+  EXPECT_TRUE(client->ReceiveUntilClosed(kPatienceMs, &answer));
+}
+
 TEST_F(LocalListenerTest, BadClientsAreClosedAndTheNextOneIsServed) {
   Start(ListenerKind::kPosRequest);
   struct Case {
