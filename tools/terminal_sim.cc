@@ -4,10 +4,11 @@
 #include <cstdio>
 #include <utility>
 
-#include "companions/seed/seed_cipher.h"
-#include "companions/util/frame_packing.h"
+#include "companions/huffcompress/huff_decoder.h"
 #include "companions/util/ordella_util.h"
 #include "protocol/frame.h"
+#include "platform/text.h"
+#include "tools/peer_frame.h"
 
 namespace terminal_sim {
 namespace {
@@ -18,6 +19,43 @@ using protocol::kStx;
 constexpr std::string_view kPrintTag = protocol::kRawPrintTag;
 constexpr std::string_view kChunkTag = protocol::kBarcodeChunkTag;
 constexpr size_t kChunkTrailer = 3;  // ETX and the two check bytes
+constexpr std::string_view kSignatureTag = "BMPP";
+constexpr size_t kSignatureTrailer = 1;  // ETX
+constexpr int kPrintCode = 151;
+constexpr std::string_view kPrintField = "PRINT";
+constexpr size_t kPrintTextField = 2;  // field 3, counting from the fields after the code
+
+// The frames of the link itself, which a terminal does not acknowledge like a relayed request.
+constexpr int kLinkCodes[] = {840, 841, 842};
+
+// Names of the control bytes 0x00-0x1F.
+constexpr const char* kControlNames[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                         "BS",  "TAB", "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                         "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                         "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+constexpr std::string_view kEmphasis = "**";
+
+uint32_t Le(std::string_view bytes, size_t offset, size_t count) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < count; ++i) {
+    value |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[offset + i])) << (8 * i);
+  }
+  return value;
+}
+
+std::string HexByte(unsigned char c) {
+  char hex[8];
+  std::snprintf(hex, sizeof(hex), "<x%02X>", c);
+  return hex;
+}
+
+// A run of text bytes as UTF-8; byte by byte in hexadecimal when it is no CP949 text.
+std::string TextRun(std::string_view run) {
+  if (std::optional<std::string> utf8 = platform::Cp949ToUtf8(run)) return *utf8;
+  std::string out;
+  for (unsigned char c : run) out += c < 0x80 ? std::string(1, static_cast<char>(c)) : HexByte(c);
+  return out;
+}
 
 std::string Escape(std::string_view text) {
   std::string out;
@@ -93,6 +131,24 @@ Received BarcodeChunk(std::string bytes, size_t data_length) {
   return message;
 }
 
+Received Signature(std::string bytes, size_t payload_length) {
+  Received message;
+  message.kind = Received::Kind::kSignature;
+  message.payload = bytes.substr(protocol::kSignatureHeadSize, payload_length);
+  message.check = bytes.back() == kEtx ? "ok" : "bad";
+  message.bytes = std::move(bytes);
+  return message;
+}
+
+bool IsRelayedRequest(const Received& message) {
+  if (message.kind == Received::Kind::kSignature) return true;
+  if (message.kind != Received::Kind::kFrame || !message.routing_prefix) return false;
+  for (int code : kLinkCodes) {
+    if (message.code == code) return false;
+  }
+  return true;
+}
+
 // True when `head` (bytes after STX) may still grow into `tag`.
 bool MayBecome(std::string_view head, std::string_view tag) {
   return head.size() < tag.size() && tag.starts_with(head);
@@ -119,6 +175,15 @@ std::string Describe(const Received& message) {
     case Received::Kind::kBarcodeChunk:
       return "chunk " + std::to_string(message.chunk_number) +
              " length=" + std::to_string(message.chunk_data.size()) + " check=" + message.check;
+    case Received::Kind::kSignature: {
+      const SignatureImage image = DescribeSignature(message.payload);
+      std::string line = "signature payload=" + std::to_string(message.payload.size());
+      if (!image.decoded) return line + " image=undecodable";
+      line += " image=" + std::to_string(image.size);
+      if (!image.bitmap) return line + " bitmap=no";
+      return line + " bitmap=" + std::to_string(image.width) + "x" + std::to_string(image.height) +
+             "x" + std::to_string(image.bits_per_pixel);
+    }
     case Received::Kind::kBytes:
       break;
   }
@@ -129,6 +194,65 @@ std::string Describe(const Received& message) {
     hex += pair;
   }
   return "bytes " + hex;
+}
+
+SignatureImage DescribeSignature(std::string_view payload) {
+  SignatureImage image;
+  const std::optional<std::string> bytes = huffcompress::Decompress(payload);
+  if (!bytes) return image;
+  image.decoded = true;
+  image.size = bytes->size();
+  // "BM", the file header (14 bytes), then the info header: its size, width, height, planes and
+  // bits per pixel.
+  constexpr size_t kInfoHeader = 14;
+  constexpr size_t kBitsOffset = kInfoHeader + 14;
+  if (bytes->size() >= kBitsOffset + 2 && bytes->starts_with("BM")) {
+    image.bitmap = true;
+    image.width = static_cast<int32_t>(Le(*bytes, kInfoHeader + 4, 4));
+    image.height = static_cast<int32_t>(Le(*bytes, kInfoHeader + 8, 4));
+    image.bits_per_pixel = static_cast<int>(Le(*bytes, kBitsOffset, 2));
+  }
+  return image;
+}
+
+std::optional<std::string> PrintText(const Received& message) {
+  if (message.kind == Received::Kind::kRawPrint) return message.text;
+  if (message.kind != Received::Kind::kFrame || message.code != kPrintCode ||
+      message.fields.size() <= kPrintTextField ||
+      !message.fields[kPrintTextField].starts_with(kPrintField)) {
+    return std::nullopt;
+  }
+  // A print text may hold FS bytes of its own: everything after "PRINT" up to ETX is the text.
+  std::string text = message.fields[kPrintTextField].substr(kPrintField.size());
+  for (size_t n = kPrintTextField + 1; n < message.fields.size(); ++n) {
+    text += protocol::kFs + message.fields[n];
+  }
+  return text;
+}
+
+std::string RenderPrint(std::string_view text) {
+  std::string out;
+  size_t run_start = 0;
+  auto flush = [&](size_t end) {
+    if (end > run_start) out += TextRun(text.substr(run_start, end - run_start));
+    run_start = end + 1;
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != 0x7F) continue;
+    flush(i);
+    if (c == protocol::kLf) {
+      out.push_back('\n');
+    } else if (c == 0x0E || c == 0x0F) {
+      out += kEmphasis;
+    } else if (c == 0x7F) {
+      out += "<DEL>";
+    } else {
+      out += "<" + std::string(kControlNames[c]) + ">";
+    }
+  }
+  flush(text.size());
+  return out;
 }
 
 std::optional<Received> StreamSplitter::Next(bool at_pause) {
@@ -150,7 +274,18 @@ std::optional<Received> StreamSplitter::Next(bool at_pause) {
     if (at_pause) return Bytes(take(std::string::npos));
     return std::nullopt;
   };
-  if (MayBecome(head, kChunkTag) || MayBecome(head, kPrintTag)) return open_until_pause();
+  if (MayBecome(head, kChunkTag) || MayBecome(head, kPrintTag) || MayBecome(head, kSignatureTag)) {
+    return open_until_pause();
+  }
+  if (head.starts_with(kSignatureTag)) {
+    if (pending_.size() < protocol::kSignatureHeadSize) return open_until_pause();
+    const std::optional<int> length =
+        protocol::ReadDecimal(pending_, protocol::kSignatureLengthOffset, protocol::kSignatureLengthDigits);
+    if (!length) return Bytes(take(next_stx));
+    const size_t total = protocol::kSignatureHeadSize + static_cast<size_t>(*length) + kSignatureTrailer;
+    if (pending_.size() < total) return open_until_pause();
+    return Signature(take(total), static_cast<size_t>(*length));
+  }
 
   if (head.starts_with(kChunkTag)) {
     if (pending_.size() < protocol::kChunkDataOffset) return open_until_pause();
@@ -206,21 +341,8 @@ std::optional<Received> StreamSplitter::Next(bool at_pause) {
 
 std::optional<std::string> TerminalFrame(int code, const std::vector<std::string>& fields,
                                          Encoding encoding, int packing_level) {
-  const std::vector<std::string_view> views(fields.begin(), fields.end());
-  std::optional<std::string> plain = protocol::BuildMessage(code, views);
-  if (!plain) return std::nullopt;
-  switch (encoding) {
-    case Encoding::kPlain:
-      return plain;
-    case Encoding::kPacked:
-      return frame_packing::PackFrame(*plain, packing_level);
-    case Encoding::kEnciphered: {
-      const std::optional<seed::SeedKey> key = seed::ConfiguredSeedKey();
-      if (!key) return std::nullopt;
-      return seed::EncipherFrame(*plain, *key, seed::CipherLengthField::kTerminal);
-    }
-  }
-  return std::nullopt;
+  return peer_frame::EncodedFrame(code, fields, encoding, packing_level,
+                                  seed::CipherLengthField::kTerminal);
 }
 
 std::string BusyFrame() {
@@ -278,6 +400,11 @@ std::optional<Received> TerminalSimulator::NextFrame(int code, int timeout_ms) {
   }
 }
 
+void TerminalSimulator::AnswerRelayedRequests(RelayAnswer answer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  relay_answer_ = answer;
+}
+
 void TerminalSimulator::LosePort() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -313,10 +440,15 @@ void TerminalSimulator::ReadLine() {
       std::this_thread::sleep_for(std::chrono::milliseconds(kQuietMs));
     }
     const bool at_pause = event == platform::SerialPort::Event::kTimeout;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     while (std::optional<Received> message = splitter.Next(at_pause)) {
+      const RelayAnswer answer = IsRelayedRequest(*message) ? relay_answer_ : RelayAnswer::kNone;
       received_.push_back(std::move(*message));
       arrived_.notify_all();
+      if (answer == RelayAnswer::kNone) continue;
+      lock.unlock();
+      answer == RelayAnswer::kAck ? SendAck() : SendNak();
+      lock.lock();
     }
   }
 }

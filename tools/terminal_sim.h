@@ -6,8 +6,12 @@
 // any other bytes (VAN traffic).
 //
 // What the hub sends carries no common end marker, so messages are split by their own framing:
-// a gateway frame ends at ETX and its check byte, a barcode chunk by its length, and a raw print
-// frame or a run of other bytes by the next STX or a pause of kQuietMs on the line.
+// a gateway frame ends at ETX and its check byte, a barcode chunk and a signature image frame by
+// their lengths, and a raw print frame or a run of other bytes by the next STX or a pause of
+// kQuietMs on the line.
+//
+// Print messages (frames 151 with "PRINT", raw print frames) are also rendered as the paper
+// would show them (RenderPrint), and a signature image frame is decompressed and described.
 #pragma once
 
 #include <condition_variable>
@@ -21,18 +25,18 @@
 #include <vector>
 
 #include "platform/serial_port.h"
+#include "tools/peer_frame.h"
 
 namespace terminal_sim {
 
 // A pause on the line that ends an open message.
 inline constexpr int kQuietMs = 60;
 
-// How a frame's body travels.
-enum class Encoding { kPlain, kPacked, kEnciphered };
+using Encoding = peer_frame::Encoding;
 
 // One message received from the hub.
 struct Received {
-  enum class Kind { kFrame, kRawPrint, kBarcodeChunk, kBytes };
+  enum class Kind { kFrame, kRawPrint, kBarcodeChunk, kSignature, kBytes };
   Kind kind = Kind::kBytes;
   std::string bytes;  // exactly as received
 
@@ -50,12 +54,36 @@ struct Received {
   // kBarcodeChunk
   int chunk_number = -1;
   std::string chunk_data;
+
+  // kSignature: the payload (the compressed image) as it came
+  std::string payload;
 };
+
+// What a signature image frame's payload holds, once decompressed.
+struct SignatureImage {
+  bool decoded = false;  // false: the payload is no compressed text
+  size_t size = 0;       // bytes of the decompressed image
+  bool bitmap = false;   // the image is a Windows bitmap ("BM" and an info header)
+  int width = 0;
+  int height = 0;
+  int bits_per_pixel = 0;
+};
+SignatureImage DescribeSignature(std::string_view payload);
+
+// The text of a print message: field 3 of a frame 151 after "PRINT", or a raw print frame's
+// lines; nullopt for every other message.
+std::optional<std::string> PrintText(const Received& message);
+
+// A print text as readable UTF-8: CP949 converted, LF ends a line, SO and SI shown as "**" around
+// the highlighted stretch, every other control byte by its name in angle brackets ("<ESC>",
+// "<RS>", "<US>", "<FS>", "<TAB>"...), bytes that are no CP949 text as "<xHH>".
+std::string RenderPrint(std::string_view text);
 
 // One line describing a message:
 //   frame <code> prefix=<yes|no> length=<n> check=<ok|bad|none> fields=<n> <f1>|<f2>|...
 //   print <text>
 //   chunk <nn> length=<n> check=<ok|bad>
+//   signature payload=<m> image=<n> bitmap=<w>x<h>x<bpp>   (or image=undecodable / bitmap=no)
 //   bytes <hex>
 // Texts are shown with bytes outside printable ASCII, "\" and "|" as \xHH.
 std::string Describe(const Received& message);
@@ -102,6 +130,12 @@ class TerminalSimulator {
   bool SendAck() { return Send("\x06"); }
   bool SendNak() { return Send("\x15"); }
 
+  // How the terminal answers each relayed request (a frame 151, 157 or 843 with the routing
+  // prefix, or a signature image frame) as soon as it has it: ACK, NAK or not at all (the
+  // default: the test or the operator answers by hand).
+  enum class RelayAnswer { kNone, kAck, kNak };
+  void AnswerRelayedRequests(RelayAnswer answer);
+
   // The next message from the hub, waiting up to timeout_ms; nullopt when none came.
   std::optional<Received> Next(int timeout_ms);
   // The next gateway frame with message code `code`, skipping others; nullopt when none came.
@@ -121,8 +155,9 @@ class TerminalSimulator {
   std::condition_variable arrived_;
   std::unique_ptr<platform::SerialPort> line_;  // GUARDED_BY(mutex_) for LosePort
   std::mutex write_mutex_;
-  bool stop_ = false;              // GUARDED_BY(mutex_)
-  std::deque<Received> received_;  // GUARDED_BY(mutex_)
+  bool stop_ = false;                              // GUARDED_BY(mutex_)
+  std::deque<Received> received_;                  // GUARDED_BY(mutex_)
+  RelayAnswer relay_answer_ = RelayAnswer::kNone;  // GUARDED_BY(mutex_)
   std::thread reader_;
 };
 

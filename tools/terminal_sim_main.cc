@@ -3,11 +3,14 @@
 //   terminal_sim [--com N]        (default COM1; the line is named in $ORDELLA_PREFIX)
 //
 // Prints "ready COM<N> <device>" once the line exists, then one line per message the hub sends
-// (see Describe in terminal_sim.h). Commands, one per line:
+// (see Describe in terminal_sim.h); a print message is followed by the paper it prints, each
+// line as "  | <line>" (see RenderPrint). Commands, one per line:
 //   send <code> [field ...]            a plain frame; "" stands for an empty field
 //   sendpacked <level> <code> [field ...]
 //   sendcipher <code> [field ...]      enciphered with the configured key
 //   busy | ack | nak                   the BUSY answer, ACK (0x06), NAK (0x15)
+//   answer ack|nak|none                how every later relayed request is answered at once
+//                                      (none: by hand, the default)
 //   van <hex>                          raw bytes, e.g. "van 1020414243"
 //   lose                               hang the line up (the hub sees its port lost)
 //   quit                               (also at the end of input)
@@ -17,8 +20,10 @@
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -28,6 +33,7 @@
 namespace {
 
 std::mutex g_output;
+constexpr std::string_view kPaperMargin = "  | ";
 
 void PrintLine(const std::string& line) {
   std::lock_guard<std::mutex> lock(g_output);
@@ -49,6 +55,20 @@ bool ParseNumber(const std::string& text, int* value) {
   if (text.empty() || *end != '\0' || parsed < 0 || parsed > 9999) return false;
   *value = static_cast<int>(parsed);
   return true;
+}
+
+// A message as printed: its description, and the paper of a print message.
+void PrintMessage(const terminal_sim::Received& message) {
+  std::string text = terminal_sim::Describe(message);
+  if (const std::optional<std::string> print = terminal_sim::PrintText(message)) {
+    std::istringstream paper(terminal_sim::RenderPrint(*print));
+    for (std::string line; std::getline(paper, line);) {
+      text += "\n";
+      text += kPaperMargin;
+      text += line;
+    }
+  }
+  PrintLine(text);
 }
 
 // Carries out one command; false when the program should end.
@@ -80,6 +100,17 @@ bool Run(terminal_sim::TerminalSimulator& terminal, const std::vector<std::strin
     sent = terminal.SendAck();
   } else if (command == "nak") {
     sent = terminal.SendNak();
+  } else if (command == "answer") {
+    using Answer = terminal_sim::TerminalSimulator::RelayAnswer;
+    const std::string kind = words.size() == 2 ? words[1] : "";
+    if (kind != "ack" && kind != "nak" && kind != "none") {
+      PrintLine("error answer needs ack, nak or none");
+      return true;
+    }
+    terminal.AnswerRelayedRequests(kind == "ack"   ? Answer::kAck
+                                   : kind == "nak" ? Answer::kNak
+                                                   : Answer::kNone);
+    return true;
   } else if (command == "van") {
     const std::optional<std::string> bytes =
         words.size() == 2 ? platform::FromHex(words[1]) : std::nullopt;
@@ -127,7 +158,7 @@ int main(int argc, char** argv) {
     constexpr int kPollMs = 50;
     while (!done.load()) {
       if (std::optional<terminal_sim::Received> message = terminal->Next(kPollMs)) {
-        PrintLine(terminal_sim::Describe(*message));
+        PrintMessage(*message);
       }
     }
   });
@@ -140,7 +171,7 @@ int main(int argc, char** argv) {
   // What is still on its way is printed before the program ends.
   while (std::optional<terminal_sim::Received> message =
              terminal->Next(terminal_sim::kQuietMs * 2)) {
-    PrintLine(terminal_sim::Describe(*message));
+    PrintMessage(*message);
   }
   return 0;
 }

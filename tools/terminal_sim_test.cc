@@ -6,10 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "companions/huffcompress/ordella_huffcompress.h"
+#include "companions/huffcompress/testing/signature_bmp.h"
 #include "hub/core/frame_decoder.h"
 #include "platform/serial_port.h"
 #include "platform/testing/child_process.h"
 #include "platform/testing/temp_prefix.h"
+#include "platform/text.h"
 #include "protocol/frame.h"
 
 namespace terminal_sim {
@@ -20,6 +23,21 @@ std::string Greeting() {
   return protocol::BuildFrame(*protocol::MessageBody(841, empty), protocol::LengthRule::kGreeting,
                               protocol::kTerminalShape)
       .value();
+}
+
+// The signature image frame of a compressed image: STX "BMPP15", six-digit length, payload, ETX.
+std::string SignatureFrame(const std::string& image) {
+  std::string packed(ORDELLA_COMPRESS_BOUND(image.size()), '\0');
+  const int m = Ordella_Compress(reinterpret_cast<const unsigned char*>(image.data()),
+                                 static_cast<int>(image.size()),
+                                 reinterpret_cast<unsigned char*>(packed.data()));
+  packed.resize(static_cast<size_t>(m));
+  char head[16];
+  std::snprintf(head, sizeof head,
+                "\x02"
+                "BMPP15%06d",
+                m);
+  return head + packed + "\x03";
 }
 
 std::vector<std::string> Split(const std::vector<std::string>& feeds) {
@@ -67,12 +85,25 @@ TEST(StreamSplitter, SplitsWhatTheHubSendsIntoMessages) {
     return frame + protocol::CheckByte(std::string_view(frame).substr(1));
   }();
 
+  const std::string signature = SignatureFrame(huffcompress::testing::SignatureBmp(128, 64));
+  const std::string signature_line =
+      "signature payload=" + std::to_string(signature.size() - 14) +
+      " image=" + std::to_string(huffcompress::testing::SignatureBmp(128, 64).size()) +
+      " bitmap=128x64x1";
+
   struct Case {
     const char* name;
     std::vector<std::string> feeds;
     std::vector<std::string> lines;
   };
   const std::vector<Case> cases = {
+      {"signature image in three pieces, then a frame",
+       {signature.substr(0, 5), signature.substr(5, 20), signature.substr(25) + greeting},
+       {signature_line, "frame 841 prefix=yes length=35 check=ok fields=21 ||||||||||||||||||||"}},
+      {"signature payload that is no compressed image",
+       {"\x02"
+        "BMPP15000003\x02\x03x\x03"},
+       {"signature payload=3 image=undecodable"}},
       {"customer list with binary records, then a frame",
        {customers + greeting},
        {"frame 821 prefix=yes length=37 check=ok fields=2 01|\\x02\\x03\\x00ab",
@@ -110,6 +141,28 @@ TEST(StreamSplitter, SplitsWhatTheHubSendsIntoMessages) {
   for (const Case& c : cases) {
     EXPECT_EQ(Split(c.feeds), c.lines) << c.name;
   }
+}
+
+TEST(RenderPrint, ShowsThePaperAsReadableText) {
+  const std::string text = platform::Utf8ToCp949("약제비 계산서\n").value() + "\x0e" +
+                           platform::Utf8ToCp949("합계 : 1,000원").value() + "\x0f\n\x1b" +
+                           "i  \x1e"
+                           "17\x1f\t\x7f\xff\n";
+  EXPECT_EQ(RenderPrint(text),
+            "약제비 계산서\n**합계 : 1,000원**\n<ESC>i  <RS>17<US><TAB><DEL><xFF>\n");
+
+  // Field 3 of a print message after "PRINT" (FS bytes inside the text kept), or a raw print.
+  Received frame;
+  frame.kind = Received::Kind::kFrame;
+  frame.code = 151;
+  frame.fields = {"", "", "PRINTbill", "more"};
+  EXPECT_EQ(PrintText(frame), "bill\x1cmore");
+  frame.code = 157;
+  EXPECT_FALSE(PrintText(frame).has_value());
+  const std::string_view lines[] = {"LINE"};
+  StreamSplitter splitter;
+  splitter.Feed(protocol::BuildRawPrintFrame(lines));
+  EXPECT_EQ(PrintText(splitter.Next(true).value()), "LINE\n");
 }
 
 TEST(TerminalFrame, EveryEncodingDecodesToThePlainFrame) {
@@ -152,6 +205,26 @@ TEST(TerminalSimulator, TalksWithTheProgramThatOpensItsPort) {
   ASSERT_TRUE(message.has_value());
   EXPECT_TRUE(message->routing_prefix);
   EXPECT_EQ(message->bytes, greeting);
+
+  // Told to, it answers each relayed request at once (and never the link's own frames).
+  const std::string_view print_fields[] = {"", "", "PRINTbill\n"};
+  const std::string print =
+      protocol::InsertRoutingPrefix(protocol::BuildMessage(151, print_fields).value()).value();
+  for (const auto& [answer, expected] : {std::pair{TerminalSimulator::RelayAnswer::kAck, '\x06'},
+                                         std::pair{TerminalSimulator::RelayAnswer::kNak, '\x15'}}) {
+    terminal->AnswerRelayedRequests(answer);
+    for (const std::string& sent : {greeting, print}) {
+      ASSERT_EQ(
+          hub_side->Write(reinterpret_cast<const unsigned char*>(sent.data()), sent.size(), 10000),
+          static_cast<long>(sent.size()));
+    }
+    ASSERT_TRUE(terminal->NextFrame(151, 10000).has_value());
+    ASSERT_EQ(hub_side->WaitEvent(10000), platform::SerialPort::Event::kReadable);
+    unsigned char answered[4] = {};
+    EXPECT_EQ(hub_side->Read(answered, sizeof answered), 1);
+    EXPECT_EQ(answered[0], static_cast<unsigned char>(expected));
+  }
+  terminal->AnswerRelayedRequests(TerminalSimulator::RelayAnswer::kNone);
 
   terminal->LosePort();
   EXPECT_TRUE(terminal->lost());

@@ -8,6 +8,7 @@
 #include "hub/core/relay_slot.h"
 #include "hub/core/terminal_loop.h"
 #include "hub/core/terminal_port.h"
+#include "platform/socket.h"
 #include "platform/system_info.h"
 
 namespace hub {
@@ -293,6 +294,15 @@ void CManagerMainThread::StopWorkers() {
 
 void CManagerMainThread::FreeRelaySlot() {
   Module().relay_slot.store(nullptr, std::memory_order_release);
+  // A POS client still waiting for the terminal would otherwise wait on a connection nobody
+  // owns any more: it sees the connection end.
+  if (relay_slot_ != nullptr) {
+    const int client = relay_slot_->relay_client.exchange(RelaySlot::kNoClient);
+    if (client >= 0) {
+      WriteModuleLog(kLogTag, "module stopping: the waiting POS client's connection closed");
+      platform::CloseConnection(platform::UniqueFd(client));
+    }
+  }
   relay_slot_.reset();  // unloads the sign-pad library
 }
 

@@ -47,8 +47,8 @@ struct TcpTerminalWorkers {
 using ListenerStarter = std::function<std::unique_ptr<Worker>(int port)>;
 using TcpTerminalStarter = std::function<std::optional<TcpTerminalWorkers>(int port)>;
 
-// The hooks that start the local listeners. They are not built yet: every one reports its
-// listener as not started, so the start sequence posts the listener's failure notification.
+// The hooks that start the local listeners (local_listener.h); nullptr when the port cannot be
+// taken. The TCP terminal is not built yet: its hook reports it as not started.
 std::unique_ptr<Worker> StartPosRequestListener(int port);
 std::unique_ptr<Worker> StartFirstAckListener(int port);
 std::unique_ptr<Worker> StartSecondAckListener(int port);

@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,8 @@
 #include "hub/core/module_state.h"
 #include "hub/core/relay_slot.h"
 #include "hub/core/test_support.h"
+#include "platform/socket.h"
+#include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace hub {
@@ -95,10 +98,16 @@ TEST_F(MainThreadTest, SwitchedOffListenersPostNothingAndTheModuleRuns) {
 
 TEST_F(MainThreadTest, ListenersThatDoNotStartAreReportedInStartOrder) {
   SetTerminals({});
-  connmap::WriteText(record_.data(), connmap::kPosListenerPort, "9200");
+  // Two ports another program holds, and a text that is no port.
+  std::unique_ptr<platform::TcpListener> taken[2];
+  for (auto& listener : taken) {
+    ASSERT_TRUE(platform::TcpListener::Listen("0.0.0.0", 0, 1, &listener).ok());
+  }
+  connmap::WriteText(record_.data(), connmap::kPosListenerPort, std::to_string(taken[0]->port()));
   connmap::WriteText(record_.data(), connmap::kFirstAckListenerPort, "port");  // not a number
-  connmap::WriteText(record_.data(), connmap::kSecondAckListenerPort, "9202");
-  CManagerMainThread main_thread(options_);  // the listeners are not built: none starts
+  connmap::WriteText(record_.data(), connmap::kSecondAckListenerPort,
+                     std::to_string(taken[1]->port()));
+  CManagerMainThread main_thread(options_);  // the module's own listeners: none takes its port
   main_thread.InitInstance();
   EXPECT_EQ(host_.Notifications(), (std::vector<Notification>{{kEventPosListenerFailed, 0},
                                                               {kEventAckListener2Failed, 0},
@@ -225,6 +234,24 @@ TEST_F(MainThreadTest, ThreadRunsUntilQuitAndClearsTheModuleOnExit) {
   ASSERT_TRUE(main_thread->Join(30000));
   EXPECT_EQ(Module().main_thread.load(), nullptr);
   EXPECT_FALSE(Module().running.load());
+}
+
+TEST_F(MainThreadTest, APosClientStillWaitingWhenTheModuleStopsSeesItsConnectionEnd) {
+  SetTerminals({});
+  CManagerMainThread main_thread(options_);
+  main_thread.InitInstance();
+  auto [hub_end, client_end] = platform::testing::SocketPair();
+  RelaySlot* slot = Module().relay_slot.load();
+  ASSERT_NE(slot, nullptr);
+  slot->relay_client.store(hub_end.release());
+  slot->send_state.store(RelaySlot::kSent);
+  main_thread.ExitInstance();
+  char byte = 0;
+  size_t count = 0;
+  EXPECT_EQ(
+      platform::ReceiveSome(client_end.get(), &byte, 1, platform::Deadline::After(10000), &count)
+          .code(),
+      platform::StatusCode::kClosed);
 }
 
 TEST(SerialPortNameTest, PortsFromTenOnAreNamedWithTheDevicePrefix) {

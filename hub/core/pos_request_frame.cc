@@ -42,6 +42,13 @@ bool HasSignatureImageMarker(std::string_view held) {
 }
 
 PosRequestStatus ExaminePosBytes(std::string_view held) {
+  // A signature image frame's payload is compressed bytes, which may hold a gateway frame's
+  // marker: its head decides first.
+  const std::string_view head = held.substr(held.empty() ? 0 : 1);
+  if (!held.empty() && held.front() == kStx &&
+      (head.starts_with(kMarkerBmp) || head.starts_with(kMarkerCbmp))) {
+    return SignatureImageStatus(held);
+  }
   if (HasGatewayFrameMarker(held)) return GatewayFrameStatus(held);
   if (HasSignatureImageMarker(held)) return SignatureImageStatus(held);
   const bool frame_opening = held.empty() || (held.front() == kStx && held.size() < kHeadSize);

@@ -6,6 +6,10 @@
 // greater than the bytes received less 10. A signature image frame is complete when the bytes
 // received reach its six-digit length (bytes 7-12) plus 13.
 //
+// Bytes that begin with STX and "BMP" or "CBMP" are a signature image frame whatever their
+// payload holds: compressed bytes may contain "TRM", "PMC" or "CRE" by chance, and such a
+// signature is not taken for a broken gateway frame.
+//
 // Bytes with neither marker are not a request and the connection is given up, except while they
 // are still the opening of a frame (they begin with STX and are shorter than a frame head): a
 // frame that arrives in small segments is not refused before its marker has come. A length

@@ -47,6 +47,10 @@ TEST(PosRequestFrameTest, DecidesWhenTheBytesMakeAWholeRequest) {
       {"signature, length + 13", SignatureFrame("BMPP15", "000120", 120), kSignatureImage},
       {"signature with ETX", SignatureFrame("BMPP15", "000120", 121), kSignatureImage},
       {"compressed signature", SignatureFrame("CBMP15", "000002", 2), kSignatureImage},
+      {"signature whose payload holds TRM",
+       "\x02"
+       "BMPP15000005xTRMx",
+       kSignatureImage},
       {"signature head incomplete",
        "\x02"
        "BMPP1500",
