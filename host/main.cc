@@ -139,12 +139,12 @@ int main(int argc, char** argv) {
     return kExitNoHub;
   }
 
-  std::string error;
+  platform::Status error;
   std::unique_ptr<platform::Library> hub = platform::Library::Load(kHubLibrary, &error);
   std::optional<host::HubEntryPoints> entry = hub ? EntryPoints(*hub) : std::nullopt;
   if (!entry) {
     std::fprintf(stderr, "Ordella_VanExcute: the hub cannot be loaded: %s\n",
-                 hub ? "an export is missing" : error.c_str());
+                 hub ? "an export is missing" : error.message().c_str());
     return kExitNoHub;
   }
   if (entry->create(window->hwnd(), 0) == 0) {

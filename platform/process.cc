@@ -171,8 +171,8 @@ class DynamicLibrary final : public Library {
   fs::path path_;
 };
 
-void SetError(std::string* error, std::string text) {
-  if (error != nullptr) *error = std::move(text);
+void SetError(Status* error, StatusCode code, std::string text) {
+  if (error != nullptr) *error = Status(code, std::move(text));
 }
 
 }  // namespace
@@ -193,13 +193,13 @@ bool StartProgram(std::string_view name, const std::vector<std::string>& args) {
   return false;
 }
 
-std::unique_ptr<Library> Library::Load(std::string_view dll_name, std::string* error) {
+std::unique_ptr<Library> Library::Load(std::string_view dll_name, Status* error) {
   size_t separator = dll_name.find_last_of("\\/");
   std::string_view base =
       separator == std::string_view::npos ? dll_name : dll_name.substr(separator + 1);
   std::string_view stem = WithoutSuffix(base, kLibrarySuffix);
   if (stem.empty() || dll_name.find('\0') != std::string_view::npos) {
-    SetError(error, "no library name in \"" + std::string(dll_name) + "\"");
+    SetError(error, StatusCode::kInvalidArgument, "no library name in \"" + std::string(dll_name) + "\"");
     return nullptr;
   }
   std::string file = "lib" + std::string(stem) + ".so";
@@ -217,13 +217,13 @@ std::unique_ptr<Library> Library::Load(std::string_view dll_name, std::string* e
 
   std::optional<fs::path> found = FindIn(dirs, {file}, IsRegularFile);
   if (!found) {
-    SetError(error, file + " not found for \"" + std::string(dll_name) + "\"");
+    SetError(error, StatusCode::kIoError, file + " not found for \"" + std::string(dll_name) + "\"");
     return nullptr;
   }
   void* handle = dlopen(found->c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* reason = dlerror();
-    SetError(error, reason != nullptr ? reason : "cannot load " + found->string());
+    SetError(error, StatusCode::kIoError, reason != nullptr ? reason : "cannot load " + found->string());
     return nullptr;
   }
   return std::make_unique<DynamicLibrary>(handle, *found);

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace platform {
 
 // ShellExecute with the verb "open": starts the program detached (fork + exec). A name ending
@@ -28,7 +30,7 @@ class Library {
   virtual std::string path() const = 0;
 
   // nullptr when the library is not found or cannot be loaded; *error says why.
-  static std::unique_ptr<Library> Load(std::string_view dll_name, std::string* error = nullptr);
+  static std::unique_ptr<Library> Load(std::string_view dll_name, Status* error = nullptr);
 };
 
 }  // namespace platform

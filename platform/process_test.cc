@@ -128,9 +128,9 @@ TEST_F(LibraryTest, LoadsADllNameAsItsSharedObject) {
   ScopedEnv lib_path("ORDELLA_LIB_PATH", (root() / "lib").string());
 
   for (std::string_view name : {"zlib.dll", "ZLIB.DLL", "ZLib"}) {
-    std::string error;
+    Status error;
     std::unique_ptr<Library> library = Library::Load(name, &error);
-    ASSERT_NE(library, nullptr) << name << ": " << error;
+    ASSERT_NE(library, nullptr) << name << ": " << error.message();
     EXPECT_EQ(library->path(), (root() / "lib" / "libZLib.so").string());
     auto version = reinterpret_cast<const char* (*)()>(library->Symbol("zlibVersion"));
     ASSERT_NE(version, nullptr);
@@ -162,9 +162,9 @@ TEST_F(LibraryTest, ExplainsWhyALibraryCannotBeLoaded) {
       {"c:\\tavenor\\", "no library name"},
   };
   for (const Case& c : cases) {
-    std::string error;
+    Status error;
     EXPECT_EQ(Library::Load(c.name, &error), nullptr) << c.name;
-    EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
+    EXPECT_NE(error.message().find(c.reason), std::string::npos) << c.name << ": " << error.message();
   }
 }
 

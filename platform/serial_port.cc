@@ -26,15 +26,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets *error to `what` and the text of errno (when error is not null).
-void ReportErrno(std::string* error, std::string_view what) {
-  if (error == nullptr) return;
+// Sets *status to `what` failing with errno (when status is not null).
+void ReportErrno(Status* status, std::string_view what) {
+  if (status == nullptr) return;
   const int saved = errno;
-  *error = Status::FromErrno(what, saved).message();
+  *status = Status::FromErrno(what, saved);
 }
 
-void Report(std::string* error, std::string message) {
-  if (error != nullptr) *error = std::move(message);
+void Report(Status* status, StatusCode code, std::string message) {
+  if (status != nullptr) *status = Status(code, std::move(message));
 }
 
 std::optional<speed_t> BaudConstant(int baud) {
@@ -182,7 +182,7 @@ class PosixSerialPort final : public SerialPort {
   fs::path link_;      // peer only: the prefix's name for the line
 };
 
-WakeEvent MakeWakeEvent(std::string* error) {
+WakeEvent MakeWakeEvent(Status* error) {
   WakeEvent wake;
   if (!wake.valid()) ReportErrno(error, "eventfd");
   return wake;
@@ -191,15 +191,15 @@ WakeEvent MakeWakeEvent(std::string* error) {
 }  // namespace
 
 std::unique_ptr<SerialPort> SerialPort::Open(std::string_view port_name, int baud,
-                                             std::string* error) {
+                                             Status* error) {
   const std::optional<speed_t> speed = BaudConstant(baud);
   if (!speed) {
-    Report(error, "unsupported baud rate " + std::to_string(baud));
+    Report(error, StatusCode::kInvalidArgument, "unsupported baud rate " + std::to_string(baud));
     return nullptr;
   }
   const std::optional<std::filesystem::path> path = MapPath(port_name);
   if (!path) {
-    Report(error, "not a port name: " + std::string(port_name));
+    Report(error, StatusCode::kInvalidArgument, "not a port name: " + std::string(port_name));
     return nullptr;
   }
   UniqueFd device(open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -208,7 +208,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(std::string_view port_name, int bau
     return nullptr;
   }
   if (!isatty(device.get())) {
-    Report(error, path->string() + " is not a serial device");
+    Report(error, StatusCode::kInvalidArgument, path->string() + " is not a serial device");
     return nullptr;
   }
   // Exclusive, as a COM port is: TIOCEXCL stops later opens by other users, the lock stops
@@ -237,9 +237,9 @@ std::unique_ptr<SerialPort> SerialPort::Open(std::string_view port_name, int bau
   return std::make_unique<PosixSerialPort>(std::move(device), std::move(wake), path->string());
 }
 
-std::unique_ptr<SerialPort> SerialPort::OpenPeer(int com_number, std::string* error) {
+std::unique_ptr<SerialPort> SerialPort::OpenPeer(int com_number, Status* error) {
   if (com_number < 1 || com_number > 255) {
-    Report(error, "no such port number " + std::to_string(com_number));
+    Report(error, StatusCode::kInvalidArgument, "no such port number " + std::to_string(com_number));
     return nullptr;
   }
   UniqueFd master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -273,7 +273,7 @@ std::unique_ptr<SerialPort> SerialPort::OpenPeer(int com_number, std::string* er
   fs::remove(link, failed);
   fs::create_symlink(slave_name, link, failed);
   if (failed) {
-    Report(error, "link " + link.string() + ": " + failed.message());
+    Report(error, StatusCode::kIoError, "link " + link.string() + ": " + failed.message());
     return nullptr;
   }
   WakeEvent wake = MakeWakeEvent(error);

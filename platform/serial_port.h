@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/status.h"
+
 namespace platform {
 
 class SerialPort {
@@ -61,7 +63,7 @@ class SerialPort {
   // device, the device cannot be opened, is held by another opener, is not a terminal, the baud
   // rate is not one the driver offers, or the settings cannot be applied; *error says why.
   static std::unique_ptr<SerialPort> Open(std::string_view port_name, int baud,
-                                          std::string* error = nullptr);
+                                          Status* error = nullptr);
 
   // The far end of a serial line, for the simulators of the devices on it and for tests: a
   // pseudo-terminal, set raw, whose other end the prefix names COM<com_number>
@@ -70,7 +72,7 @@ class SerialPort {
   // opened and after it is closed. device() is the device the name points at. Destroying the
   // peer hangs the line up (the holder of the port sees kLost) and removes the name.
   // nullptr when no pseudo-terminal can be made or the name cannot be set; *error says why.
-  static std::unique_ptr<SerialPort> OpenPeer(int com_number, std::string* error = nullptr);
+  static std::unique_ptr<SerialPort> OpenPeer(int com_number, Status* error = nullptr);
 };
 
 }  // namespace platform

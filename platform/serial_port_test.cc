@@ -66,9 +66,9 @@ class PtyFixture : public ::testing::Test {
 
 TEST_F(PtyFixture, OpenAppliesRawEightBitsNoParityAtTheBaudRate) {
   Link("com3");
-  std::string error;
+  Status error;
   std::unique_ptr<SerialPort> port = SerialPort::Open("COM3", 115200, &error);
-  ASSERT_NE(port, nullptr) << error;
+  ASSERT_NE(port, nullptr) << error.message();
   EXPECT_EQ(fs::path(port->device()), prefix_.path() / "dosdevices" / "com3");
 
   const termios settings = SlaveSettings();
@@ -105,11 +105,11 @@ TEST_F(PtyFixture, PortNamesAndRefusals) {
       {"c:\\plain.txt", 115200, false},
   };
   for (const Case& c : cases) {
-    std::string error;
+    Status error;
     std::unique_ptr<SerialPort> port = SerialPort::Open(c.name, c.baud, &error);
-    EXPECT_EQ(port != nullptr, c.opens) << c.name << " " << error;
+    EXPECT_EQ(port != nullptr, c.opens) << c.name << " " << error.message();
     if (!c.opens) {
-      EXPECT_FALSE(error.empty()) << c.name;
+      EXPECT_FALSE(error.message().empty()) << c.name;
     }
   }
 }
@@ -118,7 +118,7 @@ TEST_F(PtyFixture, SecondOpenOfAHeldPortFails) {
   Link("com3");
   std::unique_ptr<SerialPort> first = SerialPort::Open("COM3", 115200);
   ASSERT_NE(first, nullptr);
-  std::string error;
+  Status error;
   EXPECT_EQ(SerialPort::Open("COM3", 115200, &error), nullptr);
   first.reset();
   EXPECT_NE(SerialPort::Open("COM3", 115200), nullptr);
@@ -175,14 +175,14 @@ TEST_F(PtyFixture, WriteThatCannotDrainFailsAfterItsTimeOut) {
 
 TEST(SerialPeer, NamesTheLineCarriesBytesAndHangsUpWhenDestroyed) {
   testing::TempPrefix prefix;
-  std::string error;
+  Status error;
   std::unique_ptr<SerialPort> peer = SerialPort::OpenPeer(7, &error);
-  ASSERT_NE(peer, nullptr) << error;
+  ASSERT_NE(peer, nullptr) << error.message();
   const fs::path link = prefix.path() / "dosdevices" / "com7";
   EXPECT_EQ(fs::read_symlink(link), fs::path(peer->device()));
 
   std::unique_ptr<SerialPort> port = SerialPort::Open("COM7", 115200, &error);
-  ASSERT_NE(port, nullptr) << error;
+  ASSERT_NE(port, nullptr) << error.message();
   const std::string frame = "\x02XX0016TRM841\x1c\x03\x21\r\n\x11\x13";
   const auto* bytes = reinterpret_cast<const unsigned char*>(frame.data());
   ASSERT_EQ(peer->Write(bytes, frame.size(), 5000), static_cast<long>(frame.size()));
@@ -195,7 +195,7 @@ TEST(SerialPeer, NamesTheLineCarriesBytesAndHangsUpWhenDestroyed) {
   port.reset();
   EXPECT_EQ(peer->WaitEvent(0), SerialPort::Event::kTimeout);
   port = SerialPort::Open("COM7", 115200, &error);
-  ASSERT_NE(port, nullptr) << error;
+  ASSERT_NE(port, nullptr) << error.message();
 
   peer.reset();
   EXPECT_EQ(port->WaitEvent(5000), SerialPort::Event::kLost);

@@ -351,8 +351,12 @@ std::string BusyFrame() {
 }
 
 std::unique_ptr<TerminalSimulator> TerminalSimulator::Create(int com_number, std::string* error) {
-  std::unique_ptr<platform::SerialPort> line = platform::SerialPort::OpenPeer(com_number, error);
-  if (line == nullptr) return nullptr;
+  platform::Status status;
+  std::unique_ptr<platform::SerialPort> line = platform::SerialPort::OpenPeer(com_number, &status);
+  if (line == nullptr) {
+    if (error != nullptr) *error = status.message();
+    return nullptr;
+  }
   return std::unique_ptr<TerminalSimulator>(new TerminalSimulator(std::move(line)));
 }
 

@@ -29,10 +29,10 @@ std::string Shown(const std::string& name) {
 TEST(CustomerDisplayLibraryTest, ShowsCustomersAndItemsWhileOpen) {
   for (const std::string name : {"RetaloDisplay", "Ordella_DisplayM"}) {
     platform::testing::TempPrefix prefix;
-    std::string error;
+    platform::Status error;
     const std::unique_ptr<platform::Library> library =
         platform::Library::Load(name + ".dll", &error);
-    ASSERT_NE(library, nullptr) << error;
+    ASSERT_NE(library, nullptr) << error.message();
     const auto open = Entry<decltype(&Func_RetaloDisplayOpen)>(*library, "Func_RetaloDisplayOpen");
     const auto close =
         Entry<decltype(&Func_RetaloDisplayClose)>(*library, "Func_RetaloDisplayClose");

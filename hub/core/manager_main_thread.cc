@@ -150,10 +150,10 @@ bool CManagerMainThread::Pause(int ms) {
 }
 
 void CManagerMainThread::LoadVanModule() {
-  std::string error;
+  platform::Status error;
   van_library_ = platform::Library::Load(kVanLibrary, &error);
   if (!van_library_) {
-    WriteModuleLog(kLogTag, "VAN module not loaded: " + error);
+    WriteModuleLog(kLogTag, "VAN module not loaded: " + error.message());
     return;
   }
   VanEntryPoints& van = Module().van;
@@ -166,9 +166,9 @@ void CManagerMainThread::LoadVanModule() {
 
 void CManagerMainThread::CreateRelaySlot() {
   relay_slot_ = std::make_unique<RelaySlot>();
-  std::string error;
+  platform::Status error;
   relay_slot_->sign_pad = platform::Library::Load(kSignPadLibrary, &error);
-  if (!relay_slot_->sign_pad) WriteModuleLog(kLogTag, "sign-pad library not loaded: " + error);
+  if (!relay_slot_->sign_pad) WriteModuleLog(kLogTag, "sign-pad library not loaded: " + error.message());
   Module().relay_slot.store(relay_slot_.get(), std::memory_order_release);
 }
 

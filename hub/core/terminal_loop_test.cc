@@ -115,9 +115,9 @@ class LoopTest : public ::testing::Test {
     slot_ = std::make_unique<RelaySlot>();
     g_van = &van_;
     g_dispatched = &dispatched_;
-    std::string error;
+    platform::Status error;
     terminal_ = platform::SerialPort::OpenPeer(5, &error);
-    ASSERT_NE(terminal_, nullptr) << error;
+    ASSERT_NE(terminal_, nullptr) << error.message();
     port_ = std::make_unique<TerminalPort>(index);
     ASSERT_TRUE(port_->Open("COM5", 115200));
     relay_slot_.store(slot_.get());

@@ -105,9 +105,9 @@ class HostWindow {
 class TerminalPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string error;
+    platform::Status error;
     terminal_ = platform::SerialPort::OpenPeer(4, &error);
-    ASSERT_NE(terminal_, nullptr) << error;
+    ASSERT_NE(terminal_, nullptr) << error.message();
     ASSERT_TRUE(port_.Open("COM4", 115200));
   }
 

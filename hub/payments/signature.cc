@@ -95,13 +95,13 @@ int CompressSignature(const SignatureFiles& files) {
   };
   const std::optional<std::string> image = ReadWhole(files.image);
   if (!image) return fail("signature image file cannot be read: " + files.image);
-  std::string error;
+  platform::Status error;
   const std::unique_ptr<platform::Library> library =
       platform::Library::Load(kHuffCompressDll, &error);
   const auto compress =
       library ? reinterpret_cast<decltype(&Ordella_Compress)>(library->Symbol("Ordella_Compress"))
               : nullptr;
-  if (compress == nullptr) return fail("Ordella_Compress not available: " + error);
+  if (compress == nullptr) return fail("Ordella_Compress not available: " + error.message());
 
   std::vector<unsigned char> output(ORDELLA_COMPRESS_BOUND(image->size()));
   const int written = compress(reinterpret_cast<const unsigned char*>(image->data()),
