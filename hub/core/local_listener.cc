@@ -9,7 +9,6 @@
 #include "hub/core/module_state.h"
 #include "hub/core/pos_request.h"
 #include "hub/core/pos_request_frame.h"
-#include "hub/payments/print_entries.h"
 
 namespace hub {
 
@@ -60,7 +59,12 @@ ListenerServices ListenerServices::ForModule() {
   services.running = &module.running;
   services.relay_slot = &module.relay_slot;
   services.notify = &PostHostNotification;
-  services.settings = [] { return payments::PharmacySettingsFrom(PropertyRecord()); };
+  services.pos = InstalledPosServices();
+  if (services.pos.settings != nullptr) {
+    services.settings = [read = services.pos.settings] { return read(PropertyRecord()); };
+  } else {
+    WriteModuleLog(kLogTag, "no settings reader in the module: the settings read empty");
+  }
   services.log = ModuleLogTarget();
   return services;
 }
@@ -149,10 +153,10 @@ void LocalListener::ServePosClient(platform::UniqueFd connection) {
     RelaySlot* slot = Slot(&connection);
     if (slot == nullptr) return;
     if (services_.notify) services_.notify(kEventPosRequest, 0);
-    const payments::PharmacySettings settings = Settings();
+    const PharmacySettings settings = Settings();
     const PosRequestResult result =
         examined == PosRequestStatus::kGatewayFrame
-            ? HandlePosRequest(*slot, held, connection.get(), settings)
+            ? HandlePosRequest(*slot, held, connection.get(), settings, services_.pos)
             : HandleSignatureFrame(*slot, held, connection.get(), settings);
     HandOver(slot, std::move(connection), result.queued, result.answer);
     return;
@@ -185,9 +189,14 @@ void LocalListener::ServeAckClient(platform::UniqueFd connection) {
   WriteFrameLog(services_.log, kAckListenerLogTag, held);
   RelaySlot* slot = Slot(&connection);
   if (slot == nullptr) return;
-  const payments::PharmacySettings settings = Settings();
-  const int queued = first ? payments::PrintFirstAckText(*slot, held, connection.get(), settings)
-                           : payments::PrintSecondAckFrame(*slot, held, connection.get(), settings);
+  const PosServices::AckPrintFn print =
+      first ? services_.pos.print_first_ack : services_.pos.print_second_ack;
+  if (print == nullptr) {
+    Log("no print service in the module: print not queued, connection closed");
+    platform::CloseConnection(std::move(connection));
+    return;
+  }
+  const int queued = print(*slot, held, connection.get(), Settings());
   if (queued != 1) Log("print not queued: connection closed");
   HandOver(slot, std::move(connection), queued == 1, std::string());
 }
@@ -217,8 +226,8 @@ RelaySlot* LocalListener::Slot(platform::UniqueFd* connection) const {
   return slot;
 }
 
-payments::PharmacySettings LocalListener::Settings() const {
-  return services_.settings ? services_.settings() : payments::PharmacySettings{};
+PharmacySettings LocalListener::Settings() const {
+  return services_.settings ? services_.settings() : PharmacySettings{};
 }
 
 void LocalListener::HandOver(RelaySlot* slot, platform::UniqueFd connection, bool queued,

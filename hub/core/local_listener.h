@@ -10,9 +10,8 @@
 //
 // Acknowledgement listeners: bytes are received until none follow for kAckQuietMs; then the
 // first listener answers ACK ACK ACK, the second ACK, the bytes are logged
-// ("EdiRollServerThread") and handed to the listener's print entry (print_entries.h), which
-// makes the connection the relay client and queues the print. A print the slot cannot take is
-// closed.
+// ("EdiRollServerThread") and handed to the listener's print (pos_services.h), which makes the
+// connection the relay client and queues the print. A print the slot cannot take is closed.
 //
 // What no client may do to a listener:
 //   - bytes that are neither a gateway frame nor a signature image frame: closed at once, logged;
@@ -33,8 +32,9 @@
 
 #include "hub/core/frame_log.h"
 #include "hub/core/manager_main_thread.h"
+#include "hub/core/pharmacy_settings.h"
+#include "hub/core/pos_services.h"
 #include "hub/core/relay_slot.h"
-#include "hub/payments/pharmacy_settings.h"
 #include "platform/socket.h"
 #include "platform/wake_event.h"
 
@@ -54,12 +54,14 @@ inline constexpr int kAnswerSendLimitMs = 5000;
 inline constexpr char kPosRecvLogTag[] = "DLL Recv";
 inline constexpr char kAckListenerLogTag[] = "EdiRollServerThread";
 
-// Everything a listener takes from the module; ForModule gives the loaded module's.
+// Everything a listener takes from the module; ForModule gives the loaded module's, with the
+// payments side's services it has installed (pos_services.h).
 struct ListenerServices {
   const std::atomic<bool>* running = nullptr;  // may be null: runs until stopped
   const std::atomic<RelaySlot*>* relay_slot = nullptr;
   std::function<void(uint32_t event, int64_t lparam)> notify;
-  std::function<payments::PharmacySettings()> settings;  // read for each request
+  std::function<PharmacySettings()> settings;  // read for each request; none: empty settings
+  PosServices pos;                             // an empty hook: that service is refused
   LogTarget log;
   int receive_limit_ms = kReceiveLimitMs;
 
@@ -96,7 +98,7 @@ class LocalListener final : public Worker {
                                const platform::Deadline& deadline);
   // The relay slot; null (the connection closed, logged) while the module has none.
   RelaySlot* Slot(platform::UniqueFd* connection) const;
-  payments::PharmacySettings Settings() const;
+  PharmacySettings Settings() const;
   void HandOver(RelaySlot* slot, platform::UniqueFd connection, bool queued,
                 const std::string& answer);
   void Log(const std::string& text) const;

@@ -9,6 +9,7 @@
 
 #include "protocol/frame.h"
 #include "hub/core/pos_request.h"
+#include "hub/core/pos_services.h"
 #include "hub/core/terminal_loop.h"
 #include "platform/clock.h"
 #include "platform/testing/support.h"
@@ -33,9 +34,11 @@ std::string Request(int code, const std::vector<std::string_view>& fields) {
 
 class LocalListenerTest : public ::testing::Test {
  protected:
-  // Starts a listener of `kind` on a free port, serving `slot_`.
-  void Start(ListenerKind kind) {
+  // Starts a listener of `kind` on a free port, serving `slot_` with the payments side's services
+  // as the module installs them (hub/CMakeLists.txt), or with `pos`.
+  void Start(ListenerKind kind, const PosServices& pos = InstalledPosServices()) {
     ListenerServices services;
+    services.pos = pos;
     services.relay_slot = &slot_pointer_;
     services.notify = [this](uint32_t event, int64_t lparam) {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -201,6 +204,24 @@ TEST_F(LocalListenerTest, AcknowledgementListenersAnswerBeforeTheyQueueThePrint)
     TerminalDone();
     std::string rest;
     EXPECT_TRUE(client->ReceiveUntilClosed(kPatienceMs, &rest));
+    listener_->Stop();
+  }
+}
+
+TEST_F(LocalListenerTest, AnAcknowledgementListenerWithoutAPrintServiceClosesWithoutPrinting) {
+  const struct {
+    ListenerKind kind;
+    const char* acks;
+  } cases[] = {{ListenerKind::kFirstAck, "\x06\x06\x06"}, {ListenerKind::kSecondAck, "\x06"}};
+  for (const auto& c : cases) {
+    Start(c.kind, PosServices{});
+    std::unique_ptr<Connection> client = Connect();
+    ASSERT_TRUE(client->Send(pos_client::FramedPrint("bill")));
+    std::string answer;
+    EXPECT_TRUE(client->ReceiveUntilClosed(kPatienceMs, &answer));
+    EXPECT_EQ(answer, c.acks);
+    EXPECT_EQ(slot_->send_state.load(), RelaySlot::kIdle);
+    EXPECT_EQ(slot_->relay_client.load(), RelaySlot::kNoClient);
     listener_->Stop();
   }
 }

@@ -6,7 +6,7 @@
 
 #include "hub/core/frame_decoder.h"
 #include "hub/core/module_state.h"
-#include "hub/payments/print_entries.h"
+#include "hub/core/pos_services.h"
 
 namespace hub {
 
@@ -30,7 +30,7 @@ bool IsOneOf(int code, const std::array<int, N>& codes) {
 }
 
 PosRequestResult Refused(int request_code, std::string_view reason,
-                         const payments::PharmacySettings& settings) {
+                         const PharmacySettings& settings) {
   WriteModuleLog(kLogTag,
                  "request " + std::to_string(request_code) + " refused: " + std::string(reason));
   return PosRequestResult{.queued = false, .answer = RefusalFrame(request_code, reason, settings)};
@@ -58,16 +58,22 @@ void ReleaseSlot(RelaySlot& slot) {
 }
 
 PosRequestResult Queue(RelaySlot& slot, const PosRequest& request, int result,
-                       const payments::PharmacySettings& settings) {
+                       const PharmacySettings& settings) {
   if (result == 1) return PosRequestResult{.queued = true, .answer = {}};
-  ReleaseSlot(slot);
-  return Refused(request.code, kRefusedTooLong, settings);
+  return RefuseTakenRequest(slot, request, kRefusedTooLong, settings);
+}
+
+// A request whose service the module does not have (pos_services.h).
+PosRequestResult Unserved(RelaySlot& slot, const PosRequest& request, const char* service,
+                          std::string_view reason, const PharmacySettings& settings) {
+  WriteModuleLog(kLogTag, std::string("no ") + service + " service in the module");
+  return RefuseTakenRequest(slot, request, reason, settings);
 }
 
 }  // namespace
 
 std::string RefusalFrame(int request_code, std::string_view reason,
-                         const payments::PharmacySettings& settings) {
+                         const PharmacySettings& settings) {
   const int answer_code =
       request_code >= 0 && request_code < kMaxMessageCode ? request_code + 1 : 0;
   const std::array<std::string_view, 3> fields = {settings.terminal_id, kRefusalResponseCode,
@@ -90,7 +96,7 @@ std::optional<std::string> RelayedBody(const PosRequest& request) {
 }
 
 PosRequestResult HandlePosRequest(RelaySlot& slot, std::string_view frame, int client,
-                                  const payments::PharmacySettings& settings) {
+                                  const PharmacySettings& settings, const PosServices& services) {
   PosRequest request;
   request.frame = std::string(frame);
   const DecodeStatus decoded = DecodeFrame(&request.frame);
@@ -104,18 +110,34 @@ PosRequestResult HandlePosRequest(RelaySlot& slot, std::string_view frame, int c
   request.fields = FrameFields<kPosRequestFields>(request.frame);
   TakeSlot(slot, client, request.code);
 
-  if (IsOneOf(request.code, kCashCodes)) return HandleCashReceiptRequest(slot, request, settings);
-  if (IsOneOf(request.code, kCardCodes)) return HandleCardRequest(slot, request, settings);
+  if (IsOneOf(request.code, kCashCodes)) {
+    if (services.cash_receipt == nullptr) {
+      return Unserved(slot, request, "cash receipt", kRefusedCashNotReady, settings);
+    }
+    return services.cash_receipt(slot, request, settings);
+  }
+  if (IsOneOf(request.code, kCardCodes)) {
+    if (services.card_request == nullptr) {
+      return Unserved(slot, request, "card request", kRefusedCardNotReady, settings);
+    }
+    return services.card_request(slot, request, settings);
+  }
   if (request.code == kPrintCode) {
-    return Queue(slot, request, payments::PrintPosRequestText(slot, request.fields[1], settings),
+    if (services.print_pos_request == nullptr) {
+      return Unserved(slot, request, "print", kRefusedNotServed, settings);
+    }
+    return Queue(slot, request, services.print_pos_request(slot, request.fields[1], settings),
                  settings);
   }
+  if (services.queue_body == nullptr) {
+    return Unserved(slot, request, "relay framing", kRefusedNotServed, settings);
+  }
   const std::optional<std::string> body = RelayedBody(request);
-  return Queue(slot, request, body ? payments::QueuePrintBody(slot, *body) : 0, settings);
+  return Queue(slot, request, body ? services.queue_body(slot, *body) : 0, settings);
 }
 
 PosRequestResult HandleSignatureFrame(RelaySlot& slot, std::string_view frame, int client,
-                                      const payments::PharmacySettings& settings) {
+                                      const PharmacySettings& settings) {
   if (SlotBusy(slot)) return Refused(0, kRefusedPending, settings);
   if (frame.size() > slot.send_buffer.size()) return Refused(0, kRefusedTooLong, settings);
   TakeSlot(slot, client, 0);
@@ -125,16 +147,10 @@ PosRequestResult HandleSignatureFrame(RelaySlot& slot, std::string_view frame, i
   return PosRequestResult{.queued = true, .answer = {}};
 }
 
-PosRequestResult HandleCashReceiptRequest(RelaySlot& slot, const PosRequest& request,
-                                          const payments::PharmacySettings& settings) {
+PosRequestResult RefuseTakenRequest(RelaySlot& slot, const PosRequest& request,
+                                    std::string_view reason, const PharmacySettings& settings) {
   ReleaseSlot(slot);
-  return Refused(request.code, kRefusedCashNotReady, settings);
-}
-
-PosRequestResult HandleCardRequest(RelaySlot& slot, const PosRequest& request,
-                                   const payments::PharmacySettings& settings) {
-  ReleaseSlot(slot);
-  return Refused(request.code, kRefusedCardNotReady, settings);
+  return Refused(request.code, reason, settings);
 }
 
 }  // namespace hub

@@ -11,6 +11,8 @@
 //   161 171 181 183 cash receipt handler
 //   51 61 63 71     card request handler
 //   any other       the code as three digits, FS FS field 1 FS field 2
+// The print, the framing of the relayed bodies and the two handlers are the payments side's
+// services (pos_services.h).
 //
 // Refusal frame (to the POS client, then the connection is closed): a plain gateway frame (no
 // routing prefix, check byte) whose code is the request code + 1 (the answer code the client
@@ -19,8 +21,9 @@
 //   "REQUEST PENDING"         another request occupies the relay slot (it is never overwritten)
 //   "REQUEST NOT READABLE"    the frame could not be unpacked or deciphered, or has no code
 //   "REQUEST TOO LONG"        the frame for the terminal would not fit its length field
-//   "CASH RECEIPT NOT READY"  the cash receipt handler is not built yet
-//   "CARD PAYMENT NOT READY"  the card request handler is not built yet
+//   "CASH RECEIPT NOT READY"  the module has no cash receipt handler
+//   "CARD PAYMENT NOT READY"  the module has no card request handler
+//   "REQUEST NOT SERVED"      the module has no print or framing service for the request
 // The fields stand where the cash and card answers carry terminal, response code and message.
 #pragma once
 
@@ -29,10 +32,12 @@
 #include <string_view>
 
 #include "protocol/frame.h"
+#include "hub/core/pharmacy_settings.h"
 #include "hub/core/relay_slot.h"
-#include "hub/payments/pharmacy_settings.h"
 
 namespace hub {
+
+struct PosServices;
 
 // The request fields kept when a POS request is split (21 slots, missing fields read empty).
 inline constexpr size_t kPosRequestFields = 21;
@@ -43,6 +48,7 @@ inline constexpr std::string_view kRefusedUnreadable = "REQUEST NOT READABLE";
 inline constexpr std::string_view kRefusedTooLong = "REQUEST TOO LONG";
 inline constexpr std::string_view kRefusedCashNotReady = "CASH RECEIPT NOT READY";
 inline constexpr std::string_view kRefusedCardNotReady = "CARD PAYMENT NOT READY";
+inline constexpr std::string_view kRefusedNotServed = "REQUEST NOT SERVED";
 
 // A decoded POS request: the plain frame and its fields (views into it).
 struct PosRequest {
@@ -62,25 +68,24 @@ struct PosRequestResult {
 
 // The refusal frame for a request with code `request_code` (see above).
 std::string RefusalFrame(int request_code, std::string_view reason,
-                         const payments::PharmacySettings& settings);
+                         const PharmacySettings& settings);
 
 // The body for the terminal of a request that is relayed as it is (157, 843 and codes without a
 // handler of their own); nullopt for the codes that have one (151, cash, card).
 std::optional<std::string> RelayedBody(const PosRequest& request);
 
-// Handles one complete gateway frame from a POS client connected on `client`.
+// Handles one complete gateway frame from a POS client connected on `client`, with the payments
+// side's `services`.
 PosRequestResult HandlePosRequest(RelaySlot& slot, std::string_view frame, int client,
-                                  const payments::PharmacySettings& settings);
+                                  const PharmacySettings& settings, const PosServices& services);
 
 // Handles one complete signature image frame: copied unchanged into the send buffer.
 PosRequestResult HandleSignatureFrame(RelaySlot& slot, std::string_view frame, int client,
-                                      const payments::PharmacySettings& settings);
+                                      const PharmacySettings& settings);
 
-// The cash receipt and card request handlers. The payments side builds them; until then each
-// refuses the request (logged) and the slot stays idle.
-PosRequestResult HandleCashReceiptRequest(RelaySlot& slot, const PosRequest& request,
-                                          const payments::PharmacySettings& settings);
-PosRequestResult HandleCardRequest(RelaySlot& slot, const PosRequest& request,
-                                   const payments::PharmacySettings& settings);
+// Refuses a request that has taken the slot (logged): the slot lets go of its connection and
+// pending code, and the result carries the refusal frame for `reason`.
+PosRequestResult RefuseTakenRequest(RelaySlot& slot, const PosRequest& request,
+                                    std::string_view reason, const PharmacySettings& settings);
 
 }  // namespace hub

@@ -9,6 +9,7 @@
 #include "companions/seed/seed_cipher.h"
 #include "companions/util/frame_packing.h"
 #include "protocol/frame.h"
+#include "hub/core/pos_services.h"
 #include "platform/testing/temp_prefix.h"
 
 namespace hub {
@@ -35,6 +36,8 @@ std::string Readable(std::string_view frame) {
 class PosRequestTest : public ::testing::Test {
  protected:
   PosRequestTest() { settings_.terminal_id = "T0001"; }
+  // The module's services, installed as the module installs them (hub/CMakeLists.txt).
+  void SetUp() override { ASSERT_NE(services_.print_pos_request, nullptr); }
 
   std::string Queued() const {
     const auto count = static_cast<size_t>(slot_->byte_count.load());
@@ -43,7 +46,8 @@ class PosRequestTest : public ::testing::Test {
 
   platform::testing::TempPrefix prefix_;  // the cipher key is read from its registry
   std::unique_ptr<RelaySlot> slot_ = std::make_unique<RelaySlot>();
-  payments::PharmacySettings settings_;
+  PharmacySettings settings_;
+  PosServices services_ = InstalledPosServices();
 };
 
 TEST_F(PosRequestTest, EachCodeBecomesItsTerminalFrameOrARefusal) {
@@ -69,7 +73,7 @@ TEST_F(PosRequestTest, EachCodeBecomesItsTerminalFrameOrARefusal) {
     SCOPED_TRACE(c.code);
     slot_ = std::make_unique<RelaySlot>();
     const PosRequestResult result =
-        HandlePosRequest(*slot_, Request(c.code, c.fields), kClient, settings_);
+        HandlePosRequest(*slot_, Request(c.code, c.fields), kClient, settings_, services_);
     if (c.queued != nullptr) {
       EXPECT_TRUE(result.queued);
       EXPECT_TRUE(result.answer.empty());
@@ -88,6 +92,33 @@ TEST_F(PosRequestTest, EachCodeBecomesItsTerminalFrameOrARefusal) {
   }
 }
 
+TEST_F(PosRequestTest, ARequestWhoseServiceTheModuleLacksIsRefusedAndTheSlotStaysIdle) {
+  const PosServices none;
+  const struct {
+    int code;
+    const char* refusal;
+  } cases[] = {
+      {151, "^XX0044TRM152|T0001|9999|REQUEST NOT SERVED"},
+      {157, "^XX0044TRM158|T0001|9999|REQUEST NOT SERVED"},
+      {843, "^XX0044TRM844|T0001|9999|REQUEST NOT SERVED"},
+      {912, "^XX0044TRM913|T0001|9999|REQUEST NOT SERVED"},
+      {171, "^XX0048TRM172|T0001|9999|CASH RECEIPT NOT READY"},
+      {61, "^XX0048TRM062|T0001|9999|CARD PAYMENT NOT READY"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    slot_ = std::make_unique<RelaySlot>();
+    const PosRequestResult result =
+        HandlePosRequest(*slot_, Request(c.code, {"x", "y", "z"}), kClient, settings_, none);
+    EXPECT_FALSE(result.queued);
+    EXPECT_EQ(Readable(result.answer), c.refusal);
+    EXPECT_EQ(slot_->send_state.load(), RelaySlot::kIdle);
+    EXPECT_EQ(slot_->byte_count.load(), 0);
+    EXPECT_EQ(slot_->relay_client.load(), RelaySlot::kNoClient);
+    EXPECT_EQ(slot_->pending_request_code.load(), 0);
+  }
+}
+
 TEST_F(PosRequestTest, PackedAndEncipheredRequestsAreDecodedFirst) {
   const std::string plain = Request(843, {"", "", "10", "20", "30"});
   const std::string forms[] = {
@@ -98,13 +129,14 @@ TEST_F(PosRequestTest, PackedAndEncipheredRequestsAreDecodedFirst) {
   };
   for (const std::string& frame : forms) {
     slot_ = std::make_unique<RelaySlot>();
-    ASSERT_TRUE(HandlePosRequest(*slot_, frame, kClient, settings_).queued);
+    ASSERT_TRUE(HandlePosRequest(*slot_, frame, kClient, settings_, services_).queued);
     EXPECT_EQ(Readable(Queued()), "^TavenorGatewayXX0025TRM843|||10|20|30");
   }
 }
 
 TEST_F(PosRequestTest, APendingRequestIsNeverOverwritten) {
-  ASSERT_TRUE(HandlePosRequest(*slot_, Request(151, {"first"}), kClient, settings_).queued);
+  ASSERT_TRUE(
+      HandlePosRequest(*slot_, Request(151, {"first"}), kClient, settings_, services_).queued);
   const std::string first = Queued();
   slot_->send_state.store(RelaySlot::kSent);  // terminal 0's loop has sent it
 
@@ -114,7 +146,7 @@ TEST_F(PosRequestTest, APendingRequestIsNeverOverwritten) {
     const bool signature = second[1] == 'B';
     const PosRequestResult result =
         signature ? HandleSignatureFrame(*slot_, second, kClient + 1, settings_)
-                  : HandlePosRequest(*slot_, second, kClient + 1, settings_);
+                  : HandlePosRequest(*slot_, second, kClient + 1, settings_, services_);
     EXPECT_FALSE(result.queued);
     EXPECT_NE(Readable(result.answer).find("|9999|REQUEST PENDING"), std::string::npos)
         << Readable(result.answer);
@@ -128,16 +160,16 @@ TEST_F(PosRequestTest, APendingRequestIsNeverOverwritten) {
 TEST_F(PosRequestTest, UnreadableAndOversizedRequestsAreRefused) {
   // Packed, but what follows the code is no packed body.
   PosRequestResult result =
-      HandlePosRequest(*slot_, "\x02X60020TRM843garbage\x03", kClient, settings_);
+      HandlePosRequest(*slot_, "\x02X60020TRM843garbage\x03", kClient, settings_, services_);
   EXPECT_FALSE(result.queued);
   EXPECT_EQ(Readable(result.answer), "^XX0046TRM844|T0001|9999|REQUEST NOT READABLE");
 
-  result = HandlePosRequest(*slot_, "\x02XX0020TRMabc\x03", kClient, settings_);
+  result = HandlePosRequest(*slot_, "\x02XX0020TRMabc\x03", kClient, settings_, services_);
   EXPECT_EQ(Readable(result.answer), "^XX0046TRM000|T0001|9999|REQUEST NOT READABLE");
 
   // A bill whose print message would not fit a frame's four-digit length field.
   const std::string bill(9980, 'b');
-  result = HandlePosRequest(*slot_, Request(151, {bill}), kClient, settings_);
+  result = HandlePosRequest(*slot_, Request(151, {bill}), kClient, settings_, services_);
   EXPECT_FALSE(result.queued);
   EXPECT_EQ(slot_->send_state.load(), RelaySlot::kIdle);
   EXPECT_EQ(slot_->relay_client.load(), RelaySlot::kNoClient);
