@@ -34,9 +34,11 @@
 
 namespace {
 
-// A temporary prefix with the demo databases, shared by every benchmark of the run.
+// A temporary prefix with the demo databases, shared by every benchmark of the run, removed at
+// exit. The path is never destroyed: a handler registered while a static object is being built
+// runs after that object's destructor, and would remove whatever its freed memory then names.
 const std::filesystem::path& Prefix() {
-  static const std::filesystem::path prefix = [] {
+  static const std::filesystem::path& prefix = *new std::filesystem::path([] {
     std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("ordella-db-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
@@ -48,7 +50,7 @@ const std::filesystem::path& Prefix() {
     }
     std::atexit([] { std::filesystem::remove_all(Prefix()); });
     return dir;
-  }();
+  }());
   return prefix;
 }
 
