@@ -24,6 +24,8 @@
 #include "platform/window.h"
 #include "tests/e2e/host_fixture.h"
 #include "tests/fixtures/fixture.h"
+#include "protocol/testing/gateway_server_sim.h"
+#include "tools/terminal_sim.h"
 
 namespace e2e {
 namespace {
@@ -224,6 +226,63 @@ TEST_F(HelvarTest, CancellationStoredWhileTheDatabaseIsDownIsRecordedOnceWhenItR
 
   helvar->Signal(SIGTERM);
   EXPECT_EQ(helvar->Wait(kPatienceMs), 0) << helvar->output();
+}
+
+// A barcode scanned at a terminal on a serial line: the hub asks Helvar, which answers from the
+// pharmacy database or, for a barcode the pharmacy lacks, from the gateway server's barcode
+// service (creating the item), else as unregistered; the terminal gets the item packet.
+TEST_F(HelvarTest, ABarcodeScannedAtTheTerminalIsAnsweredWithItsItemPacket) {
+  constexpr int kCom = 3;
+  std::string error;
+  auto terminal = terminal_sim::TerminalSimulator::Create(kCom, &error);
+  ASSERT_NE(terminal, nullptr) << error;
+  gateway_sim::Options options;
+  options.items["1234567890128"] = {"", "CREAM", "1200", "2000"};
+  auto server = gateway_sim::GatewayServerSimulator::Start(options, &error);
+  ASSERT_NE(server, nullptr) << error;
+  ASSERT_EQ(platform::RegSetString("Software\\Tavenor", "GatewayServer Port",
+                                   std::to_string(server->port(gateway_sim::PortKind::kBarcode))),
+            platform::RegStatus::kOk);
+  StartHost("terminal_count = 1\nterminal0_port = " + std::to_string(kCom) + "\n");
+  ASSERT_TRUE(terminal->NextFrame(841, kPatienceMs).has_value()) << Diagnostics();
+
+  struct Case {
+    std::string barcode;
+    std::string prices;   // packet bytes 28-37 as hexadecimal: sale, purchase, stock
+    std::string product;  // packet bytes 38-57
+  };
+  const Case cases[] = {
+      {"8801234567890", "00001000000006000015", platform::Utf8ToCp949("박카스디").value()},
+      {"1234567890128", "00002000000012000000", "CREAM"},
+      {"5555555555555", "00000000000000000000",
+       platform::Utf8ToCp949("제품명_미등록").value()},
+  };
+  for (const Case& c : cases) {
+    // The terminal packs the barcode two digits to a byte, filled with 0xFF in front.
+    const std::string packed =
+        platform::FromHex(std::string(30 - c.barcode.size(), 'F') + c.barcode).value();
+    ASSERT_TRUE(terminal->SendFrame(835, {packed})) << c.barcode;
+    std::optional<terminal_sim::Received> packet;
+    do {
+      packet = terminal->Next(kPatienceMs);
+    } while (packet && packet->bytes.find("BDBI") == std::string::npos);
+    ASSERT_TRUE(packet) << c.barcode << Diagnostics();
+    // The simulator takes the packet for a frame ending at ETX and its check byte: the second
+    // check byte comes on its own.
+    std::string bytes = packet->bytes.substr(packet->bytes.find("BDBI") - 1);
+    while (bytes.size() < 81) {
+      packet = terminal->Next(kPatienceMs);
+      ASSERT_TRUE(packet) << c.barcode;
+      bytes += packet->bytes;
+    }
+    ASSERT_EQ(bytes.size(), 81u) << c.barcode;
+    EXPECT_EQ(platform::ToHex(bytes.substr(12, 15)),
+              std::string(30 - c.barcode.size(), 'F') + c.barcode);
+    EXPECT_EQ(platform::ToHex(bytes.substr(28, 10)), c.prices) << c.barcode;
+    EXPECT_EQ(bytes.substr(38, 20), c.product + std::string(20 - c.product.size(), ' '))
+        << c.barcode;
+  }
+  EXPECT_EQ(server->Received().size(), 2u);  // the pharmacy database knew the first
 }
 
 }  // namespace
