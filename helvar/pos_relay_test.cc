@@ -159,6 +159,40 @@ TEST_F(PosRelayTest, ASaleWithItemsIsRecordedWithItsLinesAndPayment) {
   EXPECT_EQ(LogText().find("Error Code"), std::string::npos) << LogText();
 }
 
+TEST_F(PosRelayTest, ASaleOfGoodsTheCatalogueLacksRegistersThemAndIsRecorded) {
+  const std::string record =
+      SaleRecord({{0, "0"}, {2, ItemRecord("1234567890128", 2500, 2, 0, 1500) + kGs}, {3, "1"},
+                  {5, "C555"}, {7, "4545"}, {8, "455"}, {15, "C"}});
+  ASSERT_EQ(Run(RecordSale, 800, record), kHandlerDone) << LogText();
+  EXPECT_EQ(Query("SELECT SL_NM_ITEM, SL_NM_COST_A, BARCODE FROM PM_PRES.SALE_SUB"),
+            "2|2500|1234567890128");
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM PM_DRUG.CD_ITEM_UNIT_MEMBER WHERE CD_CD_BARCODE = "
+                  "'1234567890128'"),
+            "1");
+}
+
+TEST_F(PosRelayTest, TheSellerListIsAnswered816OrNotAtAllWhenTheDatabaseIsDown) {
+  ASSERT_EQ(Run(SendSellerList, 402, ""), kHandlerDone) << LogText();
+  EXPECT_EQ(block_.status(), 402);
+  auto name = [](std::string_view utf8) {
+    std::string cp = Cp(utf8);
+    return cp + std::string(10 - cp.size(), ' ') + "A" + kFs;
+  };
+  const std::string text = std::string("C") + kFs + "02" + kFs + name("김약사") + name("이직원");
+  EXPECT_EQ(block_.data(), protocol::InsertRoutingPrefix("\x02XX0056TRM816" + std::string(1, kFs) +
+                                                         text + "\x03")
+                                   .value() +
+                               std::string(1, '\0'));
+
+  block_.set_status(0);
+  DatabaseDown(true);
+  EXPECT_EQ(Run(SendSellerList, 400, ""), kHandlerFailed);
+  DatabaseDown(false);
+  EXPECT_EQ(block_.status(), 0);
+  EXPECT_NE(LogText().find("[PM2000_Service_SaleSawon] 에러코드 = -1001"), std::string::npos)
+      << LogText();
+}
+
 TEST_F(PosRelayTest, ASaleWhileTheDatabaseIsDownIsStoredAndRecordedOnceItIsBack) {
   const std::string record = SaleRecord({{0, "0"}, {2, ItemRecord("8801234567890", 1000, 1, 0, 600) + kGs},
                                          {3, "1"}, {5, "B777"}, {7, "909"}, {8, "91"}, {15, "C"}});
@@ -172,7 +206,7 @@ TEST_F(PosRelayTest, ASaleWhileTheDatabaseIsDownIsStoredAndRecordedOnceItIsBack)
   const std::string recorded =
       "SELECT COUNT(*) FROM PM_PRES.CD_SUNAB WHERE PAPPROVAL_NUM = 'B777'";
   DatabaseDown(true);
-  EXPECT_EQ(dispatch(812 - 12 + 2, record), 0);  // the third terminal's sale: stored
+  EXPECT_EQ(dispatch(802, record), 0);  // the third terminal's sale: stored
   EXPECT_EQ(PendingRetries(), 1);
   dispatch(kRetryCode, "");
   EXPECT_EQ(PendingRetries(), 1);  // still down: kept
