@@ -447,6 +447,24 @@ TEST_F(PosRelayTest, ACancellationAtTheCardNetworkIsRecordedWhenApproved) {
   EXPECT_NE(LogText().find("unknown payment kind [Z]"), std::string::npos) << LogText();
 }
 
+TEST_F(PosRelayTest, ACancellationApprovedWhileTheDatabaseIsDownIsKeptForRecordingOnly) {
+  PlayedCardNetwork network;
+  InstallCardNetwork(&network);
+  const std::string record = SaleRecord({{5, "A200"}, {14, "131220"}, {15, "C"}});
+  DatabaseDown(true);
+  EXPECT_EQ(Run(CancelAtCardNetwork, 862, record), kHandlerDone);
+  DatabaseDown(false);
+  EXPECT_EQ(network.requests.size(), 1u);
+  // Stored as the terminal's plain cancellation: the retry records it without a second
+  // cancellation at the network.
+  stores::StoredRequest stored;
+  int pending = 0;
+  ASSERT_EQ(stores::ReadFirstStoredRequest(&stored, &pending), 1);
+  EXPECT_EQ(stored.code, 852);
+  EXPECT_EQ(stored.data, record);
+  EXPECT_EQ(PendingRetries(), 1);
+}
+
 TEST(TerminalMessageFrameTest, TheMessageIsCutIntoLinesOfSixteen) {
   EXPECT_EQ(TerminalMessageFrame("CANCEL FAILED AT THE NETWORK"),
             protocol::InsertRoutingPrefix(std::string("\x02XX0043TRM157") + kFs + kFs +
