@@ -285,5 +285,40 @@ TEST_F(HelvarTest, ABarcodeScannedAtTheTerminalIsAnsweredWithItsItemPacket) {
   EXPECT_EQ(server->Received().size(), 2u);  // the pharmacy database knew the first
 }
 
+// An item sold at the terminal: 838 updates the goods, 888 with the stock flag also sets the
+// stock to the quantity counted on the shelf.
+TEST_F(HelvarTest, AnItemScannedForSaleRevisesTheStockOnlyWhenFlagged) {
+  constexpr int kCom = 3;
+  std::string error;
+  auto terminal = terminal_sim::TerminalSimulator::Create(kCom, &error);
+  ASSERT_NE(terminal, nullptr) << error;
+  StartHost("terminal_count = 1\nterminal0_port = " + std::to_string(kCom) + "\n");
+  ASSERT_TRUE(terminal->NextFrame(841, kPatienceMs).has_value()) << Diagnostics();
+  // The rows of `sql`; "(busy)" while Helvar's process holds the database.
+  const auto query = [](const std::string& sql) {
+    std::string rows, failure;
+    return fixture::QueryFixture(fixture::DefaultDir(), sql, &rows, &failure) ? rows : "(busy)";
+  };
+  const std::string stock =
+      "SELECT IM_QT_SALE_DEBIT FROM PM_DRUG.IM_TOTAL WHERE DRUGCODE = 'ZP00000041'";
+  const std::string revisions = "SELECT COUNT(*) FROM PM_DRUG.IMS_STOCK_REVISION";
+  // The bottle of 8801234567890 at 1,100 (700 bought), one sold, nine counted on the shelf.
+  const std::string item =
+      platform::FromHex("FFFFFFFFFFFFFFFFF8801234567890" "00001100" "0001" "0009" "00000700")
+          .value();
+  ASSERT_TRUE(terminal->SendFrame(838, {item}));
+  // The request taken (Helvar logs each one) and done: no revision, the stock as it was.
+  const std::string hex_item = platform::ToHex(item);
+  EXPECT_TRUE(WaitFor([&] {
+    return platform::testing::ReadFilesBelow(install_dir_ / "Log").find(hex_item) !=
+               std::string::npos &&
+           query(revisions) == "0";
+  })) << Diagnostics();
+  EXPECT_TRUE(WaitFor([&] { return query(stock) == "15"; }));
+  ASSERT_TRUE(terminal->SendFrame(888, {item + "UxUU"}));
+  EXPECT_TRUE(WaitFor([&] { return query(stock) == "9"; })) << Diagnostics();
+  EXPECT_TRUE(WaitFor([&] { return query(revisions) == "1"; }));
+}
+
 }  // namespace
 }  // namespace e2e
