@@ -15,6 +15,7 @@
 
 #include "stores/local_stores.h"
 #include "hub/core/helvar_bridge.h"
+#include "hub/core/server_relay.h"
 #include "platform/keyboard.h"
 #include "platform/prefix.h"
 #include "platform/registry.h"
@@ -318,6 +319,44 @@ TEST_F(HelvarTest, AnItemScannedForSaleRevisesTheStockOnlyWhenFlagged) {
   ASSERT_TRUE(terminal->SendFrame(888, {item + "UxUU"}));
   EXPECT_TRUE(WaitFor([&] { return query(stock) == "9"; })) << Diagnostics();
   EXPECT_TRUE(WaitFor([&] { return query(revisions) == "1"; }));
+}
+
+// A sale made at the terminal: relayed to the gateway server, then recorded in the pharmacy
+// database by Helvar with its goods line and its card payment.
+TEST_F(HelvarTest, ASaleMadeAtTheTerminalIsRecordedWithItsItems) {
+  constexpr int kCom = 3;
+  std::string error;
+  auto terminal = terminal_sim::TerminalSimulator::Create(kCom, &error);
+  ASSERT_NE(terminal, nullptr) << error;
+  auto server = gateway_sim::GatewayServerSimulator::Start({}, &error);
+  ASSERT_NE(server, nullptr) << error;
+  StartHost("terminal_count = 1\nterminal0_port = " + std::to_string(kCom) +
+                "\nterminal0_id = T0001\nserver_address = 127.0.0.1\n",
+            {{hub::kSaleRelayPortVariable,
+              std::to_string(server->port(gateway_sim::PortKind::kSale))}});
+  ASSERT_TRUE(terminal->NextFrame(841, kPatienceMs).has_value()) << Diagnostics();
+
+  // Message fields 1-20: no prescription; card data, approval number, amounts and kind "C";
+  // one item, 8801234567890 at 1,100 (700 bought), one sold.
+  const std::string item =
+      platform::FromHex("FFFFFFFFFFFFFFFFF8801234567890" "00001100" "0001" "0000" "00000700")
+          .value();
+  const std::vector<std::string> fields = {
+      "01", "0000", "T1", "1", "0", "", "9410123456789012=2512", "E2E01", "0", "1000", "100",
+      "",   "0",    "00", "",  "",  "", "C",                     "1",     item + "\x1D"};
+  ASSERT_TRUE(terminal->SendFrame(812, fields));
+
+  const auto query = [](const std::string& sql) {
+    std::string rows, failure;
+    return fixture::QueryFixture(fixture::DefaultDir(), sql, &rows, &failure) ? rows : "(busy)";
+  };
+  EXPECT_TRUE(WaitFor([&] {
+    return query("SELECT OTC_CARD, PAPPROVAL_NUM FROM PM_PRES.CD_SUNAB WHERE PAPPROVAL_NUM = "
+                 "'E2E01'") == "1100|E2E01";
+  })) << Diagnostics();
+  // Sold at the terminal's price; bought at the catalogue's, as the item changes no prices.
+  EXPECT_EQ(query("SELECT DRUGCODE, SL_NM_ITEM, SL_NM_COST_A, SL_MY_IN_COST FROM PM_PRES.SALE_SUB"),
+            "ZP00000041|1|1100|600");
 }
 
 }  // namespace
