@@ -1,7 +1,10 @@
 // The dispatch table: which handler serves which request code for which pharmacy program.
 #include "helvar/barcode_database.h"
 #include "helvar/cancel_transaction.h"
+#include "helvar/card_cancel.h"
 #include "helvar/customer_list.h"
+#include "helvar/pos_items.h"
+#include "helvar/pos_sale.h"
 #include "helvar/work_context.h"
 #include "protocol/helvar_request.h"
 
@@ -27,13 +30,20 @@ void FillDispatchTable(CWorkContext& context) {
   SetForTerminals(context, kProgramUbcare, kHelvarPrescriptions, UbcareCustomers);
   // The terminal's barcode database file.
   SetForTerminals(context, kProgramPm2000, kHelvarBuildBarcodeDb, BuildBarcodeDatabaseFile);
-  // Cancellations made at the terminal, recorded in the pharmacy database.
+  // The point-of-sale relay: sellers, goods, sales and cancellations made at the terminal.
+  SetForTerminals(context, kProgramPm2000, kHelvarSellerList, SendSellerList);
+  SetForTerminals(context, kProgramPm2000, kHelvarBarcodeLookup, LookUpItem);
+  SetForTerminals(context, kProgramPm2000, kHelvarBarcodeRead, SellScannedItem);
+  SetForTerminals(context, kProgramPm2000, kHelvarSale, RecordSale);
   SetForTerminals(context, kProgramPm2000, kHelvarCancel, RecordCancellation);
+  SetForTerminals(context, kProgramPm2000, kHelvarCancelWithMessage, CancelAtCardNetwork);
+  // The customer display at the counter.
+  context.SetHandler(kProgramPm2000, kHelvarClearDisplay, ClearCustomerDisplay);
+  context.SetHandler(kProgramPm2000, kHelvarDisplayCustomers, ShowDisplayCustomers);
   // Stored requests, one per tick of the shell's timer.
   context.SetHandler(kProgramPm2000, kHelvarRetryStored, RetryStoredRequest);
   // Still to come here: medication guidance (PM2000 8, 66, 310-312; UBcare 9, 310-312;
-  // OnPharm and OptiPharm 9), the seller list (400-402), the
-  // POS relay (705-707, 715-717, 800-802, 860-862) and the customer display (950, 951).
+  // OnPharm and OptiPharm 9).
 }
 
 }  // namespace helvar

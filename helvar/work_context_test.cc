@@ -137,11 +137,11 @@ TEST(RunRequestTest, ACodeWithoutHandlerIsLoggedAsSuchNotAsADatabaseFailure) {
   platform::testing::TempPrefix prefix;
   SetInstallDir("c:\\tavenor");
   Request request;
-  request.code = 401;  // the seller list: no handler yet
+  request.code = 123;  // no request of that code exists
   RunRequest(request);
   const std::string log =
       platform::testing::ReadFilesBelow(platform::MapPath("c:\\tavenor\\Log").value());
-  EXPECT_NE(log.find("request 401 has no handler for program index 1: not served"),
+  EXPECT_NE(log.find("request 123 has no handler for program index 1: not served"),
             std::string::npos)
       << log;
   EXPECT_EQ(log.find(Cp949("데이타 베이스 접근에 실패함.")), std::string::npos) << log;

@@ -22,6 +22,7 @@ constexpr size_t kRegistrationVersionField = 10;
 
 // True when `bytes` hold a whole request of the port's framing.
 bool Complete(PortKind kind, std::string_view bytes) {
+  if (kind == PortKind::kBarcode) return !bytes.empty() && bytes.back() == protocol::kEtx;
   if (kind == PortKind::kRegistration) {
     const std::optional<int> length =
         protocol::ReadDecimal(bytes, protocol::kLengthOffset, protocol::kServerLengthDigits);
@@ -51,6 +52,8 @@ std::string_view PortName(PortKind kind) {
       return "registration";
     case PortKind::kPassThrough:
       return "pass";
+    case PortKind::kBarcode:
+      return "barcode";
   }
   return "?";
 }
@@ -95,13 +98,35 @@ std::string PassThroughAnswer(int code, int which) {
 
 std::string PassThroughReceiptReply() { return std::string(1, protocol::kAck); }
 
+std::string BarcodeAnswer(std::string_view barcode, const KnownItem* item) {
+  // STX, "XX", a six-digit length, "CRE835" and a ten-character business number: the answer
+  // code starts at position 25.
+  std::string head = std::string(1, protocol::kStx) + "XX000000CRE835" + std::string(10, ' ');
+  head += item != nullptr ? kBarcodeKnown : kBarcodeUnknown;
+  std::string answer = head;
+  const KnownItem none;
+  const KnownItem& known = item != nullptr ? *item : none;
+  for (std::string_view field :
+       {barcode, std::string_view(known.maker), std::string_view(known.product),
+        std::string_view(known.purchase_price), std::string_view(known.sale_price)}) {
+    answer += protocol::kFs;
+    answer += field;
+  }
+  answer += protocol::kFs;
+  answer += protocol::kEtx;
+  const std::string length = std::to_string(answer.size());
+  answer.replace(3 + 6 - length.size(), length.size(), length);
+  return answer;
+}
+
 std::unique_ptr<GatewayServerSimulator> GatewayServerSimulator::Start(Options options,
                                                                       std::string* error) {
   std::unique_ptr<GatewayServerSimulator> sim(new GatewayServerSimulator(std::move(options)));
-  const std::array<std::pair<PortKind, PortOptions>, 3> ports = {
+  const std::array<std::pair<PortKind, PortOptions>, 4> ports = {
       std::pair{PortKind::kSale, sim->options_.sale},
       std::pair{PortKind::kRegistration, sim->options_.registration},
-      std::pair{PortKind::kPassThrough, sim->options_.pass_through}};
+      std::pair{PortKind::kPassThrough, sim->options_.pass_through},
+      std::pair{PortKind::kBarcode, sim->options_.barcode}};
   for (const auto& [kind, port_options] : ports) {
     auto listener = std::make_unique<Listener>();
     listener->kind = kind;
@@ -161,6 +186,7 @@ void GatewayServerSimulator::Converse(const Listener& listener, int client) {
   }
   if (!ReadRequest(kind, client, &request)) return;
   const int code = protocol::MessageCode(request).value_or(0);
+  const std::string barcode(protocol::SplitFields<2>(request, protocol::kFs)[1]);
   Record(kind, std::move(request));
   if (silent) {
     // Keep the connection open without a word until the client gives up.
@@ -186,6 +212,13 @@ void GatewayServerSimulator::Converse(const Listener& listener, int client) {
       const bool confirmed = receipt == std::string(kReceiptAcks, protocol::kAck);
       Record(kind, std::move(receipt));
       if (confirmed) SendAll(client, PassThroughReceiptReply());
+      break;
+    }
+    case PortKind::kBarcode: {
+      const auto item = options_.items.find(barcode);
+      if (Pause(delay)) {
+        SendAll(client, BarcodeAnswer(barcode, item == options_.items.end() ? nullptr : &item->second));
+      }
       break;
     }
   }

@@ -7,7 +7,10 @@
 //                  with a frame 851 whose field 10 is the configured terminal version;
 //   pass-through   greets the client, takes the frame, answers twice (fields "ANSWER1" and
 //                  "ANSWER2", a pause apart so they arrive as two receives), takes the five ACK
-//                  bytes that confirm the second answer and replies with one ACK.
+//                  bytes that confirm the second answer and replies with one ACK;
+//   barcode        takes a barcode look-up (STX "XX" six-digit length "CRE835" ... FS barcode FS
+//                  FS ETX) and answers with its item (answer code "0000") when the barcode is
+//                  one of the configured items, else with answer code "9999".
 //
 // Each port can instead stay silent (accept and never answer), refuse (close at once after the
 // accept) or be slow (answer after a delay). Connections of one port are served one at a time.
@@ -15,6 +18,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,10 +31,10 @@
 
 namespace gateway_sim {
 
-enum class PortKind { kSale, kRegistration, kPassThrough };
+enum class PortKind { kSale, kRegistration, kPassThrough, kBarcode };
 inline constexpr PortKind kPortKinds[] = {PortKind::kSale, PortKind::kRegistration,
-                                          PortKind::kPassThrough};
-// "sale", "registration", "pass".
+                                          PortKind::kPassThrough, PortKind::kBarcode};
+// "sale", "registration", "pass", "barcode".
 std::string_view PortName(PortKind kind);
 
 enum class Behaviour { kAnswer, kSilent, kRefuse, kSlow };
@@ -47,11 +51,21 @@ struct ReceivedRequest {
   std::string bytes;
 };
 
+// An item the barcode service knows (texts as the server sends them, CP949).
+struct KnownItem {
+  std::string maker;
+  std::string product;
+  std::string purchase_price;
+  std::string sale_price;
+};
+
 struct Options {
   std::string address = "127.0.0.1";
   PortOptions sale;
   PortOptions registration;
   PortOptions pass_through;
+  PortOptions barcode;
+  std::map<std::string, KnownItem> items;  // the barcode service's catalogue, by barcode
   std::string terminal_version = "V2501";  // field 10 of the registration answer
   std::string record_file;                 // each request appended as "<port> <hex>"; "" none
   std::function<void(const ReceivedRequest&)> on_received;  // called on the port's thread
@@ -66,6 +80,11 @@ std::string RegistrationAnswer(std::string_view terminal_version);
 std::string PassThroughGreeting();
 std::string PassThroughAnswer(int code, int which);  // which: 1 or 2
 std::string PassThroughReceiptReply();
+// The barcode service's answer: field 0 holds the answer code at positions 25-28, then the
+// barcode, maker, product name, purchase price and sale price; nullptr for an unknown barcode.
+std::string BarcodeAnswer(std::string_view barcode, const KnownItem* item);
+inline constexpr std::string_view kBarcodeKnown = "0000";
+inline constexpr std::string_view kBarcodeUnknown = "9999";
 
 // How long the pass-through waits between its two answers.
 inline constexpr int kAnswerGapMs = 300;

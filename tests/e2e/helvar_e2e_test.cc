@@ -15,6 +15,7 @@
 
 #include "stores/local_stores.h"
 #include "hub/core/helvar_bridge.h"
+#include "hub/core/server_relay.h"
 #include "platform/keyboard.h"
 #include "platform/prefix.h"
 #include "platform/registry.h"
@@ -24,6 +25,8 @@
 #include "platform/window.h"
 #include "tests/e2e/host_fixture.h"
 #include "tests/fixtures/fixture.h"
+#include "protocol/testing/gateway_server_sim.h"
+#include "tools/terminal_sim.h"
 
 namespace e2e {
 namespace {
@@ -224,6 +227,136 @@ TEST_F(HelvarTest, CancellationStoredWhileTheDatabaseIsDownIsRecordedOnceWhenItR
 
   helvar->Signal(SIGTERM);
   EXPECT_EQ(helvar->Wait(kPatienceMs), 0) << helvar->output();
+}
+
+// A barcode scanned at a terminal on a serial line: the hub asks Helvar, which answers from the
+// pharmacy database or, for a barcode the pharmacy lacks, from the gateway server's barcode
+// service (creating the item), else as unregistered; the terminal gets the item packet.
+TEST_F(HelvarTest, ABarcodeScannedAtTheTerminalIsAnsweredWithItsItemPacket) {
+  constexpr int kCom = 3;
+  std::string error;
+  auto terminal = terminal_sim::TerminalSimulator::Create(kCom, &error);
+  ASSERT_NE(terminal, nullptr) << error;
+  gateway_sim::Options options;
+  options.items["1234567890128"] = {"", "CREAM", "1200", "2000"};
+  auto server = gateway_sim::GatewayServerSimulator::Start(options, &error);
+  ASSERT_NE(server, nullptr) << error;
+  ASSERT_EQ(platform::RegSetString("Software\\Tavenor", "GatewayServer Port",
+                                   std::to_string(server->port(gateway_sim::PortKind::kBarcode))),
+            platform::RegStatus::kOk);
+  StartHost("terminal_count = 1\nterminal0_port = " + std::to_string(kCom) + "\n");
+  ASSERT_TRUE(terminal->NextFrame(841, kPatienceMs).has_value()) << Diagnostics();
+
+  struct Case {
+    std::string barcode;
+    std::string prices;   // packet bytes 28-37 as hexadecimal: sale, purchase, stock
+    std::string product;  // packet bytes 38-57
+  };
+  const Case cases[] = {
+      {"8801234567890", "00001000000006000015", platform::Utf8ToCp949("박카스디").value()},
+      {"1234567890128", "00002000000012000000", "CREAM"},
+      {"5555555555555", "00000000000000000000",
+       platform::Utf8ToCp949("제품명_미등록").value()},
+  };
+  for (const Case& c : cases) {
+    // The terminal packs the barcode two digits to a byte, filled with 0xFF in front.
+    const std::string packed =
+        platform::FromHex(std::string(30 - c.barcode.size(), 'F') + c.barcode).value();
+    ASSERT_TRUE(terminal->SendFrame(835, {packed})) << c.barcode;
+    std::optional<terminal_sim::Received> packet;
+    do {
+      packet = terminal->Next(kPatienceMs);
+    } while (packet && packet->bytes.find("BDBI") == std::string::npos);
+    ASSERT_TRUE(packet) << c.barcode << Diagnostics();
+    // The simulator takes the packet for a frame ending at ETX and its check byte: the second
+    // check byte comes on its own.
+    std::string bytes = packet->bytes.substr(packet->bytes.find("BDBI") - 1);
+    while (bytes.size() < 81) {
+      packet = terminal->Next(kPatienceMs);
+      ASSERT_TRUE(packet) << c.barcode;
+      bytes += packet->bytes;
+    }
+    ASSERT_EQ(bytes.size(), 81u) << c.barcode;
+    EXPECT_EQ(platform::ToHex(bytes.substr(12, 15)),
+              std::string(30 - c.barcode.size(), 'F') + c.barcode);
+    EXPECT_EQ(platform::ToHex(bytes.substr(28, 10)), c.prices) << c.barcode;
+    EXPECT_EQ(bytes.substr(38, 20), c.product + std::string(20 - c.product.size(), ' '))
+        << c.barcode;
+  }
+  EXPECT_EQ(server->Received().size(), 2u);  // the pharmacy database knew the first
+}
+
+// An item sold at the terminal: 838 updates the goods, 888 with the stock flag also sets the
+// stock to the quantity counted on the shelf.
+TEST_F(HelvarTest, AnItemScannedForSaleRevisesTheStockOnlyWhenFlagged) {
+  constexpr int kCom = 3;
+  std::string error;
+  auto terminal = terminal_sim::TerminalSimulator::Create(kCom, &error);
+  ASSERT_NE(terminal, nullptr) << error;
+  StartHost("terminal_count = 1\nterminal0_port = " + std::to_string(kCom) + "\n");
+  ASSERT_TRUE(terminal->NextFrame(841, kPatienceMs).has_value()) << Diagnostics();
+  // The rows of `sql`; "(busy)" while Helvar's process holds the database.
+  const auto query = [](const std::string& sql) {
+    std::string rows, failure;
+    return fixture::QueryFixture(fixture::DefaultDir(), sql, &rows, &failure) ? rows : "(busy)";
+  };
+  const std::string stock =
+      "SELECT IM_QT_SALE_DEBIT FROM PM_DRUG.IM_TOTAL WHERE DRUGCODE = 'ZP00000041'";
+  const std::string revisions = "SELECT COUNT(*) FROM PM_DRUG.IMS_STOCK_REVISION";
+  // The bottle of 8801234567890 at 1,100 (700 bought), one sold, nine counted on the shelf.
+  const std::string item =
+      platform::FromHex("FFFFFFFFFFFFFFFFF8801234567890" "00001100" "0001" "0009" "00000700")
+          .value();
+  ASSERT_TRUE(terminal->SendFrame(838, {item}));
+  // The request taken (Helvar logs each one) and done: no revision, the stock as it was.
+  const std::string hex_item = platform::ToHex(item);
+  EXPECT_TRUE(WaitFor([&] {
+    return platform::testing::ReadFilesBelow(install_dir_ / "Log").find(hex_item) !=
+               std::string::npos &&
+           query(revisions) == "0";
+  })) << Diagnostics();
+  EXPECT_TRUE(WaitFor([&] { return query(stock) == "15"; }));
+  ASSERT_TRUE(terminal->SendFrame(888, {item + "UxUU"}));
+  EXPECT_TRUE(WaitFor([&] { return query(stock) == "9"; })) << Diagnostics();
+  EXPECT_TRUE(WaitFor([&] { return query(revisions) == "1"; }));
+}
+
+// A sale made at the terminal: relayed to the gateway server, then recorded in the pharmacy
+// database by Helvar with its goods line and its card payment.
+TEST_F(HelvarTest, ASaleMadeAtTheTerminalIsRecordedWithItsItems) {
+  constexpr int kCom = 3;
+  std::string error;
+  auto terminal = terminal_sim::TerminalSimulator::Create(kCom, &error);
+  ASSERT_NE(terminal, nullptr) << error;
+  auto server = gateway_sim::GatewayServerSimulator::Start({}, &error);
+  ASSERT_NE(server, nullptr) << error;
+  StartHost("terminal_count = 1\nterminal0_port = " + std::to_string(kCom) +
+                "\nterminal0_id = T0001\nserver_address = 127.0.0.1\n",
+            {{hub::kSaleRelayPortVariable,
+              std::to_string(server->port(gateway_sim::PortKind::kSale))}});
+  ASSERT_TRUE(terminal->NextFrame(841, kPatienceMs).has_value()) << Diagnostics();
+
+  // Message fields 1-20: no prescription; card data, approval number, amounts and kind "C";
+  // one item, 8801234567890 at 1,100 (700 bought), one sold.
+  const std::string item =
+      platform::FromHex("FFFFFFFFFFFFFFFFF8801234567890" "00001100" "0001" "0000" "00000700")
+          .value();
+  const std::vector<std::string> fields = {
+      "01", "0000", "T1", "1", "0", "", "9410123456789012=2512", "E2E01", "0", "1000", "100",
+      "",   "0",    "00", "",  "",  "", "C",                     "1",     item + "\x1D"};
+  ASSERT_TRUE(terminal->SendFrame(812, fields));
+
+  const auto query = [](const std::string& sql) {
+    std::string rows, failure;
+    return fixture::QueryFixture(fixture::DefaultDir(), sql, &rows, &failure) ? rows : "(busy)";
+  };
+  EXPECT_TRUE(WaitFor([&] {
+    return query("SELECT OTC_CARD, PAPPROVAL_NUM FROM PM_PRES.CD_SUNAB WHERE PAPPROVAL_NUM = "
+                 "'E2E01'") == "1100|E2E01";
+  })) << Diagnostics();
+  // Sold at the terminal's price; bought at the catalogue's, as the item changes no prices.
+  EXPECT_EQ(query("SELECT DRUGCODE, SL_NM_ITEM, SL_NM_COST_A, SL_MY_IN_COST FROM PM_PRES.SALE_SUB"),
+            "ZP00000041|1|1100|600");
 }
 
 }  // namespace
