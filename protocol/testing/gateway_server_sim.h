@@ -7,7 +7,11 @@
 //                  with a frame 851 whose field 10 is the configured terminal version;
 //   pass-through   greets the client, takes the frame, answers twice (fields "ANSWER1" and
 //                  "ANSWER2", a pause apart so they arrive as two receives), takes the five ACK
-//                  bytes that confirm the second answer and replies with one ACK.
+//                  bytes that confirm the second answer and replies with one ACK;
+//   VAN approval   takes the sign-pad module library's approval request (kicc_protocol.h) and
+//                  answers with an 832-byte answer record: approved with an approval number,
+//                  declined with a code and a message, or "0000" with a blank approval number
+//                  (VanAnswer); takes the library's confirmations and acknowledges them.
 //
 // Each port can instead stay silent (accept and never answer), refuse (close at once after the
 // accept) or be slow (answer after a delay). Connections of one port are served one at a time.
@@ -27,10 +31,10 @@
 
 namespace gateway_sim {
 
-enum class PortKind { kSale, kRegistration, kPassThrough };
+enum class PortKind { kSale, kRegistration, kPassThrough, kVan };
 inline constexpr PortKind kPortKinds[] = {PortKind::kSale, PortKind::kRegistration,
-                                          PortKind::kPassThrough};
-// "sale", "registration", "pass".
+                                          PortKind::kPassThrough, PortKind::kVan};
+// "sale", "registration", "pass", "van".
 std::string_view PortName(PortKind kind);
 
 enum class Behaviour { kAnswer, kSilent, kRefuse, kSlow };
@@ -41,7 +45,23 @@ struct PortOptions {
   int delay_ms = 0;  // kSlow: the wait before each answer (the pass-through's greeting included)
 };
 
-// One request as received: the bytes of one read-until-complete.
+// What the VAN approval server answers to an approval request.
+enum class VanVerdict { kApprove, kDecline, kBlankApproval };
+struct VanAnswer {
+  VanVerdict verdict = VanVerdict::kApprove;
+  std::string approval_number = "30012345";  // kApprove: left-aligned in its 12 characters
+  std::string decline_code = "8037";          // kDecline: the response code
+  std::string decline_message = "LIMIT EXCEEDED";  // kDecline: the response message (CP949)
+};
+
+// The answer record the VAN approval server gives to `request_record` (kicc_protocol.h).
+std::string VanAnswerRecord(const VanAnswer& answer, std::string_view request_record);
+
+// Parses "approve", "decline" or "blank" into `answer`; false when it is none.
+bool ParseVanVerdict(std::string_view text, VanAnswer* answer);
+
+// One request as received: the bytes of one read-until-complete; on the VAN port one whole
+// message (an approval request or a confirmation, header included).
 struct ReceivedRequest {
   PortKind port = PortKind::kSale;
   std::string bytes;
@@ -52,6 +72,8 @@ struct Options {
   PortOptions sale;
   PortOptions registration;
   PortOptions pass_through;
+  PortOptions van;
+  VanAnswer van_answer;
   std::string terminal_version = "V2501";  // field 10 of the registration answer
   std::string record_file;                 // each request appended as "<port> <hex>"; "" none
   std::function<void(const ReceivedRequest&)> on_received;  // called on the port's thread
@@ -98,6 +120,7 @@ class GatewayServerSimulator {
   bool Listen(Listener* listener, std::string* error);
   void Serve(Listener* listener);
   void Converse(const Listener& listener, int client);
+  void ConverseVan(const Listener& listener, int client);
   // Reads one request of the port's framing; false when the client went or the simulator stops.
   bool ReadRequest(PortKind kind, int client, std::string* request) const;
   void Record(PortKind kind, std::string bytes);
