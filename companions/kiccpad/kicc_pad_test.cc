@@ -39,6 +39,11 @@ std::string Field(std::string_view record, size_t offset, size_t width) {
 
 class KiccPadTest : public ::testing::Test {
  protected:
+  // A short answer time-out set by one test must not hurry a slow server in another.
+  void TearDown() override {
+    platform::RegDeleteValue(kicc::kSettingsKey, kicc::kAnswerTimeoutValue);
+  }
+
   void Start(Behaviour behaviour, VanVerdict verdict = VanVerdict::kApprove, int delay_ms = 0) {
     gateway_sim::Options options;
     options.van.behaviour = behaviour;
