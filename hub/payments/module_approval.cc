@@ -91,9 +91,13 @@ std::string_view RawField(const ApprovalRecord& record, RecordField field) {
 }
 
 // Steps 2 and 3: the signature handed to the library and saved as the image file, which is then
-// compressed. The failure's text, or nullopt.
+// compressed. The failure's text, or nullopt. Both files of the previous signature are removed
+// first, so that a frame without a usable block never leaves an earlier customer's signature to
+// be printed with a later receipt.
 std::optional<std::string_view> StoreModuleSignature(SignPadModule& pad, std::string_view frame,
                                                      const SignatureFiles& files) {
+  Remove(files.compressed);
+  Remove(files.image);
   const std::optional<ModuleSignature> signature = ModuleSignatureIn(frame);
   if (!signature) {
     WriteModuleLog(kLogTag, "no usable GP signature block in the terminal's frame");
@@ -103,9 +107,7 @@ std::optional<std::string_view> StoreModuleSignature(SignPadModule& pad, std::st
   if (pad.SetSignHexData(platform::ToHex(signature->data).c_str()) == kEntryFailed) {
     return kSignSaveFailed;
   }
-  Remove(files.image);
   if (pad.SaveToCatBmp(files.image.c_str()) == kEntryFailed) return kSignCompressFailed;
-  Remove(files.compressed);
   CompressSignature(files);  // a missing compressed file only leaves the signature off the paper
   return std::nullopt;
 }
