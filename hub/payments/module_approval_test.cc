@@ -13,6 +13,7 @@
 #include "companions/kiccpad/kicc_protocol.h"
 #include "hub/payments/module_request.h"
 #include "platform/prefix.h"
+#include "platform/registry.h"
 #include "protocol/testing/gateway_server_sim.h"
 
 namespace hub::payments {
@@ -296,6 +297,17 @@ TEST(ModuleApproval, WithoutACardRequestOnlyTheSignatureIsStored) {
       ModuleApproval(nullptr, Frame042("\x01\x02"), 51, Payment("1", "", ""), Settings());
   EXPECT_EQ(failed.result, kModuleDeclined);
   EXPECT_EQ(RecordText(failed.record, kResponseMessage), kPaymentFailed);
+}
+
+TEST(ModuleApprovalSettings, VanPortIsARegistrySettingWithTheDefault15700) {
+  EXPECT_EQ(ModuleApprovalSettingsFrom(nullptr).van_port, "15700");
+  ASSERT_EQ(platform::RegSetString(kicc::kSettingsKey, kicc::kPortValue, "16000"),
+            platform::RegStatus::kOk);
+  EXPECT_EQ(ModuleApprovalSettingsFrom(nullptr).van_port, "16000");
+  ASSERT_EQ(platform::RegSetDword(kicc::kSettingsKey, kicc::kPortValue, 17000),
+            platform::RegStatus::kOk);
+  EXPECT_EQ(ModuleApprovalSettingsFrom(nullptr).van_port, "17000");
+  platform::RegDeleteValue(kicc::kSettingsKey, kicc::kPortValue);
 }
 
 // --- The real library against the simulated VAN server --------------------------------------
