@@ -138,8 +138,7 @@ int epSetKiccIp(const char* address) {
 }
 
 int epSetKiccPort(const char* port) {
-  const std::optional<uint16_t> parsed =
-      port == nullptr ? std::nullopt : platform::ParsePort(port);
+  const std::optional<uint16_t> parsed = port == nullptr ? std::nullopt : platform::ParsePort(port);
   if (!parsed) return kFailed;
   ThisSession().port = parsed;
   return kOk;
@@ -171,8 +170,7 @@ int epSetSignData(const unsigned char* data, int length) {
   if (data == nullptr || length < 0 || static_cast<size_t>(length) > kicc::kMaxSignature) {
     return kFailed;
   }
-  ThisSession().signature.assign(reinterpret_cast<const char*>(data),
-                                 static_cast<size_t>(length));
+  ThisSession().signature.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
   return kOk;
 }
 

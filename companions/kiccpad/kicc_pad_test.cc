@@ -205,9 +205,9 @@ TEST(KiccPadBitmap, SignatureIsWrittenAsAMonochromeBmp) {
   EXPECT_EQ(Le(pad.bytes, 14, 4), 40u);
   EXPECT_EQ(pad.width(), 128u);
   EXPECT_EQ(pad.height(), 64u);
-  EXPECT_EQ(Le(pad.bytes, 26, 2), 1u);  // planes
-  EXPECT_EQ(Le(pad.bytes, 28, 2), 1u);  // bits per pixel
-  EXPECT_EQ(Le(pad.bytes, 30, 4), 0u);  // uncompressed
+  EXPECT_EQ(Le(pad.bytes, 26, 2), 1u);           // planes
+  EXPECT_EQ(Le(pad.bytes, 28, 2), 1u);           // bits per pixel
+  EXPECT_EQ(Le(pad.bytes, 30, 4), 0u);           // uncompressed
   EXPECT_EQ(Le(pad.bytes, 54, 4), 0x00FFFFFFu);  // index 0 white
   EXPECT_EQ(Le(pad.bytes, 58, 4), 0u);           // index 1 black
   for (uint32_t x = 0; x <= 3; ++x) EXPECT_TRUE(pad.Ink(x, 0)) << x;

@@ -36,9 +36,9 @@ std::optional<std::string> EncodeMessage(MessageKind kind, std::string_view payl
   if (payload.size() > kMaxPayload) return std::nullopt;
   std::string message(kMagic);
   message.push_back(static_cast<char>(kind));
-  message.append(platform::ZeroPadded(static_cast<long long>(payload.size()),
-                                      static_cast<int>(kLengthDigits))
-                     .value());
+  message.append(
+      platform::ZeroPadded(static_cast<long long>(payload.size()), static_cast<int>(kLengthDigits))
+          .value());
   message.append(payload);
   return message;
 }
@@ -46,8 +46,8 @@ std::optional<std::string> EncodeMessage(MessageKind kind, std::string_view payl
 platform::Status ReceiveMessage(int socket, const platform::Deadline& deadline, Message* message,
                                 const platform::WakeEvent* cancel) {
   std::array<char, kHeaderSize> header;
-  platform::Status status = platform::ReceiveExactly(socket, header.data(), header.size(),
-                                                     deadline, cancel);
+  platform::Status status =
+      platform::ReceiveExactly(socket, header.data(), header.size(), deadline, cancel);
   if (!status.ok()) return status;
   const std::string_view head(header.data(), header.size());
   const char kind = head[kMagic.size()];

@@ -83,8 +83,8 @@ std::string MonochromeBmp(const SignImage& image) {
   PutLittleEndian(bmp, static_cast<uint32_t>(pixel_bytes), 4);
   PutLittleEndian(bmp, kPixelsPerMetre, 4);
   PutLittleEndian(bmp, kPixelsPerMetre, 4);
-  PutLittleEndian(bmp, 2, 4);  // colours used
-  PutLittleEndian(bmp, 2, 4);  // colours important
+  PutLittleEndian(bmp, 2, 4);           // colours used
+  PutLittleEndian(bmp, 2, 4);           // colours important
   PutLittleEndian(bmp, 0x00FFFFFF, 4);  // index 0: white (blue, green, red, reserved)
   PutLittleEndian(bmp, 0x00000000, 4);  // index 1: black
 

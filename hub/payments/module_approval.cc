@@ -26,9 +26,9 @@ constexpr size_t kAnswerBufferSize = 1024;
 
 // The fourteen entry points: the ones an approval calls, then the ones only looked up.
 constexpr std::array<const char*, 14> kEntryPoints = {
-    "epConnect",      "epDisConnect", "epSetReqData",  "epGetAnsData",     "epConfirmDSC",
-    "epSetKiccIp",    "epSetKiccPort", "epSendDSC",    "epSetSeed",        "epSaveToBmp",
-    "epSetSignData",  "epSetSignHexData", "epSaveToCatBmp", "epSaveScrToBmp"};
+    "epConnect",     "epDisConnect",     "epSetReqData",   "epGetAnsData",  "epConfirmDSC",
+    "epSetKiccIp",   "epSetKiccPort",    "epSendDSC",      "epSetSeed",     "epSaveToBmp",
+    "epSetSignData", "epSetSignHexData", "epSaveToCatBmp", "epSaveScrToBmp"};
 
 using TextFn = int (*)(const char*);
 using BufferFn = int (*)(char*);
@@ -86,8 +86,7 @@ bool Blank(std::string_view field) {
 }
 
 std::string_view RawField(const ApprovalRecord& record, RecordField field) {
-  return std::string_view(reinterpret_cast<const char*>(record.data() + field.offset),
-                          field.width);
+  return std::string_view(reinterpret_cast<const char*>(record.data() + field.offset), field.width);
 }
 
 // Steps 2 and 3: the signature handed to the library and saved as the image file, which is then
@@ -133,8 +132,8 @@ std::optional<std::string_view> ExchangeRequest(SignPadModule& pad, int request_
   pad.SetKiccPort(settings.van_port.c_str());
   const int sent = pad.SendDSC();
   if (sent <= 0) {
-    WriteModuleLog(kLogTag, "approval request not exchanged with the VAN server: " +
-                                std::to_string(sent));
+    WriteModuleLog(kLogTag,
+                   "approval request not exchanged with the VAN server: " + std::to_string(sent));
     return kPaymentFailed;
   }
   std::array<char, kAnswerBufferSize> answer{};
@@ -148,8 +147,8 @@ std::optional<std::string_view> ExchangeRequest(SignPadModule& pad, int request_
 std::unique_ptr<SignPadModule> BindSignPadModule(const platform::Library& library) {
   for (const char* name : kEntryPoints) {
     if (library.Symbol(name) == nullptr) {
-      WriteModuleLog(kLogTag, std::string("sign-pad library lacks ") + name + ": " +
-                                  library.path());
+      WriteModuleLog(kLogTag,
+                     std::string("sign-pad library lacks ") + name + ": " + library.path());
       return nullptr;
     }
   }
@@ -175,8 +174,7 @@ ModuleApprovalSettings ModuleApprovalSettingsFrom(const char* property_record) {
   }
   if (property_record != nullptr) {
     settings.van_address = VanServerAddress(property_record);
-    settings.files =
-        SignatureFilesIn(connmap::ReadText(property_record, connmap::kInstallDir));
+    settings.files = SignatureFilesIn(connmap::ReadText(property_record, connmap::kInstallDir));
   }
   return settings;
 }
@@ -198,8 +196,7 @@ void SetModuleFailure(ApprovalRecord& record, std::string_view text) {
 }
 
 ModuleApprovalResult ModuleApproval(SignPadModule* pad, std::string_view frame, int request_code,
-                                    PaymentFields payment,
-                                    const ModuleApprovalSettings& settings) {
+                                    PaymentFields payment, const ModuleApprovalSettings& settings) {
   ModuleApprovalResult outcome;
   const bool card_request = ModuleAnswerCode(request_code).has_value();
   if (pad == nullptr) {

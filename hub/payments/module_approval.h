@@ -101,8 +101,7 @@ struct ModuleApprovalResult {
 // the approval works on. `pad` null (the loop's library did not load or lacks an entry point):
 // kPaymentFailed for a card request (logged), kNoCardRequest otherwise.
 ModuleApprovalResult ModuleApproval(SignPadModule* pad, std::string_view frame, int request_code,
-                                    PaymentFields payment,
-                                    const ModuleApprovalSettings& settings);
+                                    PaymentFields payment, const ModuleApprovalSettings& settings);
 
 // Judges an answer record in place: response code (spaces removed) "0000" with an approval
 // number that is not blank: kModuleApproved. "0000" with a blank approval number (spaces or

@@ -43,9 +43,9 @@ std::string At(const std::string& record, kicc::Field field) {
 std::string Frame042(std::string_view data, std::string_view packed_length = "") {
   std::string block = "GP" + std::string(32, 'S') + std::string(20, '_');
   if (packed_length.empty()) {
-    block += platform::PackDecimal(platform::ZeroPadded(static_cast<long long>(data.size()), 4)
-                                       .value())
-                 .value();
+    block +=
+        platform::PackDecimal(platform::ZeroPadded(static_cast<long long>(data.size()), 4).value())
+            .value();
   } else {
     block += packed_length;
   }
@@ -75,8 +75,8 @@ TEST(ModuleRequest, SplitPaymentFillsEveryFieldAtItsOffset) {
   std::string others = *record;
   for (const kicc::Field field :
        {kicc::kRequestKind, kicc::kKindSeparator, kicc::kRecordVersion, kicc::kTerminalId,
-        kicc::kEntryMode, kicc::kCardData, kicc::kInstallmentMonths, kicc::kTotal,
-        kicc::kAmount3, kicc::kSignatureFlag, kicc::kAmountBlock}) {
+        kicc::kEntryMode, kicc::kCardData, kicc::kInstallmentMonths, kicc::kTotal, kicc::kAmount3,
+        kicc::kSignatureFlag, kicc::kAmountBlock}) {
     others.replace(field.offset, field.width, field.width, ' ');
   }
   EXPECT_EQ(others, std::string(310, ' '));
@@ -207,9 +207,7 @@ class FakePad final : public SignPadModule {
   }
 };
 
-ModuleApprovalSettings Settings() {
-  return {"127.0.0.1", "15700", SignatureFilesIn(kInstallDir)};
-}
+ModuleApprovalSettings Settings() { return {"127.0.0.1", "15700", SignatureFilesIn(kInstallDir)}; }
 
 ApprovalRecord Approved() {
   ApprovalRecord record{};
@@ -222,13 +220,13 @@ ApprovalRecord Approved() {
 TEST(ModuleApproval, ApprovalPassesSignatureRequestAndServerToTheLibrary) {
   FakePad pad;
   pad.answer = Approved();
-  const ModuleApprovalResult outcome = ModuleApproval(
-      &pad, Frame042(std::string("\x01\x02\xAB", 3)), 61, Payment("9000", "1000", "1000"),
-      Settings());
+  const ModuleApprovalResult outcome =
+      ModuleApproval(&pad, Frame042(std::string("\x01\x02\xAB", 3)), 61,
+                     Payment("9000", "1000", "1000"), Settings());
   EXPECT_EQ(outcome.result, kModuleApproved);
   EXPECT_EQ(outcome.record, pad.answer);
-  EXPECT_EQ(pad.calls, (std::vector<std::string>{"seed", "hex", "bmp", "req", "ip", "port",
-                                                 "send", "answer"}));
+  EXPECT_EQ(pad.calls, (std::vector<std::string>{"seed", "hex", "bmp", "req", "ip", "port", "send",
+                                                 "answer"}));
   EXPECT_EQ(pad.seed, std::string(32, 'S'));
   EXPECT_EQ(pad.hex, "0102AB");
   EXPECT_EQ(pad.bmp, "c:\\tavenor\\Bin\\sign.bmp");
@@ -364,9 +362,9 @@ TEST(ModuleApprovalWithLibrary, ApprovesAndDeclinesThroughTheVanServer) {
     settings.van_port = std::to_string(sim->port(gateway_sim::PortKind::kVan));
 
     // A stroke across the pad.
-    const ModuleApprovalResult outcome = ModuleApproval(
-        pad.get(), Frame042(std::string("\x00\x00\x7F\x3F", 4)), 51, Payment("9000", "0", "900"),
-        settings);
+    const ModuleApprovalResult outcome =
+        ModuleApproval(pad.get(), Frame042(std::string("\x00\x00\x7F\x3F", 4)), 51,
+                       Payment("9000", "0", "900"), settings);
     EXPECT_EQ(outcome.result, c.result);
     EXPECT_EQ(RecordText(outcome.record, kResponseCode), c.code);
     ASSERT_TRUE(sim->WaitForReceived(1, 10000));

@@ -16,7 +16,7 @@ constexpr char kCr = 0x0D;
 constexpr size_t kProgramCodeWidth = 3;
 constexpr size_t kSplitAmountWidth = 10;
 constexpr std::string_view kAmountBlockGap = "       ";  // seven spaces
-constexpr size_t kOriginalDateCut = 2;  // "20251209" is sent as "251209"
+constexpr size_t kOriginalDateCut = 2;                   // "20251209" is sent as "251209"
 
 // `text` right-aligned in `width` with zero fill ("%0<width>s"); a longer text stays whole.
 std::string ZeroFilled(std::string_view text, size_t width) {
@@ -45,8 +45,8 @@ std::string AmountBlock(bool split, const PaymentFields& payment) {
 }  // namespace
 
 size_t ModuleSignatureLength(unsigned char high, unsigned char low) {
-  const std::string digits = platform::ToHex(std::string{static_cast<char>(high),
-                                                         static_cast<char>(low)});
+  const std::string digits =
+      platform::ToHex(std::string{static_cast<char>(high), static_cast<char>(low)});
   size_t length = 0;
   for (const char digit : digits) {
     if (digit < '0' || digit > '9') break;
@@ -86,8 +86,7 @@ std::optional<std::string_view> ModuleAnswerCode(int request_code) {
 std::optional<std::string> BuildModuleRequest(int request_code, const PaymentFields& payment) {
   if (!ModuleAnswerCode(request_code)) return std::nullopt;
   const long long total = AmountValue(payment.amount1.view()) +
-                          AmountValue(payment.amount2.view()) +
-                          AmountValue(payment.amount3.view());
+                          AmountValue(payment.amount2.view()) + AmountValue(payment.amount3.view());
   const std::string total_text = std::to_string(total);
   if (total_text.size() > kicc::kTotal.width) return std::nullopt;
 

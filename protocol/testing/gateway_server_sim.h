@@ -49,8 +49,8 @@ struct PortOptions {
 enum class VanVerdict { kApprove, kDecline, kBlankApproval };
 struct VanAnswer {
   VanVerdict verdict = VanVerdict::kApprove;
-  std::string approval_number = "30012345";  // kApprove: left-aligned in its 12 characters
-  std::string decline_code = "8037";          // kDecline: the response code
+  std::string approval_number = "30012345";        // kApprove: left-aligned in its 12 characters
+  std::string decline_code = "8037";               // kDecline: the response code
   std::string decline_message = "LIMIT EXCEEDED";  // kDecline: the response message (CP949)
 };
 
