@@ -215,6 +215,7 @@ ModuleApprovalResult ModuleApproval(SignPadModule* pad, std::string_view frame, 
   }
   if (!failure) failure = ExchangeRequest(*pad, request_code, payment, settings, outcome.record);
   if (failure) {
+    WriteModuleLog(kLogTag, "approval failed: " + std::string(*failure));
     SetModuleFailure(outcome.record, *failure);
     return outcome;
   }
