@@ -1,14 +1,17 @@
 // gateway_server_sim: the gateway server, simulated, as a program.
 //
 //   gateway_server_sim [--address A] [--sale-port N] [--registration-port N] [--pass-port N]
-//                      [--sale MODE] [--registration MODE] [--pass MODE]
-//                      [--terminal-version TEXT] [--record FILE]
+//                      [--van-port N] [--sale MODE] [--registration MODE] [--pass MODE]
+//                      [--van MODE] [--van-answer VERDICT] [--terminal-version TEXT]
+//                      [--record FILE]
 //     ports   0 (the default) picks a free port
 //     MODE    answer (default), silent, refuse or slow:<ms>
+//     VERDICT what the VAN approval port answers: approve (default), decline or blank (response
+//             code "0000" without an approval number)
 //     --terminal-version   field 10 of the registration answer (default V2501)
 //     --record  every request received is appended as "<port> <hex>"
 //
-// Standard output: "ports sale=<n> registration=<n> pass=<n>" once listening, then one line
+// Standard output: "ports sale=<n> registration=<n> pass=<n> van=<n>" once listening, then one line
 // "received <port> <hex>" per request. Ends when its standard input ends.
 #include <charconv>
 #include <cstdio>
@@ -42,6 +45,12 @@ bool ParseOptions(int argc, char** argv, gateway_sim::Options* options) {
       ok = ParsePort(value, &options->registration.port);
     } else if (name == "--pass-port") {
       ok = ParsePort(value, &options->pass_through.port);
+    } else if (name == "--van-port") {
+      ok = ParsePort(value, &options->van.port);
+    } else if (name == "--van") {
+      ok = gateway_sim::ParseBehaviour(value, &options->van);
+    } else if (name == "--van-answer") {
+      ok = gateway_sim::ParseVanVerdict(value, &options->van_answer);
     } else if (name == "--sale") {
       ok = gateway_sim::ParseBehaviour(value, &options->sale);
     } else if (name == "--registration") {
@@ -66,8 +75,9 @@ int main(int argc, char** argv) {
   gateway_sim::Options options;
   if (!ParseOptions(argc, argv, &options)) {
     std::cerr << "usage: gateway_server_sim [--address A] [--sale-port N] [--registration-port N]"
-                 " [--pass-port N] [--sale MODE] [--registration MODE] [--pass MODE]"
-                 " [--terminal-version TEXT] [--record FILE]\n";
+                 " [--pass-port N] [--van-port N] [--sale MODE] [--registration MODE]"
+                 " [--pass MODE] [--van MODE] [--van-answer VERDICT] [--terminal-version TEXT]"
+                 " [--record FILE]\n";
     return kUsage;
   }
   std::mutex output;
@@ -86,7 +96,8 @@ int main(int argc, char** argv) {
     std::lock_guard<std::mutex> lock(output);
     std::cout << "ports sale=" << sim->port(gateway_sim::PortKind::kSale)
               << " registration=" << sim->port(gateway_sim::PortKind::kRegistration)
-              << " pass=" << sim->port(gateway_sim::PortKind::kPassThrough) << std::endl;
+              << " pass=" << sim->port(gateway_sim::PortKind::kPassThrough)
+              << " van=" << sim->port(gateway_sim::PortKind::kVan) << std::endl;
   }
   for (std::string line; std::getline(std::cin, line);) {
   }

@@ -3,13 +3,17 @@
 #include <array>
 #include <charconv>
 #include <chrono>
+#include <ctime>
 #include <fstream>
 #include <optional>
 #include <utility>
 
+#include "companions/kiccpad/kicc_protocol.h"
+#include "hub/payments/approval_record.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "protocol/card_mask.h"
 #include "protocol/frame.h"
 
 namespace gateway_sim {
@@ -42,6 +46,35 @@ std::string Frame(int code, std::vector<std::string_view> fields) {
   return protocol::BuildMessage(code, fields).value_or(std::string());
 }
 
+// The VAN answer record's fixed texts.
+constexpr std::string_view kVanApproved = "0000";
+constexpr std::string_view kVanVoucher = "0001";
+constexpr std::string_view kVanIssuer = "SIM ISSUER";
+constexpr std::string_view kVanMerchant = "000123456789012";
+constexpr std::string_view kVanAcquirer = "SIM ACQUIRER";
+constexpr std::string_view kVanApprovedMessage = "\xC1\xA4\xBB\xF3\xBD\xC2\xC0\xCE";  // "정상승인"
+
+void PutField(std::string& record, hub::payments::RecordField field, std::string_view text) {
+  record.replace(field.offset, field.width, platform::FixedWidth(text, field.width));
+}
+
+// Now as year, month, day, hour, minute, second, two digits each.
+std::string LocalStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  std::array<char, 16> stamp{};
+  std::strftime(stamp.data(), stamp.size(), "%Y%m%d%H%M%S", &local);
+  return std::string(stamp.data()).substr(2);  // the record has room for two-digit years
+}
+
+// The card number of the request's card data (the digits before a track separator), masked as
+// a receipt shows it.
+std::string AnswerCardNumber(std::string_view card_data) {
+  const size_t digits = std::min(card_data.find_first_not_of("0123456789"), card_data.size());
+  return protocol::MaskCardData(card_data.substr(0, digits));
+}
+
 }  // namespace
 
 std::string_view PortName(PortKind kind) {
@@ -54,6 +87,8 @@ std::string_view PortName(PortKind kind) {
       return "pass";
     case PortKind::kBarcode:
       return "barcode";
+    case PortKind::kVan:
+      return "van";
   }
   return "?";
 }
@@ -119,14 +154,48 @@ std::string BarcodeAnswer(std::string_view barcode, const KnownItem* item) {
   return answer;
 }
 
+bool ParseVanVerdict(std::string_view text, VanAnswer* answer) {
+  if (text == "approve") {
+    answer->verdict = VanVerdict::kApprove;
+  } else if (text == "decline") {
+    answer->verdict = VanVerdict::kDecline;
+  } else if (text == "blank") {
+    answer->verdict = VanVerdict::kBlankApproval;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string VanAnswerRecord(const VanAnswer& answer, std::string_view request_record) {
+  using namespace hub::payments;
+  static_assert(kApprovalRecordSize == kicc::kAnswerRecordSize);
+  std::string record(kicc::kAnswerRecordSize, ' ');
+  const std::string stamp = LocalStamp();
+  const bool declined = answer.verdict == VanVerdict::kDecline;
+  PutField(record, kResponseCode, declined ? answer.decline_code : kVanApproved);
+  PutField(record, kVoucherNumber, kVanVoucher);
+  PutField(record, kTransactionDateTime, stamp);
+  PutField(record, kApprovalNumber,
+           answer.verdict == VanVerdict::kApprove ? answer.approval_number : "");
+  PutField(record, kIssuerName, kVanIssuer);
+  PutField(record, kMerchantNumber, kVanMerchant);
+  PutField(record, kAcquirerName, kVanAcquirer);
+  PutField(record, kResponseMessage, declined ? answer.decline_message : kVanApprovedMessage);
+  PutField(record, kTransactionNumber, stamp);
+  PutField(record, kCardNumber, AnswerCardNumber(kicc::FieldOf(request_record, kicc::kCardData)));
+  return record;
+}
+
 std::unique_ptr<GatewayServerSimulator> GatewayServerSimulator::Start(Options options,
                                                                       std::string* error) {
   std::unique_ptr<GatewayServerSimulator> sim(new GatewayServerSimulator(std::move(options)));
-  const std::array<std::pair<PortKind, PortOptions>, 4> ports = {
+  const std::array<std::pair<PortKind, PortOptions>, 5> ports = {
       std::pair{PortKind::kSale, sim->options_.sale},
       std::pair{PortKind::kRegistration, sim->options_.registration},
       std::pair{PortKind::kPassThrough, sim->options_.pass_through},
-      std::pair{PortKind::kBarcode, sim->options_.barcode}};
+      std::pair{PortKind::kBarcode, sim->options_.barcode},
+      std::pair{PortKind::kVan, sim->options_.van}};
   for (const auto& [kind, port_options] : ports) {
     auto listener = std::make_unique<Listener>();
     listener->kind = kind;
@@ -176,6 +245,7 @@ void GatewayServerSimulator::Serve(Listener* listener) {
 }
 
 void GatewayServerSimulator::Converse(const Listener& listener, int client) {
+  if (listener.kind == PortKind::kVan) return ConverseVan(listener, client);
   const PortKind kind = listener.kind;
   const bool silent = listener.options.behaviour == Behaviour::kSilent;
   const int delay = listener.options.behaviour == Behaviour::kSlow ? listener.options.delay_ms : 0;
@@ -221,7 +291,41 @@ void GatewayServerSimulator::Converse(const Listener& listener, int client) {
       }
       break;
     }
+    case PortKind::kVan:  // served by ConverseVan
+      break;
   }
+}
+
+void GatewayServerSimulator::ConverseVan(const Listener& listener, int client) {
+  kicc::Message message;
+  if (!kicc::ReceiveMessage(client, platform::Deadline::Never(), &message, &stopping_).ok()) {
+    return;
+  }
+  const kicc::MessageKind kind = message.kind;
+  std::string whole = kicc::EncodeMessage(kind, message.payload).value_or(std::string());
+  Record(PortKind::kVan, std::move(whole));
+  if (listener.options.behaviour == Behaviour::kSilent) {
+    // Keep the connection open without a word until the client gives up.
+    std::array<char, 256> ignored;
+    size_t got = 0;
+    while (platform::ReceiveSome(client, ignored.data(), ignored.size(),
+                                 platform::Deadline::Never(), &got, &stopping_)
+               .ok()) {
+    }
+    return;
+  }
+  if (listener.options.behaviour == Behaviour::kSlow && !Pause(listener.options.delay_ms)) return;
+  std::optional<std::string> reply;
+  if (kind == kicc::MessageKind::kApprovalRequest) {
+    const std::optional<kicc::ApprovalRequest> request =
+        kicc::ParseApprovalRequest(message.payload);
+    if (!request) return;  // not a request: the connection ends without an answer
+    reply = kicc::EncodeMessage(kicc::MessageKind::kApprovalAnswer,
+                                VanAnswerRecord(options_.van_answer, request->record));
+  } else if (kind == kicc::MessageKind::kConfirmation) {
+    reply = kicc::EncodeMessage(kicc::MessageKind::kConfirmationTaken, "");
+  }
+  if (reply) SendAll(client, *reply);
 }
 
 bool GatewayServerSimulator::ReadRequest(PortKind kind, int client, std::string* request) const {

@@ -10,7 +10,11 @@
 //                  bytes that confirm the second answer and replies with one ACK;
 //   barcode        takes a barcode look-up (STX "XX" six-digit length "CRE835" ... FS barcode FS
 //                  FS ETX) and answers with its item (answer code "0000") when the barcode is
-//                  one of the configured items, else with answer code "9999".
+//                  one of the configured items, else with answer code "9999";
+//   VAN approval   takes the sign-pad module library's approval request (kicc_protocol.h) and
+//                  answers with an 832-byte answer record: approved with an approval number,
+//                  declined with a code and a message, or "0000" with a blank approval number
+//                  (VanAnswer); takes the library's confirmations and acknowledges them.
 //
 // Each port can instead stay silent (accept and never answer), refuse (close at once after the
 // accept) or be slow (answer after a delay). Connections of one port are served one at a time.
@@ -31,10 +35,11 @@
 
 namespace gateway_sim {
 
-enum class PortKind { kSale, kRegistration, kPassThrough, kBarcode };
+enum class PortKind { kSale, kRegistration, kPassThrough, kBarcode, kVan };
 inline constexpr PortKind kPortKinds[] = {PortKind::kSale, PortKind::kRegistration,
-                                          PortKind::kPassThrough, PortKind::kBarcode};
-// "sale", "registration", "pass", "barcode".
+                                          PortKind::kPassThrough, PortKind::kBarcode,
+                                          PortKind::kVan};
+// "sale", "registration", "pass", "barcode", "van".
 std::string_view PortName(PortKind kind);
 
 enum class Behaviour { kAnswer, kSilent, kRefuse, kSlow };
@@ -45,7 +50,23 @@ struct PortOptions {
   int delay_ms = 0;  // kSlow: the wait before each answer (the pass-through's greeting included)
 };
 
-// One request as received: the bytes of one read-until-complete.
+// What the VAN approval server answers to an approval request.
+enum class VanVerdict { kApprove, kDecline, kBlankApproval };
+struct VanAnswer {
+  VanVerdict verdict = VanVerdict::kApprove;
+  std::string approval_number = "30012345";        // kApprove: left-aligned in its 12 characters
+  std::string decline_code = "8037";               // kDecline: the response code
+  std::string decline_message = "LIMIT EXCEEDED";  // kDecline: the response message (CP949)
+};
+
+// The answer record the VAN approval server gives to `request_record` (kicc_protocol.h).
+std::string VanAnswerRecord(const VanAnswer& answer, std::string_view request_record);
+
+// Parses "approve", "decline" or "blank" into `answer`; false when it is none.
+bool ParseVanVerdict(std::string_view text, VanAnswer* answer);
+
+// One request as received: the bytes of one read-until-complete; on the VAN port one whole
+// message (an approval request or a confirmation, header included).
 struct ReceivedRequest {
   PortKind port = PortKind::kSale;
   std::string bytes;
@@ -66,6 +87,8 @@ struct Options {
   PortOptions pass_through;
   PortOptions barcode;
   std::map<std::string, KnownItem> items;  // the barcode service's catalogue, by barcode
+  PortOptions van;
+  VanAnswer van_answer;
   std::string terminal_version = "V2501";  // field 10 of the registration answer
   std::string record_file;                 // each request appended as "<port> <hex>"; "" none
   std::function<void(const ReceivedRequest&)> on_received;  // called on the port's thread
@@ -117,6 +140,7 @@ class GatewayServerSimulator {
   bool Listen(Listener* listener, std::string* error);
   void Serve(Listener* listener);
   void Converse(const Listener& listener, int client);
+  void ConverseVan(const Listener& listener, int client);
   // Reads one request of the port's framing; false when the client went or the simulator stops.
   bool ReadRequest(PortKind kind, int client, std::string* request) const;
   void Record(PortKind kind, std::string bytes);
