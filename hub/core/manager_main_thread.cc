@@ -20,8 +20,7 @@ constexpr const char* kLogTag = "ManagerMainThread";
 constexpr std::string_view kListenerOff = "0000";
 constexpr int kMaxPortNumber = 65535;
 constexpr int kFirstSerialNameWithPrefix = 10;  // "\\.\COM10" on
-constexpr int kLoopEndChecks = 300;             // 300 x 100 ms for a terminal loop to end
-constexpr uint32_t kLoopEndCheckMs = 100;
+constexpr int kLoopEndWaitMs = 30000;  // for a terminal loop to end
 
 // Listener slots 3-6, as indexes of the listener array.
 constexpr int kPosListenerSlot = 0;
@@ -52,9 +51,8 @@ int SlotPortNumber(const char* record, int terminal) {
 // loop, then closes the port. A loop that does not end keeps its port, which is then left
 // allocated rather than pulled from under it.
 void StopTerminal(std::unique_ptr<TerminalPort> port) {
-  for (int check = 0; check < kLoopEndChecks && port->LoopRunning(); ++check) {
-    platform::SleepMs(kLoopEndCheckMs);
-  }
+  port->WakeLoop();  // it sees the cleared running flag at once
+  port->WaitLoopEnd(kLoopEndWaitMs);
   port->Close();
   if (port->LoopRunning()) {
     WriteModuleLog(kLogTag, "terminal loop " + std::to_string(port->index()) +
