@@ -66,7 +66,8 @@ void Report(const char* name, std::vector<double> micros) {
   }
   std::sort(micros.begin(), micros.end());
   const auto at = [&](double share) {
-    return micros[std::min(micros.size() - 1, static_cast<size_t>(share * static_cast<double>(micros.size())))];
+    const auto rank = static_cast<size_t>(share * static_cast<double>(micros.size()));
+    return micros[std::min(micros.size() - 1, rank)];
   };
   std::printf("%-24s p50 %8.1f us   p99 %8.1f us   (%zu rounds)\n", name, at(0.50), at(0.99),
               micros.size());

@@ -117,7 +117,8 @@ inline constexpr uint32_t kVanPollMs = 50;
 // The longest wait without a wake. Every piece of work signals the wake; this only bounds what a
 // writer that does not wake (a program built before the block's writers woke waiters) costs.
 inline constexpr uint32_t kIdleWakeMs = 1000;
-inline constexpr uint32_t kWatcherEndCheckMs = 1;  // the shared-block watcher is woken again this often
+// How often the loop's end wakes its shared-block watcher again until the watcher has ended.
+inline constexpr uint32_t kWatcherEndCheckMs = 1;
 inline constexpr uint32_t kGreetingSilenceMs = 2500;
 inline constexpr uint32_t kRelayAckTimeoutMs = 4000;
 inline constexpr uint32_t kRelayClosePauseMs = 500;
