@@ -296,15 +296,20 @@ void CManagerMainThread::FreeRelaySlot() {
 
 bool CManagerMainThread::Join(int timeout_ms) {
   if (!thread_.joinable()) return true;
-  {
-    std::unique_lock<std::mutex> lock(thread_mutex_);
-    if (!thread_ended_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                                [this] { return thread_done_; })) {
-      return false;
-    }
-  }
+  if (!WaitForEnd(timeout_ms)) return false;
   thread_.join();
   return true;
+}
+
+bool CManagerMainThread::WaitForEnd(int timeout_ms) {
+  if (!thread_.joinable()) return false;
+  std::unique_lock<std::mutex> lock(thread_mutex_);
+  if (timeout_ms < 0) {
+    thread_ended_.wait(lock, [this] { return thread_done_; });
+    return true;
+  }
+  return thread_ended_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                [this] { return thread_done_; });
 }
 
 void CManagerMainThread::Abandon() {
