@@ -114,6 +114,8 @@ TerminalLoop::~TerminalLoop() {
     // A wake given just before the watcher went to sleep would be lost: wake until it has ended.
     do {
       context_.shared_block->WakeStatusWaiters();
+      block_looks_.fetch_add(1, std::memory_order_acq_rel);
+      block_looks_.notify_all();
     } while (!platform::SystemClock().SleepUnlessWoken(kWatcherEndCheckMs, block_watcher_ended_));
     block_watcher_.join();
   }
@@ -203,13 +205,21 @@ void TerminalLoop::RegisterRelayWake() {
 }
 
 // Runs beside the loop: sleeps on the block's status word, which every writer of the block (in
-// whichever process) wakes, and wakes the loop when the status names this terminal. A status
-// left for this terminal (the VAN module busy) is taken when the loop next looks at the VAN state.
+// whichever process) wakes, and wakes the loop when the status names this terminal. It then
+// waits for the loop to have looked at the block before it reads the status again: a reply taken
+// and followed by the next one with the same status, all before this thread slept on the word,
+// would leave it asleep on an unchanged value whose wake has already been given. A status left
+// for this terminal (the VAN module busy) is taken when the loop next looks at the VAN state.
 void TerminalLoop::WatchSharedBlock() {
   const SharedBlock& block = *context_.shared_block;
   while (watching_block_.load(std::memory_order_acquire)) {
     const int32_t seen = block.status();
-    if (SharedBlock::RoutedTo(seen, context_.index)) port_.WakeLoop();
+    if (SharedBlock::RoutedTo(seen, context_.index)) {
+      const uint32_t looks = block_looks_.load(std::memory_order_acquire);
+      port_.WakeLoop();
+      block_looks_.wait(looks, std::memory_order_acquire);
+      continue;
+    }
     block.WaitWhileStatus(seen, -1);
   }
   block_watcher_ended_.Signal();
@@ -267,6 +277,8 @@ void TerminalLoop::ForwardHelvarReply() {
   if (context_.shared_block == nullptr) return;
   const int taken =
       context_.shared_block->Read(context_.index, reply_.data(), static_cast<int>(reply_.size()));
+  block_looks_.fetch_add(1, std::memory_order_acq_rel);  // the watcher may read the status again
+  block_looks_.notify_all();
   if (taken <= 0) return;
   context_.SendToTerminal(
       std::string_view(reinterpret_cast<const char*>(reply_.data()), static_cast<size_t>(taken)));

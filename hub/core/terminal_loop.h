@@ -177,6 +177,7 @@ class TerminalLoop {
   RelaySlot* registered_slot_ = nullptr;  // the slot that holds this loop's wake (terminal 0)
   std::atomic<bool> watching_block_{false};
   platform::WakeEvent block_watcher_ended_;
+  std::atomic<uint32_t> block_looks_{0};  // counts the loop's looks at the block
   std::thread block_watcher_;
 };
 
