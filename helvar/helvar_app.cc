@@ -1,8 +1,13 @@
 #include "helvar/helvar_app.h"
 
+#include <poll.h>
+
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -14,6 +19,7 @@
 #include "helvar/work_context.h"
 #include "platform/shell_ui.h"
 #include "platform/sync.h"
+#include "platform/wake_event.h"
 #include "platform/window.h"
 #include "retalo/ordella_retalo.h"
 
@@ -55,6 +61,7 @@ class CHelvarDlg {
         return 0;
       case platform::kWmClose:
         close_requested_.store(true, std::memory_order_release);
+        close_wake_.Signal();
         return 0;
       case platform::kWmCommand:
         if ((message.wparam & 0xFFFF) == kHideButton) HidePm2000();
@@ -65,6 +72,8 @@ class CHelvarDlg {
   }
 
   bool close_requested() const { return close_requested_.load(std::memory_order_acquire); }
+  // Signalled with the close request: the main loop waits on it.
+  const platform::WakeEvent& close_wake() const { return close_wake_; }
 
   // Timer 0: the icon alternates between 128 and 129; stored requests are retried when some
   // wait and no request is being served.
@@ -89,6 +98,7 @@ class CHelvarDlg {
   }
 
   std::atomic<bool> close_requested_{false};
+  platform::WakeEvent close_wake_;
   int blink_ = 0;  // the main loop's only
 };
 
@@ -118,6 +128,22 @@ class UpdateWatcher {
   std::atomic<bool> quit_{false};
   std::thread thread_;
 };
+
+// Waits until `close` is signalled, `stop_fd` turns readable or `until` comes. True when the
+// system asked the program to stop.
+bool WaitForCloseOrStop(const platform::WakeEvent& close, int stop_fd, Clock::time_point until) {
+  std::array<pollfd, 2> watched{pollfd{close.fd(), POLLIN, 0}, pollfd{stop_fd, POLLIN, 0}};
+  for (;;) {
+    int timeout_ms = -1;
+    if (until != Clock::time_point::max()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+      timeout_ms = static_cast<int>(std::clamp<int64_t>(left, 0, INT_MAX));
+    }
+    const int ready = poll(watched.data(), stop_fd >= 0 ? 2 : 1, timeout_ms);
+    if (ready < 0 && errno == EINTR) continue;
+    return ready > 0 && stop_fd >= 0 && (watched[1].revents & POLLIN) != 0;
+  }
+}
 
 }  // namespace
 
@@ -158,9 +184,11 @@ int CHelvarApp::Run(const ShellHooks& hooks) {
     Clock::time_point blink_at = start + kBlinkTimer;
     bool blink_running = true;
     while (!dialog.close_requested()) {
-      if (hooks.wait_for_stop && hooks.wait_for_stop(kLoopSliceMs)) break;
-      if (!hooks.wait_for_stop)
-        std::this_thread::sleep_for(std::chrono::milliseconds(kLoopSliceMs));
+      // Sleeps until the window is closed, the system asks the program to stop, or a timer
+      // is due.
+      Clock::time_point next = blink_running ? blink_at : Clock::time_point::max();
+      if (hide_pending) next = std::min(next, hide_at);
+      if (WaitForCloseOrStop(dialog.close_wake(), hooks.stop_fd, next)) break;
       const Clock::time_point now = Clock::now();
       if (hide_pending && now >= hide_at) {
         hide_pending = false;  // the window stays hidden; the display is cleared once

@@ -17,8 +17,9 @@ inline constexpr std::string_view kUpdateEvent = "UPDATE_ORDELLA_EVENT";
 inline constexpr std::string_view kDatabaseSyncMutex = "DATABASE SYNC";
 
 struct ShellHooks {
-  // Waits up to timeout_ms for a stop signal of the operating system; true when one came.
-  std::function<bool(int timeout_ms)> wait_for_stop;
+  // A descriptor that turns readable when the operating system asks the program to stop
+  // (-1: none); the main loop waits on it.
+  int stop_fd = -1;
   // Called once the window exists and requests are taken.
   std::function<void()> ready;
   // Called when another copy already runs (this one then ends with 0).

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   helvar::ShellHooks hooks;
-  hooks.wait_for_stop = [&stop](int timeout_ms) { return stop->Wait(timeout_ms); };
+  hooks.stop_fd = stop->fd();
   hooks.ready = [] { Say("Helvar ready"); };
   hooks.refused = [] { Say("Helvar already running"); };
   return helvar::CHelvarApp().Run(hooks);

@@ -1,9 +1,7 @@
 #include "platform/sync.h"
 
 #include <fcntl.h>
-#include <linux/futex.h>
 #include <sys/file.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +15,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/address_wait.h"
 #include "platform/named_object.h"
 
 namespace platform {
@@ -44,8 +43,7 @@ class PosixNamedEvent final : public NamedEvent {
 
   void Set() override {
     State().store(kSet, std::memory_order_release);
-    // The word lies in a MAP_SHARED file, so a non-private futex reaches other processes.
-    syscall(SYS_futex, Word(), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+    WakeByAddressAll(Word());  // the word lies in a shared file: waiters in other processes wake
   }
 
   void Reset() override { State().store(kNotSet, std::memory_order_release); }
@@ -55,17 +53,15 @@ class PosixNamedEvent final : public NamedEvent {
   bool Wait(int timeout_ms) override {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!IsSet()) {
-      timespec pause{};
-      timespec* limit = nullptr;
+      int left_ms = -1;
       if (timeout_ms >= 0) {
-        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
-        pause.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
-        pause.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
-        limit = &pause;
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return false;
+        left_ms = static_cast<int>(std::min<int64_t>(left, INT_MAX));
       }
       // Sleeps only while the word still reads "not set"; Set wakes it.
-      syscall(SYS_futex, Word(), FUTEX_WAIT, kNotSet, limit, nullptr, 0);
+      WaitOnAddress(Word(), kNotSet, left_ms);
     }
     return true;
   }

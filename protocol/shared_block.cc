@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/address_wait.h"
 #include "platform/clock.h"
 
 namespace protocol {
@@ -41,6 +42,8 @@ void FillSharedBlock(unsigned char* block, int32_t status, std::string_view byte
   std::memcpy(length_text, count.data(), count.size());
   if (!bytes.empty()) std::memcpy(block + kSharedDataOffset, bytes.data(), bytes.size());
   word.store(status, std::memory_order_release);  // status last
+  // The loop the status names waits on the word (in whichever process maps the block).
+  platform::WakeByAddressAll(StatusAddress(block));
 }
 
 }  // namespace protocol

@@ -52,10 +52,18 @@ inline std::atomic_ref<int32_t> SharedStatusWord(unsigned char* block) {
   return std::atomic_ref<int32_t>(*reinterpret_cast<int32_t*>(block + kSharedStatusOffset));
 }
 
+// The status word's address, for waiting on it: every writer of a status wakes the waiters on
+// the word (of every process that maps the block), so a terminal loop waits on the word rather
+// than polling it.
+inline const uint32_t* StatusAddress(const unsigned char* block) {
+  return reinterpret_cast<const uint32_t*>(block + kSharedStatusOffset);
+}
+
 // The one writer of the block, used by the hub and by Helvar: claims the block once the previous
 // content is taken (a status of 100 or less moves to 101), or overwrites it after the waits
 // (`overwritten` is told the status that was not taken), writes the length text and the bytes,
-// and stores `status` last. REQUIRES: bytes.size() <= kSharedDataRoom.
+// stores `status` last and wakes the waiters on the status word.
+// REQUIRES: bytes.size() <= kSharedDataRoom.
 void FillSharedBlock(unsigned char* block, int32_t status, std::string_view bytes,
                      const SharedBlockWait& wait,
                      const std::function<void(int32_t not_taken)>& overwritten);

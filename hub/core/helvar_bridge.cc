@@ -9,6 +9,7 @@
 
 #include "companions/connmap/ordella_connmap.h"
 #include "hub/core/module_state.h"
+#include "platform/address_wait.h"
 #include "platform/process.h"
 #include "platform/system_info.h"
 #include "platform/window.h"
@@ -157,6 +158,14 @@ bool SharedBlock::RoutedTo(int32_t status, int terminal) {
 
 int32_t SharedBlock::status() const {
   return SharedStatusWord(mapping_->data()).load(std::memory_order_acquire);
+}
+
+void SharedBlock::WaitWhileStatus(int32_t seen, int timeout_ms) const {
+  platform::WaitOnAddress(StatusAddress(mapping_->data()), static_cast<uint32_t>(seen), timeout_ms);
+}
+
+void SharedBlock::WakeStatusWaiters() const {
+  platform::WakeByAddressAll(StatusAddress(mapping_->data()));
 }
 
 bool SharedBlock::Write(std::string_view bytes, const SharedBlockWait& wait) {

@@ -87,6 +87,12 @@ class SharedBlock {
   static bool RoutedTo(int32_t status, int terminal);
 
   int32_t status() const;
+  // Sleeps while the status still reads `seen`, until a writer (of any process) stores a status
+  // or `timeout_ms` passes (negative: no limit); may return early. Safe beside the view's user.
+  void WaitWhileStatus(int32_t seen, int timeout_ms) const;
+  // Ends the waits on the status word, in every process; a waiter that finds the status
+  // unchanged waits again.
+  void WakeStatusWaiters() const;
   const unsigned char* bytes() const { return mapping_->data(); }
 
  private:

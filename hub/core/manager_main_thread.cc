@@ -21,8 +21,7 @@ constexpr const char* kLogTag = "ManagerMainThread";
 constexpr std::string_view kListenerOff = "0000";
 constexpr int kMaxPortNumber = 65535;
 constexpr int kFirstSerialNameWithPrefix = 10;  // "\\.\COM10" on
-constexpr int kLoopEndChecks = 300;             // 300 x 100 ms for a terminal loop to end
-constexpr uint32_t kLoopEndCheckMs = 100;
+constexpr int kLoopEndWaitMs = 30000;  // for a terminal loop to end
 
 // Listener slots 3-6, as indexes of the listener array.
 constexpr int kPosListenerSlot = 0;
@@ -53,9 +52,8 @@ int SlotPortNumber(const char* record, int terminal) {
 // loop, then closes the port. A loop that does not end keeps its port, which is then left
 // allocated rather than pulled from under it.
 void StopTerminal(std::unique_ptr<TerminalPort> port) {
-  for (int check = 0; check < kLoopEndChecks && port->LoopRunning(); ++check) {
-    platform::SleepMs(kLoopEndCheckMs);
-  }
+  port->WakeLoop();  // it sees the cleared running flag at once
+  port->WaitLoopEnd(kLoopEndWaitMs);
   port->Close();
   if (port->LoopRunning()) {
     WriteModuleLog(kLogTag, "terminal loop " + std::to_string(port->index()) +
@@ -308,15 +306,20 @@ void CManagerMainThread::FreeRelaySlot() {
 
 bool CManagerMainThread::Join(int timeout_ms) {
   if (!thread_.joinable()) return true;
-  {
-    std::unique_lock<std::mutex> lock(thread_mutex_);
-    if (!thread_ended_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                                [this] { return thread_done_; })) {
-      return false;
-    }
-  }
+  if (!WaitForEnd(timeout_ms)) return false;
   thread_.join();
   return true;
+}
+
+bool CManagerMainThread::WaitForEnd(int timeout_ms) {
+  if (!thread_.joinable()) return false;
+  std::unique_lock<std::mutex> lock(thread_mutex_);
+  if (timeout_ms < 0) {
+    thread_ended_.wait(lock, [this] { return thread_done_; });
+    return true;
+  }
+  return thread_ended_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                [this] { return thread_done_; });
 }
 
 void CManagerMainThread::Abandon() {

@@ -104,6 +104,9 @@ class CManagerMainThread {
 
   // Waits up to timeout_ms for the thread to end and joins it; true when it has ended.
   bool Join(int timeout_ms);
+  // Waits up to timeout_ms (negative: without limit) for the thread to end, without joining
+  // it; true when it has ended, false at once when it was never started.
+  bool WaitForEnd(int timeout_ms);
   // Gives up on a thread that does not end: it keeps running without an owner.
   void Abandon();
 

@@ -33,8 +33,7 @@ constexpr size_t kSignOnAnswerFields = 21;
 
 // Stopping: 300 checks, 100 ms apart, for the main thread to end; then how long its thread may
 // take to return once its exit routine has run.
-constexpr int kStopChecks = 300;
-constexpr uint32_t kStopCheckMs = 100;
+constexpr int kStopWaitMs = 30000;
 constexpr int kJoinAfterExitMs = 5000;
 constexpr int kJoinAfterForcedExitMs = 1000;
 
@@ -126,7 +125,7 @@ void SendHostRequestFrame(int32_t code, int32_t terminal) {
   main_thread->WriteToTerminal(terminal, *frame);
 }
 
-// Ends the main thread: WM_QUIT, then up to 300 checks 100 ms apart for it to end. A main thread
+// Ends the main thread: WM_QUIT, then up to 30 s for it to end. A main thread
 // that has not begun its exit by then has its exit routine run from this thread; one that is
 // still in its exit routine is waited for, since everything it is ending still uses the
 // property map.
@@ -135,7 +134,7 @@ void StopMainThread() {
   if (!main_thread) return;
   main_thread->PostQuit();
   auto ended = [] { return Module().main_thread.load(std::memory_order_acquire) == nullptr; };
-  for (int check = 0; check < kStopChecks && !ended(); ++check) platform::SleepMs(kStopCheckMs);
+  if (!ended()) main_thread->WaitForEnd(kStopWaitMs);
   int join_ms = kJoinAfterExitMs;
   if (!ended()) {
     if (main_thread->ExitInstance()) {
@@ -143,7 +142,7 @@ void StopMainThread() {
       join_ms = kJoinAfterForcedExitMs;
     } else {
       WriteModuleLog(kLogTag, "main thread still ending after 30 s: waiting for it");
-      while (!ended()) platform::SleepMs(kStopCheckMs);
+      main_thread->WaitForEnd(-1);  // its exit routine clears the pointer before it ends
     }
   }
   if (!main_thread->Join(join_ms)) {

@@ -2,7 +2,8 @@
 // its answer returns. One request occupies it at a time. The threads that share it (the
 // listeners that queue a request, terminal 0's loop that sends it and watches its
 // acknowledgement, whoever answers the POS client) hand it over through `send_state`, stored last
-// by every writer (release) and read first by every reader (acquire).
+// by every writer (release) and read first by every reader (acquire). Terminal 0's loop sleeps
+// until it has work, so whoever queues a request ends with MarkQueued, which wakes it.
 #pragma once
 
 #include <array>
@@ -15,6 +16,7 @@
 
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/wake_event.h"
 
 namespace hub {
 
@@ -106,6 +108,18 @@ struct RelaySlot {
   // Message code of the current POS request and of the terminal's last answer.
   std::atomic<int32_t> pending_request_code{0};
   std::atomic<int32_t> last_terminal_code{0};
+
+  // Terminal 0's loop wake, registered by the loop while it runs (null otherwise).
+  std::atomic<const platform::WakeEvent*> terminal_wake{nullptr};
+
+  // Hands the frame in the send buffer (byte_count set) to terminal 0: stores the send state
+  // "waiting" last and wakes terminal 0's loop. Every queuer of a request uses it.
+  void MarkQueued() {
+    send_state.store(kWaiting, std::memory_order_release);
+    if (const platform::WakeEvent* wake = terminal_wake.load(std::memory_order_acquire)) {
+      wake->Signal();
+    }
+  }
 
   // The pending request's payment fields and the two card-receipt copies. Written by the thread
   // that queues a request or builds a receipt before it stores the send state; cleared (with

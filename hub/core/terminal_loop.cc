@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 #include "companions/connmap/ordella_connmap.h"
@@ -96,9 +97,34 @@ TerminalLoop::TerminalLoop(TerminalPort& port, TerminalLoopServices services)
   }
   last_receive_ = services_.clock->Now();
   cycle_bytes_.reserve(ReceiveQueue::kSize);
+  if (context_.shared_block != nullptr) {
+    watching_block_.store(true, std::memory_order_release);
+    try {
+      block_watcher_ = std::thread(&TerminalLoop::WatchSharedBlock, this);
+    } catch (const std::system_error&) {
+      // Without the watcher a reply is still taken, at the latest after kIdleWakeMs.
+      watching_block_.store(false, std::memory_order_release);
+    }
+  }
 }
 
 TerminalLoop::~TerminalLoop() {
+  if (block_watcher_.joinable()) {
+    watching_block_.store(false, std::memory_order_release);
+    // A wake given just before the watcher went to sleep would be lost: wake until it has ended.
+    do {
+      context_.shared_block->WakeStatusWaiters();
+      block_looks_.fetch_add(1, std::memory_order_acq_rel);
+      block_looks_.notify_all();
+    } while (!platform::SystemClock().SleepUnlessWoken(kWatcherEndCheckMs, block_watcher_ended_));
+    block_watcher_.join();
+  }
+  if (registered_slot_ != nullptr && services_.relay_slot != nullptr &&
+      services_.relay_slot->load(std::memory_order_acquire) == registered_slot_) {
+    const platform::WakeEvent* mine = &port_.loop_wake();
+    registered_slot_->terminal_wake.compare_exchange_strong(mine, nullptr,
+                                                            std::memory_order_acq_rel);
+  }
   context_.shared_block.reset();
   if (services_.van != nullptr && services_.van->CloseVanPort != nullptr) {
     services_.van->CloseVanPort(van_handle_);
@@ -114,8 +140,11 @@ void TerminalLoop::Run() {
 }
 
 void TerminalLoop::Cycle() {
+  RegisterRelayWake();
+  services_.clock->SleepUnlessWoken(NextWaitMs(), port_.loop_wake());
+  // Cleared before looking, so a wake given from here on makes the next wait end at once.
+  port_.loop_wake().Clear();
   const uint32_t queued = port_.queue().Count();
-  services_.clock->Sleep(kPollMs);
   cycle_bytes_.resize(queued);
   cycle_bytes_.resize(port_.queue().Take(cycle_bytes_.data(), queued));
   const bool read_bytes = !cycle_bytes_.empty();
@@ -139,6 +168,61 @@ void TerminalLoop::Cycle() {
                                 static_cast<int32_t>(fed_.other_bytes.size()));
   }
   for (const std::string& frame : fed_.frames) HandleFrame(frame);
+}
+
+uint32_t TerminalLoop::NextWaitMs() {
+  const uint32_t now = services_.clock->Now();
+  // Time until `now - since > limit` holds, as the checks below test it.
+  const auto until_past = [now](uint32_t since, uint32_t limit) -> uint32_t {
+    const uint32_t elapsed = now - since;
+    return elapsed > limit ? 0 : limit + 1 - elapsed;
+  };
+  uint32_t wait = kIdleWakeMs;
+  if (!greeted_) wait = std::min(wait, until_past(last_receive_, kGreetingSilenceMs));
+  if (services_.van != nullptr && services_.van->GetVanState != nullptr) {
+    wait = std::min(wait, kVanPollMs);
+  }
+  RelaySlot* slot = context_.index == 0 && last_van_state_ == 0 && services_.relay_slot != nullptr
+                        ? services_.relay_slot->load(std::memory_order_acquire)
+                        : nullptr;
+  if (slot != nullptr) {
+    const int32_t state = slot->send_state.load(std::memory_order_acquire);
+    if (state == RelaySlot::kWaiting) return 0;
+    if (state >= RelaySlot::kSent && !slot->acknowledged.load(std::memory_order_acquire)) {
+      wait = std::min(
+          wait, until_past(slot->send_time.load(std::memory_order_relaxed), kRelayAckTimeoutMs));
+    }
+  }
+  return wait;
+}
+
+void TerminalLoop::RegisterRelayWake() {
+  if (context_.index != 0 || services_.relay_slot == nullptr) return;
+  RelaySlot* slot = services_.relay_slot->load(std::memory_order_acquire);
+  if (slot == registered_slot_) return;
+  if (slot != nullptr) slot->terminal_wake.store(&port_.loop_wake(), std::memory_order_release);
+  registered_slot_ = slot;
+}
+
+// Runs beside the loop: sleeps on the block's status word, which every writer of the block (in
+// whichever process) wakes, and wakes the loop when the status names this terminal. It then
+// waits for the loop to have looked at the block before it reads the status again: a reply taken
+// and followed by the next one with the same status, all before this thread slept on the word,
+// would leave it asleep on an unchanged value whose wake has already been given. A status left
+// for this terminal (the VAN module busy) is taken when the loop next looks at the VAN state.
+void TerminalLoop::WatchSharedBlock() {
+  const SharedBlock& block = *context_.shared_block;
+  while (watching_block_.load(std::memory_order_acquire)) {
+    const int32_t seen = block.status();
+    if (SharedBlock::RoutedTo(seen, context_.index)) {
+      const uint32_t looks = block_looks_.load(std::memory_order_acquire);
+      port_.WakeLoop();
+      block_looks_.wait(looks, std::memory_order_acquire);
+      continue;
+    }
+    block.WaitWhileStatus(seen, -1);
+  }
+  block_watcher_ended_.Signal();
 }
 
 void TerminalLoop::ServeRelaySlot(bool read_bytes, unsigned char first_byte) {
@@ -193,6 +277,8 @@ void TerminalLoop::ForwardHelvarReply() {
   if (context_.shared_block == nullptr) return;
   const int taken =
       context_.shared_block->Read(context_.index, reply_.data(), static_cast<int>(reply_.size()));
+  block_looks_.fetch_add(1, std::memory_order_acq_rel);  // the watcher may read the status again
+  block_looks_.notify_all();
   if (taken <= 0) return;
   context_.SendToTerminal(
       std::string_view(reinterpret_cast<const char*>(reply_.data()), static_cast<size_t>(taken)));

@@ -1,12 +1,13 @@
-// The terminal loop: the worker thread of one serial card terminal. Every millisecond it takes
-// what the watcher queued, assembles gateway frames, sends terminal 0's relayed POS request and
-// watches its acknowledgement, greets a terminal that has gone quiet, reports VAN state changes,
-// forwards Helvar's replies, hands every byte that is not gateway traffic to the VAN module, and
-// dispatches the frames that complete. It runs while the module's running flag is set and keeps
-// polling after its port is lost.
+// The terminal loop: the worker thread of one serial card terminal. It sleeps until it has
+// something to do, then takes what the watcher queued, assembles gateway frames, sends terminal
+// 0's relayed POS request and watches its acknowledgement, greets a terminal that has gone quiet,
+// reports VAN state changes, forwards Helvar's replies, hands every byte that is not gateway
+// traffic to the VAN module, and dispatches the frames that complete. It runs while the module's
+// running flag is set and keeps waiting after its port is lost.
 //
 // One cycle, in this order:
-//   1. note the queue's count, sleep 1 ms, take that many bytes and feed them to the assembler;
+//   1. wait until woken or the next deadline (below), then take the bytes queued and feed them
+//      to the assembler;
 //   2. relay slot (terminal 0 only, only while the last VAN state is 0): a waiting request is
 //      written (state 1 -> 2); a sent one is refused (host notifications 900 and 0, relay client
 //      closed) when the terminal answers NAK or has not acknowledged it within 4,000 ms, and
@@ -19,6 +20,13 @@
 //      times, 300 ms apart; the fifth only clears it); any other frame is dispatched, then the
 //      BUSY count is reset and the VAN module's partial message cleared (SendClearBuffer).
 //
+// The wait ends on the port's wake event (TerminalPort::WakeLoop), which is signalled by the
+// port's watcher when bytes are queued, by RelaySlot::MarkQueued for terminal 0, by the loop's
+// shared-block watcher when a writer (Helvar, in its own process) stores a status routed to this
+// terminal, and by whoever clears the running flag. Without a wake it ends at the next deadline:
+// the greeting, the end of the relay ACK window, the next look at the VAN state, or at the
+// latest after kIdleWakeMs.
+//
 // Missing pieces do not stop the loop: without the VAN module (or one of its entry points) those
 // calls are skipped; without the sign-pad library or the shared block the loop runs without them.
 #pragma once
@@ -29,6 +37,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "hub/core/frame_assembler.h"
@@ -39,6 +48,7 @@
 #include "hub/core/terminal_port.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "platform/wake_event.h"
 
 namespace hub {
 
@@ -99,7 +109,16 @@ struct TerminalLoopServices {
 };
 
 // Timings of the loop.
-inline constexpr uint32_t kPollMs = 1;
+// The VAN module has no way to tell us its state changed, so the loop looks at it this often
+// while the module is loaded: a Helvar reply or relay request held back while the module was busy
+// leaves at most 50 ms after it turns idle (the terminal's own limits are seconds), and twenty
+// looks a second cost next to nothing.
+inline constexpr uint32_t kVanPollMs = 50;
+// The longest wait without a wake. Every piece of work signals the wake; this only bounds what a
+// writer that does not wake (a program built before the block's writers woke waiters) costs.
+inline constexpr uint32_t kIdleWakeMs = 1000;
+// How often the loop's end wakes its shared-block watcher again until the watcher has ended.
+inline constexpr uint32_t kWatcherEndCheckMs = 1;
 inline constexpr uint32_t kGreetingSilenceMs = 2500;
 inline constexpr uint32_t kRelayAckTimeoutMs = 4000;
 inline constexpr uint32_t kRelayClosePauseMs = 500;
@@ -124,8 +143,10 @@ class TerminalLoop {
 
   // Cycles while the running flag is set.
   void Run();
-  // One polling cycle (the steps above).
+  // One cycle (the steps above), beginning with its wait.
   void Cycle();
+  // How long the next cycle's wait may last: the time to the nearest deadline.
+  uint32_t NextWaitMs();
 
   TerminalContext& context() { return context_; }
   int32_t last_van_state() const { return last_van_state_; }
@@ -136,6 +157,8 @@ class TerminalLoop {
   void FollowVanState();
   void ForwardHelvarReply();
   void HandleFrame(const std::string& frame);
+  void WatchSharedBlock();
+  void RegisterRelayWake();
 
   TerminalPort& port_;
   TerminalLoopServices services_;
@@ -151,6 +174,11 @@ class TerminalLoop {
   uint32_t last_receive_ = 0;
   int busy_count_ = 0;
   int32_t last_van_state_ = 0;
+  RelaySlot* registered_slot_ = nullptr;  // the slot that holds this loop's wake (terminal 0)
+  std::atomic<bool> watching_block_{false};
+  platform::WakeEvent block_watcher_ended_;
+  std::atomic<uint32_t> block_looks_{0};  // counts the loop's looks at the block
+  std::thread block_watcher_;
 };
 
 // Starts the terminal loop for an open port as its worker thread, with the module's services.

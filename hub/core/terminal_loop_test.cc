@@ -3,7 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <array>
+#include <cerrno>
+#include <cstdlib>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -21,6 +25,7 @@
 #include "platform/clock.h"
 #include "platform/serial_port.h"
 #include "platform/socket.h"
+#include "platform/testing/child_process.h"
 #include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
 #include "protocol/frame.h"
@@ -167,6 +172,7 @@ class LoopTest : public ::testing::Test {
   // what the terminal has been sent so far.
   std::string Marker(std::string_view reply) {
     EXPECT_TRUE(helvar_->WriteReply(kHelvarPrescriptions + port_->index(), reply));
+    port_->WakeLoop();  // the block's own wake reaches the loop through its watcher, a thread
     loop_->Cycle();
     return std::string(reply);
   }
@@ -178,7 +184,7 @@ class LoopTest : public ::testing::Test {
   void QueueRelayRequest(std::string_view frame) {
     std::copy(frame.begin(), frame.end(), slot_->send_buffer.begin());
     slot_->byte_count.store(static_cast<int32_t>(frame.size()));
-    slot_->send_state.store(RelaySlot::kWaiting);
+    slot_->MarkQueued();
   }
 
   platform::testing::TempPrefix prefix_;
@@ -299,10 +305,12 @@ std::string GreetingBytes() {
 }
 
 TEST_F(LoopTest, ASilentTerminalIsGreetedOnceAfterTwoAndAHalfSeconds) {
-  clock_.Advance(kGreetingSilenceMs - 1);  // the cycle's own 1 ms brings it to the limit
-  loop_->Cycle();
-  clock_.Advance(1);
-  loop_->Cycle();
+  const uint32_t start = clock_.Now();
+  clock_.Advance(kGreetingSilenceMs);  // at the limit
+  port_->WakeLoop();
+  loop_->Cycle();  // woken at the limit: no greeting yet, so the next wait is for it
+  loop_->Cycle();  // not woken: the wait lasts until the greeting is due, 1 ms on
+  EXPECT_EQ(clock_.Now() - start, kGreetingSilenceMs + 1);
   clock_.Advance(60000);
   Cycles(3);
   const std::string greeting = GreetingBytes();
@@ -321,6 +329,31 @@ TEST_F(LoopTest, ATalkingTerminalIsGreetedAfterItsFirstPause) {
   clock_.Advance(kGreetingSilenceMs);
   loop_->Cycle();
   EXPECT_EQ(TerminalReceivedThrough(Marker("end")), GreetingBytes() + "end");
+}
+
+TEST_F(LoopTest, AnIdleLoopWaitsUntilItsNearestDeadline) {
+  EXPECT_EQ(loop_->NextWaitMs(), kVanPollMs);  // the VAN module's state is looked at
+  VanEntryPoints without_state = kFakeVanEntries;
+  without_state.GetVanState = nullptr;
+  Start(0, without_state);
+  const uint32_t start = clock_.Now();
+  EXPECT_EQ(loop_->NextWaitMs(), kIdleWakeMs);  // the greeting is further off
+  clock_.Advance(kGreetingSilenceMs - 500);
+  EXPECT_EQ(loop_->NextWaitMs(), 501u);
+  loop_->Cycle();
+  EXPECT_EQ(clock_.Now() - start, kGreetingSilenceMs + 1);
+  EXPECT_EQ(TerminalReceivedThrough(GreetingBytes()), GreetingBytes());
+  EXPECT_EQ(loop_->NextWaitMs(), kIdleWakeMs);  // nothing is due
+
+  const std::string request = Frame(41, {"1000", "00"});
+  QueueRelayRequest(request);
+  EXPECT_EQ(loop_->NextWaitMs(), 0u);
+  loop_->Cycle();
+  EXPECT_EQ(TerminalReceivedThrough(request), request);
+  clock_.Advance(kRelayAckTimeoutMs - 500);
+  EXPECT_EQ(loop_->NextWaitMs(), 501u);  // the end of the acknowledgement window
+  loop_->Cycle();
+  EXPECT_EQ(slot_->send_state.load(), RelaySlot::kIdle);  // refused: not acknowledged in time
 }
 
 // The relay client is one end of a connected pair; the test keeps the other.
@@ -372,10 +405,10 @@ TEST_F(RelayTest, ARequestIsSentOnceAndTheTerminalsAnswerDecidesItsFate) {
        60000,
        {{kEventRelayAcknowledged, 0}},
        RelaySlot::kSent},
-      {"silent up to the limit", "", kRelayAckTimeoutMs - 1, {}, RelaySlot::kSent},
+      {"silent up to the limit", "", kRelayAckTimeoutMs, {}, RelaySlot::kSent},
       {"silent past the limit",
        "",
-       kRelayAckTimeoutMs,
+       kRelayAckTimeoutMs + 1,
        {{kEventRelayRefused, 0}, {kEventFrameOrRelayClosed, 0}},
        RelaySlot::kIdle},
       {"refused",
@@ -389,7 +422,7 @@ TEST_F(RelayTest, ARequestIsSentOnceAndTheTerminalsAnswerDecidesItsFate) {
     Restart(0);
     const std::string request = Frame(41, {"1000", "00"});
     QueueRelayRequest(request);
-    loop_->Cycle();  // the cycle's 1 ms passes before the send
+    loop_->Cycle();  // a queued request ends the wait at once
     EXPECT_EQ(TerminalReceivedThrough(request), request);
     EXPECT_EQ(slot_->send_state.load(), RelaySlot::kSent);
     EXPECT_FALSE(slot_->acknowledged.load());
@@ -399,6 +432,7 @@ TEST_F(RelayTest, ARequestIsSentOnceAndTheTerminalsAnswerDecidesItsFate) {
       loop_->Cycle();
     }
     clock_.Advance(c.wait_ms);
+    port_->WakeLoop();  // a cycle at exactly that time
     loop_->Cycle();
     // Greetings come and go with the silence; only the relay's notifications count here.
     EXPECT_EQ(notifications_, c.posted);
@@ -479,8 +513,75 @@ TEST(TerminalLoopThread, EndsWhenTheModuleStops) {
   ASSERT_TRUE(StartTerminalLoop(&port));
   EXPECT_TRUE(port.LoopRunning());
   Module().running.store(false);
+  port.WakeLoop();  // as the module does when it stops
+  EXPECT_TRUE(port.WaitLoopEnd(kPatienceMs));
   port.JoinLoop();
   EXPECT_FALSE(port.LoopRunning());
+}
+
+// A clock on which time never moves: a pause ends only when its wait is woken.
+class StoppedClock final : public platform::Clock {
+ public:
+  uint32_t Now() override { return 100000; }
+  void Sleep(uint32_t) override {}
+  bool SleepUnlessWoken(uint32_t, const platform::WakeEvent& wake) override {
+    pollfd watched{wake.fd(), POLLIN, 0};
+    while (poll(&watched, 1, -1) < 0 && errno == EINTR) {
+    }
+    return true;
+  }
+  std::string LocalDate() override { return "20300101"; }
+};
+
+// The second process of the test below: Helvar's side, writing the reply it is given.
+constexpr char kChildReplyEnv[] = "ORDELLA_TEST_HELVAR_REPLY";
+constexpr char kChildPrefixEnv[] = "ORDELLA_TEST_HELVAR_PREFIX";  // the test's own prefix
+constexpr int kChildTerminal = 1;
+
+TEST(HelvarReplyChild, WritesTheReplyItIsGiven) {
+  const char* reply = std::getenv(kChildReplyEnv);
+  const char* prefix = std::getenv(kChildPrefixEnv);
+  if (reply == nullptr || prefix == nullptr) {
+    GTEST_SKIP() << "the second process of a cross-process test";
+  }
+  setenv("ORDELLA_PREFIX", prefix, 1);  // the test program's main gave this process its own
+  std::unique_ptr<SharedBlock> block = SharedBlock::OpenExisting({});
+  ASSERT_NE(block, nullptr);
+  EXPECT_TRUE(block->WriteReply(kHelvarPrescriptions + kChildTerminal, reply));
+}
+
+TEST(TerminalLoopWake, AReplyWrittenByAnotherProcessWakesTheLoop) {
+  platform::testing::TempPrefix prefix;
+  std::unique_ptr<platform::SerialPort> terminal = platform::SerialPort::OpenPeer(7);
+  ASSERT_NE(terminal, nullptr);
+  TerminalPort port(kChildTerminal);
+  ASSERT_TRUE(port.Open("COM7", 115200));
+  StoppedClock clock;  // no deadline ever comes: only a wake makes the loop cycle
+  std::atomic<bool> running{true};
+  TerminalLoopServices services;
+  services.running = &running;
+  services.clock = &clock;
+  auto loop = std::make_unique<TerminalLoop>(port, std::move(services));
+  std::thread runner([&] { loop->Run(); });
+
+  const std::string reply = "reply from the other process";
+  std::unique_ptr<platform::testing::ChildProcess> helvar = platform::testing::ChildProcess::Start(
+      std::filesystem::read_symlink("/proc/self/exe"), {"--gtest_filter=HelvarReplyChild.*"},
+      {{kChildReplyEnv, reply}, {kChildPrefixEnv, std::getenv("ORDELLA_PREFIX")}});
+  ASSERT_NE(helvar, nullptr);
+  EXPECT_EQ(helvar->Wait(kPatienceMs), 0);
+  std::string received;
+  while (received.size() < reply.size() &&
+         terminal->WaitEvent(kPatienceMs) == platform::SerialPort::Event::kReadable) {
+    unsigned char chunk[256];
+    const long n = terminal->Read(chunk, sizeof(chunk));
+    if (n > 0) received.append(reinterpret_cast<char*>(chunk), static_cast<size_t>(n));
+  }
+  EXPECT_EQ(received, reply);
+
+  running.store(false);
+  port.WakeLoop();
+  runner.join();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "hub/core/terminal_port.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -144,7 +145,9 @@ bool TerminalPort::StartLoopThread(void (*body)(TerminalPort* port)) {
   try {
     loop_ = std::thread([this, body] {
       body(this);
+      std::lock_guard<std::mutex> lock(loop_end_mutex_);
       loop_running_.store(false, std::memory_order_release);
+      loop_ended_.notify_all();
     });
   } catch (const std::system_error&) {
     loop_running_.store(false, std::memory_order_release);
@@ -155,6 +158,12 @@ bool TerminalPort::StartLoopThread(void (*body)(TerminalPort* port)) {
 
 void TerminalPort::JoinLoop() {
   if (loop_.joinable()) loop_.join();
+}
+
+bool TerminalPort::WaitLoopEnd(int timeout_ms) {
+  std::unique_lock<std::mutex> lock(loop_end_mutex_);
+  return loop_ended_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                              [this] { return !LoopRunning(); });
 }
 
 void TerminalPort::Watch() {
@@ -184,6 +193,7 @@ void TerminalPort::Drain() {
       return;
     }
     if (!queue_.Append(chunk, static_cast<size_t>(got))) Console("\n m_QueueRead FULL!");
+    WakeLoop();
   }
 }
 

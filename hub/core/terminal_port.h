@@ -5,7 +5,10 @@
 // it ends. A read chunk that does not fit the receive queue is dropped whole ("\n m_QueueRead
 // FULL!"). When the port is lost (the device hangs up or fails) the watcher posts host
 // notification 99999 to the window titled "Ordella_VanExcute", clears `connected` and ends; the
-// terminal loop keeps polling an empty queue.
+// terminal loop keeps waiting on an empty queue.
+//
+// The port holds the terminal loop's wake event: the watcher signals it when it has queued
+// bytes, and so does everyone else who has work for the loop (see TerminalLoop).
 #pragma once
 
 #include <array>
@@ -18,7 +21,10 @@
 #include <string_view>
 #include <thread>
 
+#include <condition_variable>
+
 #include "platform/serial_port.h"
+#include "platform/wake_event.h"
 
 namespace hub {
 
@@ -95,6 +101,13 @@ class TerminalPort {
   bool StartLoopThread(void (*body)(TerminalPort* port));
   // Waits for the loop thread to end and releases it. REQUIRES: the running flag is cleared.
   void JoinLoop();
+  // Waits up to `timeout_ms` for the loop body to end; true when it has (or never started).
+  bool WaitLoopEnd(int timeout_ms);
+
+  // Ends the terminal loop's current wait: it has something to do (bytes, a request, a reply,
+  // the running flag cleared). Safe from any thread.
+  void WakeLoop() const { loop_wake_.Signal(); }
+  const platform::WakeEvent& loop_wake() const { return loop_wake_; }
 
   TerminalPortRecord* record() { return &record_; }
 
@@ -118,7 +131,10 @@ class TerminalPort {
   std::array<unsigned char, kLastSentSize> last_sent_{};  // GUARDED_BY(last_sent_mutex_)
 
   std::atomic<bool> loop_running_{false};
+  std::mutex loop_end_mutex_;
+  std::condition_variable loop_ended_;
   std::thread loop_;
+  platform::WakeEvent loop_wake_;
 
   TerminalPortRecord record_;
 };

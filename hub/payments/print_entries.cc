@@ -109,7 +109,7 @@ int QueuePrintBody(RelaySlot& slot, std::string_view body) {
   }
   std::memcpy(slot.send_buffer.data(), frame->data(), frame->size());
   slot.byte_count.store(static_cast<int32_t>(frame->size()), std::memory_order_relaxed);
-  slot.send_state.store(RelaySlot::kWaiting, std::memory_order_release);
+  slot.MarkQueued();
   return 1;
 }
 
