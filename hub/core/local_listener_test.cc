@@ -140,7 +140,9 @@ TEST_F(LocalListenerTest, BadClientsAreClosedAndTheNextOneIsServed) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::unique_ptr<Connection> client = Connect();
-    if (!c.sent.empty()) ASSERT_TRUE(client->Send(c.sent));
+    if (!c.sent.empty()) {
+      ASSERT_TRUE(client->Send(c.sent));
+    }
     std::string answer;
     EXPECT_TRUE(client->ReceiveUntilClosed(kPatienceMs, &answer));
     EXPECT_EQ(answer, "");

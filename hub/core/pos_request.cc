@@ -143,7 +143,7 @@ PosRequestResult HandleSignatureFrame(RelaySlot& slot, std::string_view frame, i
   TakeSlot(slot, client, 0);
   std::memcpy(slot.send_buffer.data(), frame.data(), frame.size());
   slot.byte_count.store(static_cast<int32_t>(frame.size()), std::memory_order_relaxed);
-  slot.send_state.store(RelaySlot::kWaiting, std::memory_order_release);
+  slot.MarkQueued();
   return PosRequestResult{.queued = true, .answer = {}};
 }
 
