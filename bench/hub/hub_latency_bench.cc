@@ -9,10 +9,15 @@
 //                          stores it) to the reply's last byte read on the line
 //   820 -> 821             today's prescriptions through the real Helvar on the embedded
 //                          database (the demo fixture), from the last byte in to the last out
+//   835 -> item packet     a barcode the demo database knows looked up through the real Helvar,
+//                          from the frame's last byte in to the 81-byte item packet's last out
 //
-// Each is reported as p50 and p99 over --rounds rounds (default 200).
+// Each is reported as p50 and p99 over --rounds rounds (default 200), the 835 look-up over
+// --lookups rounds (default 1000). The hub's and the bridge's part of a round trip through
+// Helvar is the sum of the frame -> Helvar and block -> terminal legs, shown against the 835
+// (at p99 a sum of two p99s, so an upper bound).
 //
-//   hub_latency_bench [--rounds N] [--bin DIR]
+//   hub_latency_bench [--rounds N] [--lookups N] [--bin DIR]
 //     --bin   the folder of the host, Helvar and the fixture loader (default: this program's), so
 //             that another build can be measured the same way
 #include <fcntl.h>
@@ -40,6 +45,7 @@
 #include "platform/prefix.h"
 #include "platform/registry.h"
 #include "platform/serial_port.h"
+#include "platform/text.h"
 #include "platform/window.h"
 #include "protocol/helvar_request.h"
 #include "protocol/message_codes.h"
@@ -59,16 +65,19 @@ double MicrosSince(Clock::time_point start) {
   return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
+// The value at `share` (0.5 for the median) of sorted `micros`.
+double Percentile(const std::vector<double>& micros, double share) {
+  const auto rank = static_cast<size_t>(share * static_cast<double>(micros.size()));
+  return micros[std::min(micros.size() - 1, rank)];
+}
+
 void Report(const char* name, std::vector<double> micros) {
   if (micros.empty()) {
     std::printf("%-24s not measured\n", name);
     return;
   }
   std::sort(micros.begin(), micros.end());
-  const auto at = [&](double share) {
-    const auto rank = static_cast<size_t>(share * static_cast<double>(micros.size()));
-    return micros[std::min(micros.size() - 1, rank)];
-  };
+  const auto at = [&](double share) { return Percentile(micros, share); };
   std::printf("%-24s p50 %8.1f us   p99 %8.1f us   (%zu rounds)\n", name, at(0.50), at(0.99),
               micros.size());
 }
@@ -128,6 +137,20 @@ class Line {
     return true;
   }
 
+  // Reads until the 81-byte item packet (STX, then "BDBI") has come whole, dropping what came
+  // before it. The packet is read raw: it is not a frame the splitter can take whole.
+  bool ReadItemPacket() {
+    constexpr size_t kPacketSize = 81;
+    for (;;) {
+      const size_t mark = pending_.find("BDBI");
+      if (mark != std::string::npos && mark >= 1 && pending_.size() >= mark - 1 + kPacketSize) {
+        pending_.erase(0, mark - 1 + kPacketSize);
+        return true;
+      }
+      if (!ReadSome()) return false;
+    }
+  }
+
   // Reads until a frame with message code `code` has come whole, skipping other messages.
   bool ReadFrame(int code) {
     for (;;) {
@@ -175,20 +198,23 @@ std::optional<double> RoundTrip(Line& line, const std::string& frame, int code) 
 
 int main(int argc, char** argv) {
   int rounds = 200;
+  int lookups = 1000;
   fs::path bin = platform::ProgramDir();
   bool usage_ok = argc % 2 == 1;
   for (int n = 1; usage_ok && n + 1 < argc; n += 2) {
     const std::string option = argv[n];
     if (option == "--rounds") {
       rounds = std::atoi(argv[n + 1]);
+    } else if (option == "--lookups") {
+      lookups = std::atoi(argv[n + 1]);
     } else if (option == "--bin") {
       bin = argv[n + 1];
     } else {
       usage_ok = false;
     }
   }
-  if (!usage_ok || rounds <= 0) {
-    std::fprintf(stderr, "usage: hub_latency_bench [--rounds N] [--bin DIR]\n");
+  if (!usage_ok || rounds <= 0 || lookups <= 0) {
+    std::fprintf(stderr, "usage: hub_latency_bench [--rounds N] [--lookups N] [--bin DIR]\n");
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
@@ -270,6 +296,26 @@ int main(int argc, char** argv) {
     }
   }
 
+  // A barcode the demo database knows (8801234567890), packed two digits to a byte
+  // behind 0xFF fill as the terminal sends it; Helvar answers it without the gateway.
+  std::vector<double> looked_up;
+  if (helvar_ready) {
+    const std::string barcode = "8801234567890";
+    const std::string packed =
+        platform::FromHex(std::string(30 - barcode.size(), 'F') + barcode).value();
+    const std::string lookup =
+        terminal_sim::TerminalFrame(protocol::kMsgBarcodeLookup, {packed}).value();
+    terminal.Drain(100);
+    // The first look-up is a warm-up and is not counted.
+    if (terminal.Send(lookup) && terminal.ReadItemPacket()) {
+      for (int n = 0; n < lookups; ++n) {
+        const Clock::time_point start = Clock::now();
+        if (!terminal.Send(lookup) || !terminal.ReadItemPacket()) break;
+        looked_up.push_back(MicrosSince(start));
+      }
+    }
+  }
+
   kill(host, SIGTERM);
   waitpid(host, nullptr, 0);
   if (const std::optional<platform::WindowHandle> helvar =
@@ -281,6 +327,19 @@ int main(int argc, char** argv) {
   Report("frame -> Helvar request", to_helvar);
   Report("block -> terminal", from_block);
   Report("820 -> 821 (Helvar, db)", through_helvar);
+  Report("835 -> item packet", looked_up);
+  if (!looked_up.empty() && !to_helvar.empty() && !from_block.empty()) {
+    // Report sorted its own copies.
+    std::sort(looked_up.begin(), looked_up.end());
+    std::sort(to_helvar.begin(), to_helvar.end());
+    std::sort(from_block.begin(), from_block.end());
+    for (const double share : {0.50, 0.99}) {
+      const double hub_part = Percentile(to_helvar, share) + Percentile(from_block, share);
+      const double whole = Percentile(looked_up, share);
+      std::printf("hub + bridge, p%.0f         %8.1f us of the 835's %.1f us (%.0f%%)\n",
+                  share * 100, hub_part, whole, 100.0 * hub_part / whole);
+    }
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // Helvar closes its database
   std::error_code ignored;
   fs::remove_all(root, ignored);
