@@ -41,7 +41,8 @@ constexpr char kDropBarcodeTable[] = "drop table if exists TAVENOR_DB";
 constexpr char kBeginTransaction[] = "begin transaction;";
 constexpr char kCommitTransaction[] = "commit transaction;";
 constexpr char kInsertUndelivered[] = "insert into RETALO_812 values (null,%Q);";
-constexpr char kSelectUndelivered[] = "select DATA from RETALO_812 order by SEQ";
+constexpr char kSelectUndelivered[] = "select SEQ, DATA from RETALO_812 order by SEQ";
+constexpr char kDeleteUndelivered[] = "delete from RETALO_812 where SEQ = %lld;";
 
 constexpr char kUndeliveredTable[] = "RETALO_812";
 
@@ -192,16 +193,16 @@ int StoreUndeliveredFrame(std::string_view frame) {
   }
 }
 
-std::vector<std::string> ReadUndeliveredFrames() {
+std::vector<KeptFrame> ReadUndeliveredFramesWithIds() {
   const auto file = LocalFile(kTempStorePath);
   if (!file || !FileExists(*file)) return {};
   try {
     CppSQLite3DB db = OpenStore(*file);
     if (!db.TableExists(kUndeliveredTable)) return {};
-    std::vector<std::string> frames;
+    std::vector<KeptFrame> frames;
     CppSQLite3BlobBuffer blob;
     for (CppSQLite3Query rows = db.ExecuteQuery(kSelectUndelivered); !rows.Eof(); rows.NextRow()) {
-      blob.SetEncoded(rows.FieldText(0));
+      blob.SetEncoded(rows.FieldText(1));
       size_t length = 0;
       const unsigned char* bytes = nullptr;
       try {
@@ -209,11 +210,31 @@ std::vector<std::string> ReadUndeliveredFrames() {
       } catch (const CppSQLite3Exception&) {
         continue;  // not an encoding: skipped, left in the table
       }
-      frames.emplace_back(reinterpret_cast<const char*>(bytes), length);
+      frames.push_back(
+          {rows.FieldInt(0), std::string(reinterpret_cast<const char*>(bytes), length)});
     }
     return frames;
   } catch (const CppSQLite3Exception&) {
     return {};
+  }
+}
+
+std::vector<std::string> ReadUndeliveredFrames() {
+  std::vector<std::string> frames;
+  for (KeptFrame& kept : ReadUndeliveredFramesWithIds()) frames.push_back(std::move(kept.bytes));
+  return frames;
+}
+
+int DeleteUndeliveredFrame(int64_t seq) {
+  const auto file = LocalFile(kTempStorePath);
+  if (!file || !FileExists(*file)) return 0;
+  try {
+    CppSQLite3DB db = OpenStore(*file);
+    if (!db.TableExists(kUndeliveredTable)) return 1;
+    db.ExecuteChange(FormatSql(kDeleteUndelivered, static_cast<long long>(seq)));
+    return 1;
+  } catch (const CppSQLite3Exception&) {
+    return 0;
   }
 }
 

@@ -55,4 +55,17 @@ int StoreUndeliveredFrame(std::string_view frame);
 // missing or cannot be read; a row that is not a valid encoding is skipped.
 std::vector<std::string> ReadUndeliveredFrames();
 
+// A kept frame with its row: SEQ, assigned by SQLite in the order the frames were kept.
+struct KeptFrame {
+  int64_t seq = 0;
+  std::string bytes;
+};
+
+// The same frames with their rows, oldest first (the replay deletes each by its SEQ once the
+// server took it). Empty when the file or the table is missing or cannot be read.
+std::vector<KeptFrame> ReadUndeliveredFramesWithIds();
+
+// Deletes the kept frame of row `seq`. 1 done (also when the row was already gone), 0 failed.
+int DeleteUndeliveredFrame(int64_t seq);
+
 }  // namespace stores

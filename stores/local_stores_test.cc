@@ -116,6 +116,8 @@ TEST_F(LocalStoresTest, MissingStoreFileIsNotCreatedByReadersOrDelete) {
   EXPECT_EQ(pending, 0);
   EXPECT_EQ(DeleteStoredRequest(1), 0);
   EXPECT_TRUE(ReadUndeliveredFrames().empty());
+  EXPECT_TRUE(ReadUndeliveredFramesWithIds().empty());
+  EXPECT_EQ(DeleteUndeliveredFrame(1), 0);
   EXPECT_FALSE(fs::exists(TempStore()));
 }
 
@@ -203,6 +205,26 @@ TEST_F(LocalStoresTest, UndeliveredRowThatIsNotAnEncodingIsSkipped) {
   Open(TempStore()).ExecuteChange("insert into RETALO_812 values (null, char(5, 1, 7))");
   ASSERT_EQ(StoreUndeliveredFrame("third"), 1);
   EXPECT_EQ(ReadUndeliveredFrames(), (std::vector<std::string>{"first", "third"}));
+}
+
+TEST_F(LocalStoresTest, KeptFramesComeWithTheirRowsAndGoOneByOne) {
+  for (const char* frame : {"first", "second", "third"}) ASSERT_EQ(StoreUndeliveredFrame(frame), 1);
+  const std::vector<KeptFrame> kept = ReadUndeliveredFramesWithIds();
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_LT(kept[0].seq, kept[1].seq);
+  EXPECT_LT(kept[1].seq, kept[2].seq);
+  EXPECT_EQ(kept[1].bytes, "second");
+
+  EXPECT_EQ(DeleteUndeliveredFrame(kept[1].seq), 1);
+  EXPECT_EQ(ReadUndeliveredFrames(), (std::vector<std::string>{"first", "third"}));
+  // A row already gone is no failure: the frame is not there to send again.
+  EXPECT_EQ(DeleteUndeliveredFrame(kept[1].seq), 1);
+  // A new frame comes after the ones kept before, whatever was deleted.
+  ASSERT_EQ(StoreUndeliveredFrame("fourth"), 1);
+  const std::vector<KeptFrame> after = ReadUndeliveredFramesWithIds();
+  ASSERT_EQ(after.size(), 3u);
+  EXPECT_EQ(after[2].bytes, "fourth");
+  EXPECT_GT(after[2].seq, kept[2].seq);
 }
 
 }  // namespace

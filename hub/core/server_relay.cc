@@ -68,11 +68,12 @@ int ServerConnection::Connect(std::string_view port, std::string_view address) {
     return 0;
   }
   // Bounded by kConnectLimit, so an unreachable server cannot hold a terminal loop for minutes.
-  const platform::Status connected = platform::TcpConnect(
-      address, *number, platform::Deadline::After(kConnectLimit), &socket_);
+  const platform::Status connected =
+      platform::TcpConnect(address, *number, platform::Deadline::After(kConnectLimit), &socket_);
   if (!connected.ok()) {
     const int error = connected.system_error();
-    const bool no_socket = error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+    const bool no_socket =
+        error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
     last_error_ = no_socket ? kSocketNone : kSocketConnectFailed;
     return 0;
   }
@@ -243,6 +244,9 @@ RelayServices ModuleRelayServices() {
     return SendHelvarRequest(code, payload);
   };
   services.store_frame = &stores::StoreUndeliveredFrame;
+  services.read_kept = &stores::ReadUndeliveredFramesWithIds;
+  services.delete_kept = &stores::DeleteUndeliveredFrame;
+  services.replay = &ModuleKeptFrameReplay();
   services.log = ModuleLogTarget();
   return services;
 }
@@ -260,6 +264,9 @@ int RelaySale(std::string* frame, int terminal, int32_t base, bool store,
     if (store && services.store_frame && services.store_frame(*frame) != 1) {
       WriteFrameLog(services.log, kRelayLogTag, "undelivered frame not kept");
     }
+  } else if (services.replay != nullptr) {
+    // The server answers again: what was kept while it did not goes now.
+    services.replay->Replay(services);
   }
   if (FrameFields<kAnswerField + 1>(*frame)[kAnswerField] != kAcceptedAnswer) return 0;
   std::string refusal;
@@ -269,6 +276,51 @@ int RelaySale(std::string* frame, int terminal, int32_t base, bool store,
     return 0;
   }
   return services.send_helvar ? services.send_helvar(base + terminal, *record) : 0;
+}
+
+bool KeptFrameReplay::Due() {
+  return clock_.Now() - last_try_.load(std::memory_order_acquire) >= kIntervalMs;
+}
+
+int KeptFrameReplay::ReplayIfDue(const RelayServices& services) {
+  return Due() ? Replay(services) : 0;
+}
+
+int KeptFrameReplay::Replay(const RelayServices& services) {
+  bool idle = false;
+  if (!replaying_.compare_exchange_strong(idle, true, std::memory_order_acq_rel)) return 0;
+  last_try_.store(clock_.Now(), std::memory_order_release);
+  int taken = 0;
+  const std::vector<stores::KeptFrame> kept =
+      services.read_kept ? services.read_kept() : std::vector<stores::KeptFrame>();
+  for (size_t n = 0; n < kept.size(); ++n) {
+    const stores::KeptFrame& frame = kept[n];
+    ServerConnection connection;
+    const int answered = Exchange(services.server.port, &connection, frame.bytes,
+                                  services.server.address, nullptr, 0, services.limit);
+    if (answered < 1) {
+      WriteFrameLog(services.log, kRelayLogTag,
+                    "kept frame " + std::to_string(frame.seq) + " not taken by " +
+                        services.server.address + ":" + services.server.port + " (" +
+                        std::to_string(connection.last_error()) + "); " +
+                        std::to_string(kept.size() - n) + " kept frames wait");
+      break;
+    }
+    ++taken;
+    if (!services.delete_kept || services.delete_kept(frame.seq) != 1) {
+      WriteFrameLog(services.log, kRelayLogTag,
+                    "kept frame " + std::to_string(frame.seq) +
+                        " delivered but not deleted; it goes again on a later replay");
+    }
+  }
+  last_try_.store(clock_.Now(), std::memory_order_release);
+  replaying_.store(false, std::memory_order_release);
+  return taken;
+}
+
+KeptFrameReplay& ModuleKeptFrameReplay() {
+  static KeptFrameReplay replay(platform::SystemClock());
+  return replay;
 }
 
 }  // namespace hub

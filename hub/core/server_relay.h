@@ -7,6 +7,7 @@
 // terminal loops relay at the same time without sharing anything.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -14,9 +15,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "hub/core/frame_log.h"
+#include "platform/clock.h"
 #include "platform/unique_fd.h"
+#include "stores/local_stores.h"
 
 namespace hub {
 
@@ -140,6 +144,8 @@ inline constexpr int32_t kSaleBase = 800;
 inline constexpr int32_t kCancelBase = 850;
 inline constexpr int32_t kCancelWithMessageBase = 860;
 
+class KeptFrameReplay;
+
 // What the sale relay calls; the module's by default (ModuleRelayServices).
 struct RelayServices {
   GatewayEndpoint server;
@@ -148,6 +154,11 @@ struct RelayServices {
   std::function<int(int32_t code, std::string_view payload)> send_helvar;
   // Keeps an undelivered frame in RETALO_812 of the temporary store; 1 when stored.
   std::function<int(std::string_view frame)> store_frame;
+  // The kept frames with their rows, oldest first, and the delete of one row (1 when done).
+  std::function<std::vector<stores::KeptFrame>()> read_kept;
+  std::function<int(int64_t seq)> delete_kept;
+  // Replays the kept frames after each exchange the server answered; none: no replay.
+  KeptFrameReplay* replay = nullptr;
   LogTarget log;
 };
 RelayServices ModuleRelayServices();
@@ -159,5 +170,47 @@ RelayServices ModuleRelayServices();
 // Helvar was asked, 0 otherwise.
 int RelaySale(std::string* frame, int terminal, int32_t base, bool store,
               const RelayServices& services);
+
+// The replay of what was kept: the frames in RETALO_812 go to the gateway server again once it
+// answers again, oldest first, each row deleted only after the server took the frame, by the
+// rule the relay applies to a live frame: the exchange received at least one byte (the answer
+// itself is not read). A frame the server refuses, or does not answer within the relay's
+// limit, stays and is logged, and the replay ends there: the later frames wait behind it, so
+// the server sees them in the order they were made and a silent server holds the replaying
+// thread for one limit, not one per frame.
+//
+// A replay starts (1) right after the relay's exchange of a live frame was answered, on the
+// thread that relayed it, and (2) at most once a minute otherwise, from terminal loop 0's
+// thread, which ticks at least every second (TerminalLoopServices::replay_kept). Either start
+// counts as the minute's try. Only one replay runs at a time: a start while another runs does
+// nothing, so no row is ever sent twice at once; each replay reads the rows once, so a row
+// whose delete failed is not sent again by the same replay.
+//
+// The server must treat a repeated frame as the same sale: a frame is sent again when its
+// delete failed after delivery, or when the server took it but its answer was lost. The frame
+// carries its own identity (terminal, date and sale numbers of its fields), so the server
+// recognises it; the hub adds nothing to it.
+class KeptFrameReplay {
+ public:
+  static constexpr uint32_t kIntervalMs = 60000;
+
+  // The minute is counted from construction: the first timed try comes a minute later.
+  explicit KeptFrameReplay(platform::Clock& clock) : clock_(clock), last_try_(clock.Now()) {}
+
+  // True when a minute has passed since the last try.
+  bool Due();
+  // Replays when Due (Due and Replay together); the number of frames the server took.
+  int ReplayIfDue(const RelayServices& services);
+  // Replays now, unless another replay runs (then 0); the number of frames the server took.
+  int Replay(const RelayServices& services);
+
+ private:
+  platform::Clock& clock_;
+  std::atomic<uint32_t> last_try_;
+  std::atomic<bool> replaying_{false};
+};
+
+// The loaded module's replay, on the system clock.
+KeptFrameReplay& ModuleKeptFrameReplay();
 
 }  // namespace hub

@@ -3,12 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
@@ -312,6 +315,134 @@ TEST_F(SaleRelayTest, AnUnwritableStoreDoesNotStopTheRelay) {
   EXPECT_EQ(RelaySale(&frame, 0, kCancelWithMessageBase, true, services), 1);
   ASSERT_EQ(helvar_.size(), 1u);
   EXPECT_EQ(helvar_[0].first, kCancelWithMessageBase);
+}
+
+// The replay of the frames kept in RETALO_812, against the simulated server, on a manual clock.
+class KeptFrameReplayTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const std::string& frame : kept_) ASSERT_EQ(stores::StoreUndeliveredFrame(frame), 1);
+  }
+
+  std::unique_ptr<GatewayServerSimulator> Start(Behaviour behaviour,
+                                                std::function<void()> on_received = nullptr) {
+    gateway_sim::Options options;
+    options.sale.behaviour = behaviour;
+    if (on_received) {
+      options.on_received = [on_received](const gateway_sim::ReceivedRequest&) { on_received(); };
+    }
+    std::string error;
+    auto sim = GatewayServerSimulator::Start(options, &error);
+    EXPECT_NE(sim, nullptr) << error;
+    return sim;
+  }
+
+  RelayServices Services(const GatewayServerSimulator& sim) {
+    RelayServices services;
+    services.server = {"127.0.0.1", std::to_string(sim.port(PortKind::kSale))};
+    services.limit = std::chrono::milliseconds(500);
+    services.send_helvar = [](int32_t, std::string_view) { return 1; };
+    services.store_frame = &stores::StoreUndeliveredFrame;
+    services.read_kept = &stores::ReadUndeliveredFramesWithIds;
+    services.delete_kept = &stores::DeleteUndeliveredFrame;
+    services.replay = &replay_;
+    services.log = log_;
+    return services;
+  }
+
+  std::vector<std::string> ReceivedBytes(const GatewayServerSimulator& sim) {
+    std::vector<std::string> bytes;
+    for (const gateway_sim::ReceivedRequest& request : sim.Received()) {
+      bytes.push_back(request.bytes);
+    }
+    return bytes;
+  }
+
+  static std::string Kept(const char* sale) {
+    std::string frame = SaleFrame(883, SaleFields("0000", "0", "", "0", sale));
+    frame[2] = 'C';
+    return frame;
+  }
+
+  platform::testing::TempPrefix prefix_;
+  const LogTarget log_{(prefix_.path() / "log").string(), 1};
+  platform::ManualClock clock_;
+  KeptFrameReplay replay_{clock_};
+  const std::vector<std::string> kept_ = {Kept("first"), Kept("second")};
+};
+
+TEST_F(KeptFrameReplayTest, AnAnsweredExchangeSendsTheKeptFramesOldestFirstAndDeletesThem) {
+  auto sim = Start(Behaviour::kAnswer);
+  std::string live = SaleFrame(812, SaleFields("0000", "0", "", "0", ""));
+  RelaySale(&live, 1, kSaleBase, false, Services(*sim));
+  EXPECT_THAT(ReceivedBytes(*sim), ElementsAre(live, kept_[0], kept_[1]));
+  EXPECT_TRUE(stores::ReadUndeliveredFrames().empty());
+}
+
+TEST_F(KeptFrameReplayTest, FramesTheServerDoesNotTakeStayKeptAndAreLogged) {
+  for (Behaviour behaviour : {Behaviour::kRefuse, Behaviour::kSilent}) {
+    auto sim = Start(behaviour);
+    EXPECT_EQ(replay_.Replay(Services(*sim)), 0);
+    EXPECT_EQ(stores::ReadUndeliveredFrames(), kept_);
+    // A silent server heard the oldest, and the replay stopped there.
+    if (behaviour == Behaviour::kSilent) {
+      EXPECT_THAT(ReceivedBytes(*sim), ElementsAre(kept_[0]));
+    }
+  }
+  const std::string logs = platform::testing::ReadFilesBelow(log_.directory);
+  EXPECT_THAT(logs, ::testing::HasSubstr("not taken by 127.0.0.1"));
+  EXPECT_THAT(logs, ::testing::HasSubstr("2 kept frames wait"));
+}
+
+TEST_F(KeptFrameReplayTest, TheTimedTryComesOnceAMinute) {
+  auto sim = Start(Behaviour::kAnswer);
+  const RelayServices services = Services(*sim);
+  clock_.Advance(KeptFrameReplay::kIntervalMs - 1);
+  EXPECT_EQ(replay_.ReplayIfDue(services), 0);
+  EXPECT_TRUE(sim->Received().empty());
+  EXPECT_EQ(stores::ReadUndeliveredFrames(), kept_);
+
+  clock_.Advance(1);
+  EXPECT_EQ(replay_.ReplayIfDue(services), 2);
+  EXPECT_THAT(ReceivedBytes(*sim), ElementsAre(kept_[0], kept_[1]));
+  EXPECT_TRUE(stores::ReadUndeliveredFrames().empty());
+
+  // Kept anew: the next try waits for the next minute.
+  ASSERT_EQ(stores::StoreUndeliveredFrame(kept_[0]), 1);
+  clock_.Advance(KeptFrameReplay::kIntervalMs - 1);
+  EXPECT_EQ(replay_.ReplayIfDue(services), 0);
+  EXPECT_EQ(sim->Received().size(), 2u);
+  clock_.Advance(1);
+  EXPECT_EQ(replay_.ReplayIfDue(services), 1);
+  EXPECT_TRUE(stores::ReadUndeliveredFrames().empty());
+}
+
+TEST_F(KeptFrameReplayTest, ARowThatCannotBeDeletedIsSentOnceAndNoSecondReplayRunsMeanwhile) {
+  // A replay started (on the server's thread) while one runs: how many, and what they sent.
+  std::atomic<int> nested_starts{0};
+  std::atomic<int> nested_taken{0};
+  std::atomic<RelayServices*> services_seen{nullptr};
+  auto sim = Start(Behaviour::kAnswer, [&] {
+    if (RelayServices* seen = services_seen.load(); seen != nullptr) {
+      nested_starts.fetch_add(1);
+      nested_taken.fetch_add(replay_.Replay(*seen));
+    }
+  });
+  RelayServices services = Services(*sim);
+  std::vector<int64_t> deletes;
+  services.delete_kept = [&deletes](int64_t seq) {
+    deletes.push_back(seq);
+    return 0;
+  };
+  services_seen = &services;
+  EXPECT_EQ(replay_.Replay(services), 2);
+  EXPECT_THAT(ReceivedBytes(*sim), ElementsAre(kept_[0], kept_[1]));
+  EXPECT_EQ(deletes.size(), 2u);
+  EXPECT_EQ(nested_starts.load(), 2);
+  EXPECT_EQ(nested_taken.load(), 0);
+  EXPECT_EQ(stores::ReadUndeliveredFrames(), kept_);
+  EXPECT_THAT(platform::testing::ReadFilesBelow(log_.directory),
+              ::testing::HasSubstr("delivered but not deleted"));
 }
 
 }  // namespace

@@ -16,6 +16,12 @@
 //                  declined with a code and a message, or "0000" with a blank approval number
 //                  (VanAnswer); takes the library's confirmations and acknowledges them.
 //
+// The sale port answers every frame it takes, a repeated one too: the hub sends a cancellation
+// it kept while the server was down again once the server answers, and again after that when
+// its row could not be deleted, so a real server must treat a repeated frame as the same sale
+// (the frame carries its own identity in its fields). The simulator records each arrival, so a
+// test sees every send.
+//
 // Each port can instead stay silent (accept and never answer), refuse (close at once after the
 // accept) or be slow (answer after a delay). Connections of one port are served one at a time.
 #pragma once
