@@ -6,6 +6,7 @@
 #include "companions/connmap/ordella_connmap.h"
 #include "hub/core/module_state.h"
 #include "hub/core/relay_slot.h"
+#include "hub/core/server_relay.h"
 #include "hub/core/terminal_loop.h"
 #include "hub/core/terminal_port.h"
 #include "platform/socket.h"
@@ -127,9 +128,20 @@ bool CManagerMainThread::InitInstance() {
   return true;
 }
 
+void ReplayKeptFramesWhenDue() {
+  KeptFrameReplay& replay = ModuleKeptFrameReplay();
+  if (replay.Due()) replay.Replay(ModuleRelayServices());
+}
+
 int CManagerMainThread::Run() {
+  constexpr auto kReplayLook = std::chrono::seconds(1);
   std::unique_lock<std::mutex> lock(quit_mutex_);
-  quit_signal_.wait(lock, [this] { return QuitRequested(); });
+  while (!quit_signal_.wait_for(lock, kReplayLook, [this] { return QuitRequested(); })) {
+    if (!options_.replay_kept) continue;
+    lock.unlock();
+    options_.replay_kept();
+    lock.lock();
+  }
   return 0;
 }
 

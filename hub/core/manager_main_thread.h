@@ -54,6 +54,9 @@ std::unique_ptr<Worker> StartFirstAckListener(int port);
 std::unique_ptr<Worker> StartSecondAckListener(int port);
 std::optional<TcpTerminalWorkers> StartTcpTerminal(int port);
 
+// The module's timed replay of the kept frames (KeptFrameReplay on the system clock).
+void ReplayKeptFramesWhenDue();
+
 // What the start sequence uses; tests replace parts of it.
 struct MainThreadOptions {
   ListenerStarter pos_request_listener = StartPosRequestListener;
@@ -61,6 +64,10 @@ struct MainThreadOptions {
   ListenerStarter second_ack_listener = StartSecondAckListener;
   TcpTerminalStarter tcp_terminal = StartTcpTerminal;
   int terminal_pause_ms = 1500;  // between the start of one terminal and the next
+  // Looked at once a second while the module runs: the timed replay of the frames kept in
+  // RETALO_812, which itself goes at most once a minute. The main thread serves nothing else, so
+  // a gateway server that stays silent holds no terminal's loop. None: no timed replay.
+  std::function<void()> replay_kept = ReplayKeptFramesWhenDue;
 };
 
 // The serial port name of a port number: "COM3" below 10, "\\.\COM12" from 10 on.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -234,6 +235,18 @@ TEST_F(MainThreadTest, ThreadRunsUntilQuitAndClearsTheModuleOnExit) {
   ASSERT_TRUE(main_thread->Join(30000));
   EXPECT_EQ(Module().main_thread.load(), nullptr);
   EXPECT_FALSE(Module().running.load());
+}
+
+TEST_F(MainThreadTest, TheIdleMainThreadLooksForKeptFramesToReplayUntilItQuits) {
+  SetTerminals({});
+  std::atomic<int> looks{0};
+  options_.replay_kept = [&looks] { looks.fetch_add(1); };
+  auto main_thread = std::make_unique<CManagerMainThread>(options_);
+  Module().main_thread.store(main_thread.get());
+  ASSERT_TRUE(main_thread->CreateThread());
+  EXPECT_TRUE(platform::testing::Eventually([&] { return looks.load() >= 2; }));
+  main_thread->PostQuit();
+  EXPECT_TRUE(main_thread->Join(30000)) << "a look never holds the quit back";
 }
 
 TEST_F(MainThreadTest, APosClientStillWaitingWhenTheModuleStopsSeesItsConnectionEnd) {

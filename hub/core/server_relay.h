@@ -180,8 +180,9 @@ int RelaySale(std::string* frame, int terminal, int32_t base, bool store,
 // thread for one limit, not one per frame.
 //
 // A replay starts (1) right after the relay's exchange of a live frame was answered, on the
-// thread that relayed it, and (2) at most once a minute otherwise, from terminal loop 0's
-// thread, which ticks at least every second (TerminalLoopServices::replay_kept). Either start
+// thread that relayed it, and (2) at most once a minute otherwise, from the module's main
+// thread, which looks every second and serves nothing else, so a silent server holds no
+// terminal's loop (MainThreadOptions::replay_kept). Either start
 // counts as the minute's try. Only one replay runs at a time: a start while another runs does
 // nothing, so no row is ever sent twice at once; each replay reads the rows once, so a row
 // whose delete failed is not sent again by the same replay.

@@ -8,7 +8,6 @@
 
 #include "companions/connmap/ordella_connmap.h"
 #include "hub/core/dispatch.h"
-#include "hub/core/server_relay.h"
 #include "platform/socket.h"
 #include "platform/system_info.h"
 #include "protocol/frame.h"
@@ -59,10 +58,6 @@ TerminalLoopServices TerminalLoopServices::ForModule() {
   services.clock = &platform::SystemClock();
   services.log = ModuleLogTarget();
   services.dispatch = &Dispatch;
-  services.replay_kept = [] {
-    KeptFrameReplay& replay = ModuleKeptFrameReplay();
-    if (replay.Due()) replay.Replay(ModuleRelayServices());
-  };
   if (const char* record = PropertyRecord(); record != nullptr) {
     services.payment_path = connmap::ReadInt(record, connmap::kPaymentPath);
   }
@@ -161,9 +156,6 @@ void TerminalLoop::Cycle() {
     ServeRelaySlot(read_bytes, read_bytes ? cycle_bytes_.front() : 0);
   }
   Greet(read_bytes);
-  // Loop 0 carries the timed replay of the kept frames; it holds this loop for at most one
-  // exchange limit when the server is still down (the replay stops at the first frame refused).
-  if (context_.index == 0 && services_.replay_kept) services_.replay_kept();
   FollowVanState();
   if (last_van_state_ == 0) ForwardHelvarReply();
   if (!read_bytes) return;

@@ -104,10 +104,6 @@ struct TerminalLoopServices {
   int32_t payment_path = 0;     // property offset 2652, given to CreateVanModule
   LogTarget log;
   std::string sign_pad_library = "KiccPad.DLL";
-  // Called by loop 0 on every cycle (at least once a second): the timed replay of the frames
-  // kept in RETALO_812, which itself goes at most once a minute (KeptFrameReplay). The module's
-  // builds the relay's services only when a try is due. None: no timed replay.
-  std::function<void()> replay_kept;
 
   static TerminalLoopServices ForModule();
 };
