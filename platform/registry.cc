@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -60,12 +64,43 @@ class FileLock {
 fs::path RegistryPath() { return PrefixRoot() / kFileName; }
 fs::path LockPath() { return PrefixRoot() / (std::string(kFileName) + ".lock"); }
 
-RegStatus ReadAll(const fs::path& path, std::string* content) {
+// What tells one version of the registry file from another. Every change replaces the file
+// through a rename, so a new version has a new inode; size and modification time also catch a
+// file edited in place.
+struct FileIdentity {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+
+  static FileIdentity Of(const struct stat& info) {
+    return {true, info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+  }
+
+  bool operator==(const FileIdentity& other) const {
+    return exists == other.exists && device == other.device && inode == other.inode &&
+           size == other.size && modified.tv_sec == other.modified.tv_sec &&
+           modified.tv_nsec == other.modified.tv_nsec;
+  }
+};
+
+// Reads the file and says which version was read (from the open descriptor, so the identity
+// and the text belong together).
+RegStatus ReadAll(const fs::path& path, std::string* content, FileIdentity* identity) {
+  *identity = FileIdentity{};
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT) return RegStatus::kOk;  // no registry yet: no keys
     return FailErrno("cannot open", path);
   }
+  struct stat info{};
+  if (fstat(fd, &info) != 0) {
+    RegStatus status = FailErrno("cannot examine", path);
+    close(fd);
+    return status;
+  }
+  *identity = FileIdentity::Of(info);
   char buffer[8192];
   ssize_t count;
   while ((count = read(fd, buffer, sizeof buffer)) != 0) {
@@ -82,15 +117,113 @@ RegStatus ReadAll(const fs::path& path, std::string* content) {
 }
 
 // Loads the last complete version of the registry. REQUIRES: the lock is held.
-RegStatus Load(Keys* keys) {
+RegStatus Load(Keys* keys, FileIdentity* identity) {
   const fs::path path = RegistryPath();
   std::string content;
-  RegStatus status = ReadAll(path, &content);
+  RegStatus status = ReadAll(path, &content, identity);
   if (status != RegStatus::kOk) return status;
   if (std::optional<std::string> error = reg_text::Parse(content, keys)) {
     return Fail(RegStatus::kCorrupt, path.string() + ", " + *error);
   }
   return RegStatus::kOk;
+}
+
+// The parsed registry of the last read, kept while the file is the same version, so that a
+// read costs one stat instead of open, lock and parse. Only a file that parsed is kept: a
+// corrupt one is read and reported again on every call. A missing file is kept as no keys.
+//
+// File times advance in clock ticks of a few milliseconds, and a freed inode number can come
+// back, so a version written within the same tick as a cached one could show the same
+// identity. A version is therefore trusted only once its modification time lies further back
+// than any tick when it is read; a younger one is read again each time until it has aged.
+class ReadCache {
+ public:
+  // The parsed keys when `path` is still the version cached; nullptr otherwise.
+  std::shared_ptr<const Keys> Find(const fs::path& path, const FileIdentity& identity) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (keys_ == nullptr || path != path_ || !(identity == identity_)) return nullptr;
+    return keys_;
+  }
+
+  void Keep(const fs::path& path, const FileIdentity& identity, Keys keys) {
+    if (!OldEnough(identity)) return;
+    auto shared = std::make_shared<const Keys>(std::move(keys));
+    std::lock_guard<std::mutex> hold(mutex_);
+    path_ = path;
+    identity_ = identity;
+    keys_ = std::move(shared);
+  }
+
+  void Drop() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    keys_ = nullptr;
+  }
+
+ private:
+  static bool OldEnough(const FileIdentity& identity) {
+    // A missing file is told from any file created later by its existence alone.
+    if (!identity.exists) return true;
+    constexpr int64_t kTickNs = 50'000'000;  // well above the coarsest file time tick
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t age = (int64_t{now.tv_sec} - identity.modified.tv_sec) * 1'000'000'000 +
+                        (now.tv_nsec - identity.modified.tv_nsec);
+    return age > kTickNs;
+  }
+
+  std::mutex mutex_;
+  fs::path path_;
+  FileIdentity identity_;
+  std::shared_ptr<const Keys> keys_;
+};
+
+ReadCache& Cache() {
+  // An object, not a pointer to one: this code is also loaded into libraries that are
+  // unloaded again, and their end must free it.
+  static ReadCache cache;
+  return cache;
+}
+
+// The registry as it is now, for a read: from the cache while the file has not changed,
+// otherwise read under the shared lock.
+RegStatus Snapshot(std::shared_ptr<const Keys>* out) {
+  const fs::path path = RegistryPath();
+  struct stat info{};
+  std::optional<FileIdentity> now;
+  if (stat(path.c_str(), &info) == 0) {
+    now = FileIdentity::Of(info);
+  } else if (errno == ENOENT) {
+    now = FileIdentity{};  // no registry yet
+  }
+  if (now) {
+    if (std::shared_ptr<const Keys> cached = Cache().Find(path, *now)) {
+      *out = std::move(cached);
+      return RegStatus::kOk;
+    }
+  }
+  FileLock lock(LockPath(), LOCK_SH);
+  if (!lock.held()) return FailErrno("cannot lock", LockPath());
+  Keys keys;
+  FileIdentity identity;
+  RegStatus status = Load(&keys, &identity);
+  if (status != RegStatus::kOk) return status;
+  Cache().Keep(path, identity, keys);
+  *out = std::make_shared<const Keys>(std::move(keys));
+  return RegStatus::kOk;
+}
+
+const Key* FindKeyIn(const Keys& keys, std::string_view path) {
+  for (const Key& key : keys) {
+    if (SameName(key.path, path)) return &key;
+  }
+  return nullptr;
+}
+
+const Value* FindValueIn(const Key& key, std::string_view name) {
+  for (const Value& value : key.values) {
+    if (SameName(value.name, name)) return &value;
+  }
+  return nullptr;
 }
 
 // Replaces the registry file with `keys`, so that a reader sees either the old or the new
@@ -155,11 +288,15 @@ RegStatus Modify(const std::function<RegStatus(Keys&, bool* changed)>& change) {
   FileLock lock(LockPath(), LOCK_EX);
   if (!lock.held()) return FailErrno("cannot lock", LockPath());
   Keys keys;
-  RegStatus status = Load(&keys);
+  FileIdentity identity;
+  RegStatus status = Load(&keys, &identity);
   if (status != RegStatus::kOk) return status;  // a corrupt file is left exactly as it is
   bool changed = false;
   status = change(keys, &changed);
   if (status != RegStatus::kOk || !changed) return status;
+  // The new version is younger than a file time tick, so the next read would not keep it
+  // anyway; dropping the old one frees it now.
+  Cache().Drop();
   return Store(keys);
 }
 
@@ -199,11 +336,10 @@ RegStatus RegCreateKey(std::string_view key) {
 bool RegKeyExists(std::string_view key) {
   std::optional<std::string> path = FullKeyPath(key);
   if (!path) return false;
-  FileLock lock(LockPath(), LOCK_SH);
-  Keys keys;
-  if (!lock.held() || Load(&keys) != RegStatus::kOk) return false;
+  std::shared_ptr<const Keys> keys;
+  if (Snapshot(&keys) != RegStatus::kOk) return false;
   // A key exists also when only its subkeys are written out.
-  for (const Key& candidate : keys) {
+  for (const Key& candidate : *keys) {
     std::string_view candidate_path = candidate.path;
     if (SameName(candidate_path.substr(0, path->size()), *path) &&
         (candidate_path.size() == path->size() || candidate_path[path->size()] == '\\')) {
@@ -219,13 +355,11 @@ RegStatus RegGetValue(std::string_view key, std::string_view name, RegValue* out
   if (!path || !file_name) {
     return Fail(RegStatus::kInvalidArgument, "the key path or value name cannot be stored");
   }
-  FileLock lock(LockPath(), LOCK_SH);
-  if (!lock.held()) return FailErrno("cannot lock", LockPath());
-  Keys keys;
-  RegStatus status = Load(&keys);
+  std::shared_ptr<const Keys> keys;
+  RegStatus status = Snapshot(&keys);
   if (status != RegStatus::kOk) return status;
-  Key* found_key = FindKey(keys, *path);
-  Value* value = found_key != nullptr ? FindValue(*found_key, *file_name) : nullptr;
+  const Key* found_key = FindKeyIn(*keys, *path);
+  const Value* value = found_key != nullptr ? FindValueIn(*found_key, *file_name) : nullptr;
   if (value == nullptr) return RegStatus::kNotFound;
   RegValue result;
   result.type = value->type;

@@ -9,9 +9,10 @@
 //
 // Key paths given to these functions are below HKEY_CURRENT_USER ("Software\Tavenor");
 // key names compare case-insensitively, as Windows does. Texts are CP949 bytes in memory and
-// UTF-8 in the file. Every call takes the file lock, reads the last complete version,
-// and a change replaces the file atomically, so several processes may read and write at once
-// and a writer never loses another key's values.
+// UTF-8 in the file. Every call sees the last complete version: a read keeps the parsed file
+// while the file stays the same version (a stat tells) and otherwise reads it under the file
+// lock; a change takes the lock and replaces the file atomically, so several processes may
+// read and write at once and a writer never loses another key's values.
 #pragma once
 
 #include <cstdint>

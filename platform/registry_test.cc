@@ -1,12 +1,18 @@
 #include "platform/registry.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "platform/testing/support.h"
@@ -27,6 +33,23 @@ class RegistryTest : public ::testing::Test {
   }
 
   void WriteFile(std::string_view text) const { std::ofstream(file(), std::ios::binary) << text; }
+
+  // Dates the registry file back to one fixed day, so a read keeps its parsed form: a version
+  // written just now is read again until it is older than a file time tick.
+  void AgeFile() const {
+    const timespec long_ago{1577836800, 0};
+    const timespec times[2] = {long_ago, long_ago};
+    ASSERT_EQ(utimensat(AT_FDCWD, file().c_str(), times, 0), 0);
+  }
+
+  // Runs `body` in a child process and waits for it; true when it exited with 0.
+  static bool InChild(const std::function<bool()>& body) {
+    pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) _exit(body() ? 0 : 1);
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
 
   static RegValue Get(std::string_view key, std::string_view name) {
     RegValue value;
@@ -260,6 +283,119 @@ TEST_F(RegistryTest, ConcurrentWritersInSeveralProcessesLoseNothing) {
       EXPECT_EQ(Get(key, name).dword, static_cast<uint32_t>(writer * 1000 + i)) << name;
     }
   }
+}
+
+// Reads keep the parsed file while it is the same version; every other version is read anew,
+// whoever wrote it and however.
+TEST_F(RegistryTest, AReadSeesEveryNewVersionOfTheFile) {
+  // No file yet; then another process creates it.
+  RegValue missing;
+  EXPECT_EQ(RegGetValue(kTavenor, "bizno", &missing), RegStatus::kNotFound);
+  EXPECT_EQ(RegGetValue(kTavenor, "bizno", &missing), RegStatus::kNotFound);
+  ASSERT_TRUE(InChild([] { return RegSetString(kTavenor, "bizno", "111") == RegStatus::kOk; }));
+  EXPECT_EQ(Get(kTavenor, "bizno").text, "111");
+  AgeFile();
+  EXPECT_EQ(Get(kTavenor, "bizno").text, "111");
+  EXPECT_EQ(Get(kTavenor, "bizno").text, "111");  // from the kept version
+
+  // Another process replaces the file.
+  ASSERT_TRUE(InChild([] { return RegSetString(kTavenor, "bizno", "222") == RegStatus::kOk; }));
+  EXPECT_EQ(Get(kTavenor, "bizno").text, "222");
+  AgeFile();
+  EXPECT_EQ(Get(kTavenor, "bizno").text, "222");
+
+  // The same file rewritten in place with a corrupt text, then dated like the kept version:
+  // only its size tells it apart.
+  const std::string good = FileText();
+  struct stat before{};
+  ASSERT_EQ(stat(file().c_str(), &before), 0);
+  WriteFile(good + "junk\n");
+  AgeFile();
+  struct stat after{};
+  ASSERT_EQ(stat(file().c_str(), &after), 0);
+  ASSERT_EQ(after.st_ino, before.st_ino);
+  for (int read = 0; read < 2; ++read) {
+    RegValue value;
+    EXPECT_EQ(RegGetValue(kTavenor, "bizno", &value), RegStatus::kCorrupt) << "read " << read;
+    EXPECT_NE(RegLastError().find(file().string()), std::string::npos) << RegLastError();
+    EXPECT_FALSE(RegKeyExists(kTavenor));
+  }
+
+  // Mended by another process writing the good text back in place.
+  ASSERT_TRUE(InChild([&] {
+    std::ofstream(file(), std::ios::binary) << good;
+    return true;
+  }));
+  EXPECT_EQ(Get(kTavenor, "bizno").text, "222");
+
+  // Removed: no keys.
+  AgeFile();
+  EXPECT_EQ(Get(kTavenor, "bizno").text, "222");
+  fs::remove(file());
+  RegValue value;
+  EXPECT_EQ(RegGetValue(kTavenor, "bizno", &value), RegStatus::kNotFound);
+  EXPECT_FALSE(RegKeyExists(kTavenor));
+}
+
+// Threads read while another thread of the same process and another process write: a reader
+// never meets a missing or half-written value, and each sees the writers' last values.
+TEST_F(RegistryTest, ThreadsReadWhileOthersWrite) {
+  constexpr uint32_t kWrites = 60;
+  ASSERT_EQ(RegSetDword(kTavenor, "thread", 0), RegStatus::kOk);
+  ASSERT_EQ(RegSetDword(kTavenor, "process", 0), RegStatus::kOk);
+  AgeFile();
+  EXPECT_EQ(Get(kTavenor, "thread").dword, 0U);
+
+  // The other process starts before any thread does.
+  pid_t other = fork();
+  ASSERT_GE(other, 0);
+  if (other == 0) {
+    for (uint32_t i = 1; i <= kWrites; ++i) {
+      if (RegSetDword(kTavenor, "process", i) != RegStatus::kOk) _exit(1);
+    }
+    _exit(0);
+  }
+  std::atomic<bool> writing{true};
+  std::atomic<int> faults{0};
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 3; ++r) {
+    readers.emplace_back([&] {
+      uint32_t last = 0;
+      while (writing.load()) {
+        RegValue value;
+        if (RegGetValue(kTavenor, "thread", &value) != RegStatus::kOk || value.dword < last) {
+          ++faults;
+          return;
+        }
+        last = value.dword;
+        if (RegGetValue(kTavenor, "process", &value) != RegStatus::kOk) {
+          ++faults;
+          return;
+        }
+      }
+    });
+  }
+  for (uint32_t i = 1; i <= kWrites; ++i) {
+    ASSERT_EQ(RegSetDword(kTavenor, "thread", i), RegStatus::kOk) << RegLastError();
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(other, &status, 0), other);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // Readers must catch up with both writers' last values.
+  EXPECT_TRUE(testing::Eventually([&] {
+    RegValue thread_value;
+    RegValue process_value;
+    return RegGetValue(kTavenor, "thread", &thread_value) == RegStatus::kOk &&
+           RegGetValue(kTavenor, "process", &process_value) == RegStatus::kOk &&
+           thread_value.dword == kWrites && process_value.dword == kWrites;
+  }));
+  writing = false;
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(faults.load(), 0);
+  // Once the last version has aged, reads keep it and still give the last values.
+  AgeFile();
+  EXPECT_EQ(Get(kTavenor, "thread").dword, kWrites);
+  EXPECT_EQ(Get(kTavenor, "process").dword, kWrites);
 }
 
 }  // namespace
