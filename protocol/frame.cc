@@ -1,5 +1,6 @@
 #include "protocol/frame.h"
 
+#include <array>
 #include <cstdint>
 
 #include "companions/util/ordella_util.h"
@@ -110,6 +111,16 @@ std::optional<std::string> BuildMessage(int code, std::span<const std::string_vi
   const std::optional<std::string> body = MessageBody(code, fields);
   if (!body) return std::nullopt;
   return BuildFrame(*body, LengthRule::kNormal, shape);
+}
+
+std::string LinkMessageBody(int code) {
+  const std::array<std::string_view, kLinkMessageFields> empty{};
+  return MessageBody(code, empty).value_or(std::string());
+}
+
+std::string LinkFrame(int code) {
+  return BuildFrame(LinkMessageBody(code), LengthRule::kGreeting, kTerminalShape)
+      .value_or(std::string());
 }
 
 std::optional<std::string> InsertRoutingPrefix(std::string_view frame) {

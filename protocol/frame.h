@@ -136,6 +136,12 @@ std::optional<std::string> MessageBody(int code, std::span<const std::string_vie
 std::optional<std::string> BuildFrame(std::string_view body, LengthRule rule = LengthRule::kNormal,
                                       FrameShape shape = kPlainShape, size_t text_length = 0);
 
+// The link messages, sign-on answer 840 and greeting 841, carry the code and 21 empty fields.
+inline constexpr size_t kLinkMessageFields = 21;
+std::string LinkMessageBody(int code);
+// A link message as the hub sends it unasked: routing prefix, length field 35, check byte.
+std::string LinkFrame(int code);
+
 // A normal frame of a message code and its fields.
 std::optional<std::string> BuildMessage(int code, std::span<const std::string_view> fields,
                                         FrameShape shape = kPlainShape);

@@ -29,7 +29,6 @@ constexpr std::string_view kSettingsTrailer = "7394";
 constexpr std::string_view kVanServerPort = "4100";
 constexpr std::string_view kGatewayServerPort = "15000";
 constexpr std::string_view kHostRequestFill = "00";
-constexpr size_t kSignOnAnswerFields = 21;
 
 // Stopping: 300 checks, 100 ms apart, for the main thread to end; then how long its thread may
 // take to return once its exit routine has run.
@@ -76,10 +75,8 @@ std::optional<std::string> SettingsBody(int32_t terminal, const char* record) {
 
 std::optional<std::string> HostRequestBody(int32_t code, int32_t terminal, const char* record) {
   switch (code) {
-    case kMassageSignOnAnswer: {
-      const std::array<std::string_view, kSignOnAnswerFields> empty{};
-      return MessageBody(code, empty);
-    }
+    case kMassageSignOnAnswer:
+      return LinkMessageBody(code);
     case kMassageSettings:
       return SettingsBody(terminal, record);
     case kMassageHostRequest: {

@@ -21,7 +21,6 @@ using namespace protocol;
 namespace {
 
 constexpr char kSignOnLogTag[] = "SignOn";
-constexpr size_t kSignOnAnswerFields = 21;
 constexpr std::string_view kTcpPortText = "L00";
 constexpr char kSerialPortLetter = 'C';
 constexpr int kPortDigits = 2;
@@ -272,11 +271,7 @@ bool TerminalIsBehind(std::string_view terminal_field10, std::string_view answer
   return terminal && server && *terminal < *server;
 }
 
-std::string SignOnAnswerFrame() {
-  const std::array<std::string_view, kSignOnAnswerFields> empty{};
-  const std::optional<std::string> body = MessageBody(kSignOnAnswerCode, empty);
-  return BuildFrame(*body, LengthRule::kGreeting, kTerminalShape).value_or(std::string());
-}
+std::string SignOnAnswerFrame() { return LinkFrame(kSignOnAnswerCode); }
 
 std::optional<std::string> HostProgramFileVersion() {
   // The host program is installed as a program without the ".exe" of its Windows name.

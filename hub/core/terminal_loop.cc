@@ -20,14 +20,9 @@ namespace {
 
 constexpr char kTerminalFrameLogTag[] = "TerminalFrame";
 constexpr int kGreetingCode = 841;
-constexpr size_t kGreetingEmptyFields = 21;
 
 // The greeting: body "841" and 21 empty fields, with the routing prefix and the length field 35.
-std::string GreetingFrame() {
-  const std::array<std::string_view, kGreetingEmptyFields> empty{};
-  const std::optional<std::string> body = MessageBody(kGreetingCode, empty);
-  return BuildFrame(*body, LengthRule::kGreeting, kTerminalShape).value_or(std::string());
-}
+std::string GreetingFrame() { return LinkFrame(kGreetingCode); }
 
 void RunTerminalLoop(TerminalPort* port) {
   TerminalLoop loop(*port, TerminalLoopServices::ForModule());
