@@ -108,6 +108,9 @@ struct RelaySlot {
   // Message code of the current POS request and of the terminal's last answer.
   std::atomic<int32_t> pending_request_code{0};
   std::atomic<int32_t> last_terminal_code{0};
+  // The payments side's journal entry of the pending cash or card request (0: none). Set by the
+  // request's handler before it queues, read by whoever completes the request.
+  std::atomic<int64_t> journal_id{0};
 
   // Terminal 0's loop wake, registered by the loop while it runs (null otherwise).
   std::atomic<const platform::WakeEvent*> terminal_wake{nullptr};
