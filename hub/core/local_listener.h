@@ -48,8 +48,6 @@ inline constexpr size_t kListenerBufferSize = 40000;
 inline constexpr int kReceiveLimitMs = 30000;
 // An acknowledgement listener's text is whole when no further byte comes for this long.
 inline constexpr int kAckQuietMs = 100;
-// How long an answer to a refused request may take to send.
-inline constexpr int kAnswerSendLimitMs = 5000;
 
 inline constexpr char kPosRecvLogTag[] = "DLL Recv";
 inline constexpr char kAckListenerLogTag[] = "EdiRollServerThread";

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/process.h"
@@ -85,6 +86,9 @@ struct PrintCopyBuffer {
   }
 };
 
+// How long sending an answer to a POS client may take before it counts as not answered.
+inline constexpr int kAnswerSendLimitMs = 5000;
+
 struct RelaySlot {
   static constexpr size_t kSendBufferSize = 80000;
 
@@ -130,11 +134,16 @@ struct RelaySlot {
   PaymentFields payment;
   PrintCopyBuffer customer_copy;
   PrintCopyBuffer merchant_copy;
+  // The answer area: the answer frame of the pending cash or card request, kept until it is sent
+  // to the relay client. Written by whoever decides the answer before it stores the send state
+  // (or before it answers at once), read by whoever completes the request.
+  std::string answer;
 
   void ClearPayment() {
     payment.Clear();
     customer_copy.count = 0;
     merchant_copy.count = 0;
+    answer.clear();
   }
 
   // The sign-pad module library (KiccPad.DLL), loaded when the slot is created; null when it is

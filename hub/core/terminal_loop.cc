@@ -19,6 +19,7 @@ using namespace protocol;
 namespace {
 
 constexpr char kTerminalFrameLogTag[] = "TerminalFrame";
+constexpr char kRelayAnswerLogTag[] = "RelayAnswer";
 constexpr int kGreetingCode = 841;
 
 // The greeting: body "841" and 21 empty fields, with the routing prefix and the length field 35.
@@ -68,6 +69,23 @@ void CloseRelayClient(RelaySlot& slot, const std::function<void(uint32_t, int64_
   slot.byte_count.store(0, std::memory_order_relaxed);
   slot.send_state.store(RelaySlot::kIdle, std::memory_order_release);
   clock.Sleep(kRelayClosePauseMs);
+}
+
+bool AnswerRelayClient(RelaySlot& slot, std::string_view answer,
+                       const std::function<void(uint32_t, int64_t)>& notify,
+                       platform::Clock& clock, const LogTarget& log) {
+  const int client = slot.relay_client.load(std::memory_order_acquire);
+  bool answered = false;
+  if (client < 0) {
+    WriteFrameLog(log, kRelayAnswerLogTag, "no relay client for the answer");
+  } else {
+    const platform::Status sent =
+        platform::SendAll(client, answer, platform::Deadline::After(kAnswerSendLimitMs));
+    answered = sent.ok();
+    if (!answered) WriteFrameLog(log, kRelayAnswerLogTag, "answer not sent: " + sent.message());
+  }
+  CloseRelayClient(slot, notify, clock);
+  return answered;
 }
 
 TerminalLoop::TerminalLoop(TerminalPort& port, TerminalLoopServices services)

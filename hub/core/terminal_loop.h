@@ -131,6 +131,13 @@ inline constexpr int kMaxBusyResends = 4;
 void CloseRelayClient(RelaySlot& slot, const std::function<void(uint32_t, int64_t)>& notify,
                       platform::Clock& clock);
 
+// Sends `answer` to the relay client, then closes it as CloseRelayClient does. True only when the
+// whole answer reached the connection within kAnswerSendLimitMs: a client that left before its
+// answer, or a slot without a client, has not been answered (logged).
+bool AnswerRelayClient(RelaySlot& slot, std::string_view answer,
+                       const std::function<void(uint32_t, int64_t)>& notify,
+                       platform::Clock& clock, const LogTarget& log);
+
 class TerminalLoop {
  public:
   // Set-up: the sign-pad library, the terminal context with its shared-block view, the VAN

@@ -503,6 +503,46 @@ TEST(LogAndDropFrame, LogsTheFrameWithTheCardNumberMasked) {
   EXPECT_EQ(log.find("3456"), std::string::npos) << log;
 }
 
+// The answer reaches a client that waits for it; a client that left has not been answered. In
+// both cases the slot is idle afterwards and the connection is closed.
+TEST(AnswerRelayClient, ReportsWhetherTheWholeAnswerReachedTheClient) {
+  platform::testing::TempPrefix prefix;
+  const LogTarget log{(prefix.path() / "install").string(), 1};
+  platform::ManualClock clock;
+  const std::string answer = Frame(52, {"TERM0001", "0000", "OK"});
+  for (const bool client_waits : {true, false}) {
+    SCOPED_TRACE(client_waits ? "client waits" : "client left");
+    auto slot = std::make_unique<RelaySlot>();
+    auto [ours, theirs] = platform::testing::SocketPair();
+    if (!client_waits) theirs.reset();
+    slot->relay_client.store(ours.release());
+    slot->byte_count.store(10);
+    slot->send_state.store(RelaySlot::kSent);
+
+    EXPECT_EQ(AnswerRelayClient(*slot, answer, nullptr, clock, log), client_waits);
+
+    EXPECT_EQ(slot->relay_client.load(), RelaySlot::kNoClient);
+    EXPECT_EQ(slot->send_state.load(), RelaySlot::kIdle);
+    EXPECT_EQ(slot->byte_count.load(), 0);
+    if (client_waits) {
+      std::string got(answer.size() + 1, '\0');
+      size_t count = 0;
+      ASSERT_TRUE(platform::ReceiveExactly(theirs.get(), got.data(), answer.size(),
+                                           platform::Deadline::After(kPatienceMs), nullptr)
+                      .ok());
+      got.resize(answer.size());
+      EXPECT_EQ(got, answer);
+      // Then the connection ends.
+      EXPECT_FALSE(platform::ReceiveSome(theirs.get(), got.data(), got.size(),
+                                         platform::Deadline::After(kPatienceMs), &count)
+                       .ok());
+    }
+  }
+  // Without a client there is nobody to answer.
+  RelaySlot idle;
+  EXPECT_FALSE(AnswerRelayClient(idle, answer, nullptr, clock, log));
+}
+
 TEST(TerminalLoopThread, EndsWhenTheModuleStops) {
   platform::testing::TempPrefix prefix;
   std::unique_ptr<platform::SerialPort> terminal = platform::SerialPort::OpenPeer(6);
