@@ -385,32 +385,30 @@ platform::Status JournalFile::Collect(const JournalIdentity& repeat, int64_t now
 }
 
 platform::Status JournalFile::List(bool all, std::vector<JournalEntry>* out) const {
+  return Select(all ? "" : kWhereOpen, out);
+}
+
+platform::Status JournalFile::Get(int64_t id, std::optional<JournalEntry>* out) const {
+  out->reset();
+  std::vector<JournalEntry> entries;
+  const platform::Status status = Select(CppSQLite3Format(kWhereId, Ll(id)), &entries);
+  if (status.ok() && !entries.empty()) *out = std::move(entries.front());
+  return status;
+}
+
+platform::Status JournalFile::Select(const std::string& where,
+                                     std::vector<JournalEntry>* out) const {
   out->clear();
   if (access_ == Access::kReadOnly && !FileExists(file_)) return platform::Status();
   try {
     CppSQLite3DB db = OpenJournal(file_, access_, busy_timeout_ms_);
     if (!db.TableExists("PAYMENT_JOURNAL")) return platform::Status();
     std::vector<JournalEntry> entries;
-    const std::string sql = std::string(kSelectEntries) + (all ? "" : kWhereOpen) + kNewestFirst;
+    const std::string sql = std::string(kSelectEntries) + where + kNewestFirst;
     for (CppSQLite3Query row = db.ExecuteQuery(sql); !row.Eof(); row.NextRow()) {
       entries.push_back(ReadEntry(row));
     }
     *out = std::move(entries);
-    return platform::Status();
-  } catch (const CppSQLite3Exception& e) {
-    return Failure(file_, access_, e);
-  }
-}
-
-platform::Status JournalFile::Get(int64_t id, std::optional<JournalEntry>* out) const {
-  out->reset();
-  if (access_ == Access::kReadOnly && !FileExists(file_)) return platform::Status();
-  try {
-    CppSQLite3DB db = OpenJournal(file_, access_, busy_timeout_ms_);
-    if (!db.TableExists("PAYMENT_JOURNAL")) return platform::Status();
-    CppSQLite3Query row =
-        db.ExecuteQuery(std::string(kSelectEntries) + CppSQLite3Format(kWhereId, Ll(id)) + ";");
-    if (!row.Eof()) *out = ReadEntry(row);
     return platform::Status();
   } catch (const CppSQLite3Exception& e) {
     return Failure(file_, access_, e);

@@ -167,6 +167,8 @@ class JournalFile {
 
  private:
   JournalMove Move(int64_t id, JournalState to, int64_t now_ms, const std::string& also_set) const;
+  // The entries `where` (a where clause, or empty for all) selects, newest first.
+  platform::Status Select(const std::string& where, std::vector<JournalEntry>* out) const;
 
   std::filesystem::path file_;
   Access access_;

@@ -98,6 +98,32 @@ class PaymentJournalStoreTest : public ::testing::Test {
     return id;
   }
 
+  // One entry in each state the module can leave a transaction in, each with an amount 1 of its
+  // own (shown beside it).
+  struct EachState {
+    JournalId requested;  // 1000
+    JournalId sent;       // 2000
+    JournalId approved;   // 3000
+    JournalId printed;    // 4000
+    JournalId declined;   // 5000
+    JournalId answered;   // 6000
+  };
+  EachState OneInEachState() {
+    EachState ids{};
+    ids.requested = journal_.Begin(Sale("1000"));
+    ids.sent = journal_.Begin(Sale("2000"));
+    journal_.MarkSent(ids.sent);
+    ids.approved = Approved(journal_, Sale("3000"));
+    ids.printed = Approved(journal_, Sale("4000"));
+    journal_.MarkPrinted(ids.printed);
+    ids.declined = journal_.Begin(Sale("5000"));
+    journal_.MarkSent(ids.declined);
+    journal_.MarkDeclined(ids.declined, "8005", "declined answer");
+    ids.answered = Approved(journal_, Sale("6000"));
+    journal_.MarkAnswered(ids.answered);
+    return ids;
+  }
+
   platform::testing::TempPrefix prefix_;
   hub::testing::TestHostWindow host_;
   std::array<char, connmap::kPropertyMapSize> record_{};
@@ -267,30 +293,25 @@ TEST_F(PaymentJournalStoreTest, ARepeatCollectsOnlyTheSameRequestWithinTheWindow
 }
 
 TEST_F(PaymentJournalStoreTest, OnlyApprovedOrPrintedEntriesNeverAnsweredAreCollectedAndOnce) {
-  const JournalId printed = Approved(journal_, Sale("2000"));
-  journal_.MarkPrinted(printed);
-  const JournalId answered = Approved(journal_, Sale("3000"));
-  journal_.MarkAnswered(answered);
-  const JournalId declined = journal_.Begin(Sale("4000"));
-  journal_.MarkSent(declined);
-  journal_.MarkDeclined(declined, "8005", "declined answer");
-  const JournalId requested = journal_.Begin(Sale("5000"));
-  const JournalId no_answer = journal_.Begin(Sale("6000"));
+  const EachState ids = OneInEachState();
+  const JournalId no_answer = journal_.Begin(Sale("7000"));
   journal_.MarkApproved(no_answer, kApproval, std::string("\x02XX\0TRM", 8));  // not kept
   clock_.Advance(60000);
 
-  EXPECT_EQ(journal_.CollectKeptAnswer(Sale("2000")), kAnswer);
-  EXPECT_EQ(journal_.CollectKeptAnswer(Sale("2000")), std::nullopt) << "collected once only";
-  EXPECT_EQ(EntryOf(printed).state, JournalState::kCollected);
-  for (const char* amount : {"3000", "4000", "5000", "6000"}) {
+  EXPECT_EQ(journal_.CollectKeptAnswer(Sale("4000")), kAnswer);
+  EXPECT_EQ(journal_.CollectKeptAnswer(Sale("4000")), std::nullopt) << "collected once only";
+  EXPECT_EQ(journal_.CollectKeptAnswer(Sale("3000")), kAnswer);
+  for (const char* amount : {"1000", "5000", "6000", "7000"}) {
     EXPECT_EQ(journal_.CollectKeptAnswer(Sale(amount)), std::nullopt) << amount;
   }
-  EXPECT_EQ(EntryOf(answered).state, JournalState::kAnswered);
-  EXPECT_EQ(EntryOf(declined).state, JournalState::kDeclined);
-  EXPECT_EQ(EntryOf(requested).state, JournalState::kRequested);
+  EXPECT_EQ(EntryOf(ids.printed).state, JournalState::kCollected);
+  EXPECT_EQ(EntryOf(ids.approved).state, JournalState::kCollected);
+  EXPECT_EQ(EntryOf(ids.requested).state, JournalState::kRequested);
+  EXPECT_EQ(EntryOf(ids.declined).state, JournalState::kDeclined);
+  EXPECT_EQ(EntryOf(ids.answered).state, JournalState::kAnswered);
   EXPECT_EQ(EntryOf(no_answer).state, JournalState::kApproved) << "it stays open";
   EXPECT_THAT(Log(),
-              HasSubstr("answered from the kept answer of entry " + std::to_string(printed)));
+              HasSubstr("answered from the kept answer of entry " + std::to_string(ids.printed)));
 }
 
 TEST_F(PaymentJournalStoreTest, TheNewestOfTwoKeptApprovalsIsCollectedFirst) {
@@ -379,36 +400,29 @@ TEST_F(PaymentJournalStoreTest, TheStartReportNamesEveryOpenEntryOldestFirst) {
   journal_.ReportOpenEntries();
   EXPECT_FALSE(fs::exists(JournalPath())) << "no journal yet: none is made at start";
 
-  const JournalId approved = Approved(journal_, Sale("1000"));
-  const JournalId answered = Approved(journal_, Sale("2000"));
-  journal_.MarkAnswered(answered);
-  const JournalId printed = Approved(journal_, Sale("3000"));
-  journal_.MarkPrinted(printed);
-  const JournalId sent = journal_.Begin(Sale("4000"));
-  journal_.MarkSent(sent);
-  const JournalId requested = journal_.Begin(Sale("5000"));
-  const JournalId declined = journal_.Begin(Sale("6000"));
-  journal_.MarkDeclined(declined, "8005", "declined answer");
-  const JournalId settled = Approved(journal_, Sale("7000"));
+  const EachState ids = OneInEachState();
+  const JournalId settled = Approved(journal_, Sale("8000"));
   ASSERT_TRUE(stores::JournalFile(JournalPath(), stores::JournalFile::Access::kReadWrite, 1000)
                   .Settle(settled, clock_.WallTimeMs())
                   .moved());
-  (void)requested;
 
   journal_.ReportOpenEntries();
   EXPECT_EQ(host_.Notifications(),
-            (std::vector<Notification>{{protocol::kEventOpenPayment, approved},
-                                       {protocol::kEventOpenPayment, printed},
-                                       {protocol::kEventOpenPayment, sent}}));
+            (std::vector<Notification>{{protocol::kEventOpenPayment, ids.sent},
+                                       {protocol::kEventOpenPayment, ids.approved},
+                                       {protocol::kEventOpenPayment, ids.printed}}));
   const std::string log = Log();
-  EXPECT_THAT(log, HasSubstr("open at start: " + std::to_string(approved) + " approved " +
+  EXPECT_THAT(log, HasSubstr("open at start: " + std::to_string(ids.approved) + " approved " +
                              stores::JournalTimeText(clock_.WallTimeMs()) + " terminal 1047312"));
-  EXPECT_THAT(log, HasSubstr("amounts 1000/0/1000 total 2000 card 941012******1234 approval "
+  EXPECT_THAT(log, HasSubstr("amounts 3000/0/1000 total 4000 card 941012******1234 approval "
                              "30012345 response 0000: approved at the network and the POS "
                              "client never received the answer"));
-  EXPECT_THAT(log, HasSubstr("open at start: " + std::to_string(sent) + " sent"));
+  EXPECT_THAT(log, HasSubstr("open at start: " + std::to_string(ids.printed) + " printed"));
+  EXPECT_THAT(log, HasSubstr("open at start: " + std::to_string(ids.sent) + " sent"));
   EXPECT_THAT(log, HasSubstr("no outcome heard: check it with the card network"));
-  EXPECT_THAT(log, Not(HasSubstr("open at start: " + std::to_string(answered) + " ")));
+  for (const JournalId closed : {ids.requested, ids.declined, ids.answered, settled}) {
+    EXPECT_THAT(log, Not(HasSubstr("open at start: " + std::to_string(closed) + " "))) << closed;
+  }
 }
 
 // ---- Across a crash: a second process writes through the module's journal and is killed ----
