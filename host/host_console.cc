@@ -43,6 +43,10 @@ std::string_view Meaning(uint64_t code, int64_t lparam) {
       return "TCP terminal listener failed to start";
     case protocol::kEventSerialPortFailed:
       return "serial port failed to open";
+    case protocol::kEventOpenPayment:
+      return "payment journal entry to look at (the terminal value is its id)";
+    case protocol::kEventJournalFailed:
+      return "payment journal could not be written";
     case protocol::kEventPortLost:
       return "serial port lost";
     default:

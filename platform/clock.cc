@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <ctime>
 
@@ -27,7 +28,7 @@ class MachineClock final : public Clock {
       if (ready > 0) return true;
       if (ready == 0 && left == 0) return false;
       if (ready == 0 || errno == EINTR) continue;  // early by rounding, or a signal
-      Sleep(left);  // a wake that cannot be watched: the full pause
+      Sleep(left);                                 // a wake that cannot be watched: the full pause
       return false;
     }
   }
@@ -42,6 +43,12 @@ class MachineClock final : public Clock {
 };
 
 }  // namespace
+
+int64_t Clock::WallTimeMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
 
 Clock& SystemClock() {
   static MachineClock clock;

@@ -13,7 +13,8 @@ TEST(ClockTest, ManualTimeMovesOnlyBySleepsAndAdvances) {
   const uint32_t start = clock.Now();
   clock.Sleep(4);
   clock.Advance(6);
-  EXPECT_EQ(static_cast<uint32_t>(clock.Now() - start), 10u);  // across the wrap, as tick counts
+  EXPECT_EQ(static_cast<uint32_t>(clock.Now() - start), 10u);     // across the wrap, as tick counts
+  EXPECT_EQ(clock.WallTimeMs(), ManualClock::kWallStartMs + 10);  // no wrap on the wall clock
 
   WakeEvent wake;
   EXPECT_FALSE(clock.SleepUnlessWoken(30, wake));
@@ -34,6 +35,12 @@ TEST(ClockTest, ManualTimeMovesOnlyBySleepsAndAdvances) {
   EXPECT_EQ(clock.LocalDate(), "20300101");
   clock.SetLocalDate("20300102");
   EXPECT_EQ(clock.LocalDate(), "20300102");
+
+  clock.SetWallTimeMs(5000);  // the machine's time set back: the ticks run on
+  const uint32_t ticks = clock.Now();
+  clock.Advance(3);
+  EXPECT_EQ(clock.WallTimeMs(), 5003);
+  EXPECT_EQ(clock.Now() - ticks, 3u);
 }
 
 TEST(ClockTest, TheSystemClocksPauseEndsWhenWoken) {

@@ -25,6 +25,15 @@ enum HostEvent : uint32_t {
   kEventAckListener2Failed = 1022,
   kEventTcpListenerFailed = 1023,
   kEventSerialPortFailed = 1030,
+  // lParam: the id of a payment journal entry the staff must look at (the network may hold money
+  // the POS client never heard of; ordella_journal lists and settles it). Posted at module start
+  // for every entry the last run left open (approved or printed and never answered, or handed to
+  // the network with no outcome), and when a repeated POS request meets an entry left with no
+  // outcome (the repeat goes on as a new transaction, so both may be approved).
+  kEventOpenPayment = 1040,
+  // lParam 0: the payment journal could not be opened or written (diagnostic record
+  // "PaymentJournal"); the payment went on without its record.
+  kEventJournalFailed = 1041,
   kEventPortLost = 99999,
 };
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <climits>
+#include <cstdarg>
 #include <cstdlib>
 #include <memory>
 #include <utility>
@@ -90,6 +91,17 @@ const char* CppSQLite3Exception::errorCodeAsString(int code) {
     default:
       return "UNKNOWN_ERROR";
   }
+}
+
+// ---- CppSQLite3Format ----
+
+std::string CppSQLite3Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const SqliteText text(sqlite3_vmprintf(format, args));
+  va_end(args);
+  if (text == nullptr) throw CppSQLite3Exception(SQLITE_NOMEM, "");
+  return std::string(text.get());
 }
 
 // ---- CppSQLite3Query ----
@@ -280,9 +292,17 @@ CppSQLite3DB& CppSQLite3DB::operator=(CppSQLite3DB&& other) noexcept {
 CppSQLite3DB::~CppSQLite3DB() { CloseFile(); }
 
 void CppSQLite3DB::OpenFile(const std::string& file_name) {
+  Open(file_name, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+}
+
+void CppSQLite3DB::OpenFileReadOnly(const std::string& file_name) {
+  Open(file_name, SQLITE_OPEN_READONLY);
+}
+
+void CppSQLite3DB::Open(const std::string& file_name, int flags) {
   CloseFile();
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open(file_name.c_str(), &db);
+  const int rc = sqlite3_open_v2(file_name.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
     // SQLite hands out a handle even for a failed open; it carries the message.
     const CppSQLite3Exception error(rc, db == nullptr ? nullptr : sqlite3_errmsg(db));

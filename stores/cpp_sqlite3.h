@@ -151,6 +151,12 @@ class CppSQLite3Table {
   char** results_ = nullptr;  // from sqlite3_get_table, released with sqlite3_free_table
 };
 
+// A statement text built by SQLite's formatter (sqlite3_mprintf): "%q" doubles the single quotes
+// of a text for use between quotes, "%Q" also adds the quotes (NULL for a null pointer), and
+// integers take the C conversions ("%lld" for a long long). Raises SQLITE_NOMEM when the text
+// cannot be allocated.
+std::string CppSQLite3Format(const char* format, ...);
+
 // One database connection: opened for one operation and closed before it returns.
 class CppSQLite3DB {
  public:
@@ -167,6 +173,10 @@ class CppSQLite3DB {
   // failure raises with SQLite's code and its message for the handle; on success sets the
   // busy time-out.
   void OpenFile(const std::string& file_name);
+  // Opens an existing file for reading only: nothing is created or written, not even the
+  // rolling back of a write a crash left unfinished (the first read then raises
+  // SQLITE_READONLY). Raises like OpenFile, also when the file is missing.
+  void OpenFileReadOnly(const std::string& file_name);
   void CloseFile();
   bool IsOpen() const { return db_ != nullptr; }
 
@@ -197,6 +207,7 @@ class CppSQLite3DB {
   bool tableExists(const std::string& table) { return TableExists(table); }
 
  private:
+  void Open(const std::string& file_name, int flags);
   void CheckDB() const;
   sqlite3_stmt* Prepare(const std::string& sql);
 

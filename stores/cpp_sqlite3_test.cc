@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -97,6 +98,23 @@ TEST(CppSQLite3DBTest, OpenInAMissingDirectoryCannotOpen) {
   EXPECT_EQ(e.errorCode(), 14);
   EXPECT_THAT(e.errorMessage(), StartsWith("SQLITE_CANTOPEN[14]: "));
   EXPECT_FALSE(db.IsOpen());
+}
+
+TEST(CppSQLite3DBTest, AReadOnlyOpenNeitherCreatesNorWrites) {
+  platform::testing::TempPrefix prefix;
+  const auto file = (prefix.path() / "store.db").string();
+  CppSQLite3DB db;
+  EXPECT_EQ(Raised([&] { db.OpenFileReadOnly(file); }).errorCode(), 14);
+  EXPECT_FALSE(std::filesystem::exists(file)) << "a missing file is not created";
+
+  db.OpenFile(file);
+  db.ExecuteChange("create table T (n integer); insert into T values (7);");
+  db.OpenFileReadOnly(file);
+  EXPECT_EQ(db.LoadTable("select n from T;").RowCount(), 1);
+  const CppSQLite3Exception write = Raised([&] { db.ExecuteChange("insert into T values (8);"); });
+  EXPECT_EQ(write.errorCode(), 8);  // SQLITE_READONLY
+  db.OpenFile(file);
+  EXPECT_EQ(db.LoadTable("select n from T;").RowCount(), 1);
 }
 
 TEST(CppSQLite3DBTest, FailingStatementsRaiseSqlitesCodeAndText) {

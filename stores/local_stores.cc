@@ -1,10 +1,7 @@
 #include "stores/local_stores.h"
 
-#include <sqlite3.h>
-
 #include <ctime>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <system_error>
 
@@ -52,19 +49,6 @@ constexpr int kFirstBarcodeRequest = protocol::kHelvarBuildBarcodeDb;
 constexpr int kLastBarcodeRequest =
     protocol::kHelvarBuildBarcodeDb + protocol::kHelvarTerminals - 1;
 
-struct SqliteFree {
-  void operator()(char* text) const { sqlite3_free(text); }
-};
-using SqlText = std::unique_ptr<char, SqliteFree>;
-
-// A statement built by SQLite's formatter; raises when it cannot be allocated.
-template <typename... Args>
-std::string FormatSql(const char* format, Args... args) {
-  const SqlText text(sqlite3_mprintf(format, args...));
-  if (text == nullptr) throw CppSQLite3Exception(SQLITE_NOMEM, "");
-  return std::string(text.get());
-}
-
 std::optional<std::filesystem::path> LocalFile(std::string_view windows_path) {
   return platform::MapPath(windows_path);
 }
@@ -109,8 +93,8 @@ int StoreRequest(int code, std::string_view data, std::string_view auxiliary) {
   try {
     CppSQLite3DB db = OpenStore(*file);
     db.ExecuteChange(kCreateTempTable);
-    db.ExecuteChange(FormatSql(kInsertRequest, code, TodayText().c_str(), std::string(data).c_str(),
-                               std::string(auxiliary).c_str()));
+    db.ExecuteChange(CppSQLite3Format(kInsertRequest, code, TodayText().c_str(),
+                                      std::string(data).c_str(), std::string(auxiliary).c_str()));
     return 1;
   } catch (const CppSQLite3Exception&) {
     return 0;
@@ -149,7 +133,7 @@ int DeleteStoredRequest(int id) {
   if (!file || !FileExists(*file)) return 0;
   try {
     CppSQLite3DB db = OpenStore(*file);
-    db.ExecuteChange(FormatSql(kDeleteRequest, id));
+    db.ExecuteChange(CppSQLite3Format(kDeleteRequest, id));
     if (db.LoadTable(kSelectRequests).RowCount() < 1) db.ExecuteChange(kDropTempTable);
     return 1;
   } catch (const CppSQLite3Exception&) {
@@ -186,7 +170,7 @@ int StoreUndeliveredFrame(std::string_view frame) {
     db.ExecuteChange(kCreateUndeliveredTable);
     CppSQLite3BlobBuffer blob;
     blob.Encode(reinterpret_cast<const unsigned char*>(frame.data()), frame.size());
-    db.ExecuteChange(FormatSql(kInsertUndelivered, blob.Encoded()));
+    db.ExecuteChange(CppSQLite3Format(kInsertUndelivered, blob.Encoded()));
     return 1;
   } catch (const CppSQLite3Exception&) {
     return 0;
@@ -231,7 +215,7 @@ int DeleteUndeliveredFrame(int64_t seq) {
   try {
     CppSQLite3DB db = OpenStore(*file);
     if (!db.TableExists(kUndeliveredTable)) return 1;
-    db.ExecuteChange(FormatSql(kDeleteUndelivered, static_cast<long long>(seq)));
+    db.ExecuteChange(CppSQLite3Format(kDeleteUndelivered, static_cast<long long>(seq)));
     return 1;
   } catch (const CppSQLite3Exception&) {
     return 0;

@@ -22,13 +22,15 @@ constexpr const char* kLogTag = "ManagerMainThread";
 constexpr std::string_view kListenerOff = "0000";
 constexpr int kMaxPortNumber = 65535;
 constexpr int kFirstSerialNameWithPrefix = 10;  // "\\.\COM10" on
-constexpr int kLoopEndWaitMs = 30000;  // for a terminal loop to end
+constexpr int kLoopEndWaitMs = 30000;           // for a terminal loop to end
 
 // Listener slots 3-6, as indexes of the listener array.
 constexpr int kPosListenerSlot = 0;
 constexpr int kFirstAckListenerSlot = 1;
 constexpr int kSecondAckListenerSlot = 2;
 constexpr int kTcpTerminalSlot = 3;
+
+std::atomic<OpenPaymentsReport> installed_report{nullptr};
 
 template <typename Fn>
 Fn Entry(const platform::Library& library, const char* name) {
@@ -113,6 +115,8 @@ bool CManagerMainThread::InitInstance() {
   Module().running.store(true, std::memory_order_release);
   LoadVanModule();
   CreateRelaySlot();
+  // What the last run left open is reported before a repeated request can collect it.
+  if (options_.report_open_payments) options_.report_open_payments();
   // The listeners start in this order: the POS request listener, the second acknowledgement
   // listener, then the first.
   StartListener(kPosListenerSlot, connmap::kPosListenerPort, kEventPosListenerFailed,
@@ -126,6 +130,16 @@ bool CManagerMainThread::InitInstance() {
     StartTerminal(terminal);
   }
   return true;
+}
+
+void InstallOpenPaymentsReport(OpenPaymentsReport report) {
+  installed_report.store(report, std::memory_order_release);
+}
+
+void ReportOpenPayments() {
+  if (const OpenPaymentsReport report = installed_report.load(std::memory_order_acquire)) {
+    report();
+  }
 }
 
 void ReplayKeptFramesWhenDue() {
@@ -178,7 +192,8 @@ void CManagerMainThread::CreateRelaySlot() {
   relay_slot_ = std::make_unique<RelaySlot>();
   platform::Status error;
   relay_slot_->sign_pad = platform::Library::Load(kSignPadLibrary, &error);
-  if (!relay_slot_->sign_pad) WriteModuleLog(kLogTag, "sign-pad library not loaded: " + error.message());
+  if (!relay_slot_->sign_pad)
+    WriteModuleLog(kLogTag, "sign-pad library not loaded: " + error.message());
   Module().relay_slot.store(relay_slot_.get(), std::memory_order_release);
 }
 

@@ -57,6 +57,15 @@ std::optional<TcpTerminalWorkers> StartTcpTerminal(int port);
 // The module's timed replay of the kept frames (KeptFrameReplay on the system clock).
 void ReplayKeptFramesWhenDue();
 
+// The report of the payments the last run left open (the payments side's journal: host
+// notifications and diagnostic records), run by the start sequence before any listener takes a
+// request. Installed by the module when the library loads (hub/module/); none installed: nothing
+// is reported.
+using OpenPaymentsReport = void (*)();
+void InstallOpenPaymentsReport(OpenPaymentsReport report);
+// Runs the installed report.
+void ReportOpenPayments();
+
 // What the start sequence uses; tests replace parts of it.
 struct MainThreadOptions {
   ListenerStarter pos_request_listener = StartPosRequestListener;
@@ -68,6 +77,8 @@ struct MainThreadOptions {
   // RETALO_812, which itself goes at most once a minute. The main thread serves nothing else, so
   // a gateway server that stays silent holds no terminal's loop. None: no timed replay.
   std::function<void()> replay_kept = ReplayKeptFramesWhenDue;
+  // Run once when the relay slot is made, before the listeners start. None: no report.
+  std::function<void()> report_open_payments = ReportOpenPayments;
 };
 
 // The serial port name of a port number: "COM3" below 10, "\\.\COM12" from 10 on.

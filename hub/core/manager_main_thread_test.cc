@@ -146,6 +146,32 @@ TEST_F(MainThreadTest, StartedWorkersGetTheirPortsAndAreStoppedInSlotOrder) {
   EXPECT_EQ(stopped, (std::vector<std::string>{"peer", "pos", "ack1", "ack2", "tcp"}));
 }
 
+// What the start sequence did, in order, for the report installed the way the module installs it.
+std::vector<std::string> start_steps;
+void NoteReport() { start_steps.push_back("report"); }
+
+TEST_F(MainThreadTest, TheInstalledOpenPaymentsReportRunsOnceBeforeAnyListenerStarts) {
+  SetTerminals({});
+  connmap::WriteText(record_.data(), connmap::kPosListenerPort, "9200");
+  std::vector<std::string> stopped;
+  options_.pos_request_listener = [&](int) -> std::unique_ptr<Worker> {
+    start_steps.push_back("pos listener");
+    return std::make_unique<FakeWorker>("pos", &stopped);
+  };
+  start_steps.clear();
+  {
+    CManagerMainThread main_thread(options_);  // no report installed: nothing to run
+    main_thread.InitInstance();
+    main_thread.ExitInstance();
+  }
+  InstallOpenPaymentsReport(NoteReport);
+  CManagerMainThread main_thread(options_);
+  main_thread.InitInstance();
+  main_thread.ExitInstance();
+  InstallOpenPaymentsReport(nullptr);
+  EXPECT_EQ(start_steps, (std::vector<std::string>{"pos listener", "report", "pos listener"}));
+}
+
 TEST_F(MainThreadTest, TerminalsThatCannotStartAreReportedWithTheirIndex) {
   // Terminal 0 is the TCP terminal (its listener is not built); COM40 does not exist; only
   // terminal 0 may be a TCP terminal, so port number 0 in slot 2 is a port that cannot open.

@@ -1,10 +1,17 @@
 // The one place that sees both halves of the module: the gateway core (hub/core), which knows
-// the payments side only through the hooks it declares (hub/core/pos_services.h), and the
-// payments side (hub/payments), which fills them. This file is compiled into libOrdella_Hub.so
-// itself (and into the tests that exercise the listeners with the real prints); its initialiser
-// runs while the library loads, so the services are in place before the host can call
-// CreateClientModule and the main thread starts the listeners.
+// the payments side only through the hooks it declares (hub/core/pos_services.h, the start
+// report of hub/core/manager_main_thread.h), and the payments side (hub/payments), which fills
+// them. This file is compiled into libOrdella_Hub.so itself (and into the tests that exercise the
+// listeners with the real prints); its initialiser runs while the library loads, so the services
+// are in place before the host can call CreateClientModule and the main thread starts the
+// listeners.
+//
+// The payment journal installed is the prefix's (payment_journal_store.h); installing it opens
+// nothing, so loading never fails because of it.
+#include "hub/core/manager_main_thread.h"
 #include "hub/core/pos_services.h"
+#include "hub/payments/payment_journal.h"
+#include "hub/payments/payment_journal_store.h"
 #include "hub/payments/pos_services.h"
 
 namespace hub {
@@ -12,6 +19,8 @@ namespace {
 
 [[maybe_unused]] const bool payments_installed = [] {
   InstallPosServices(payments::ListenerPosServices());
+  payments::InstallPaymentJournal(&payments::ModulePaymentJournal());
+  InstallOpenPaymentsReport(payments::ReportOpenJournalEntries);
   return true;
 }();
 
