@@ -60,6 +60,9 @@ constexpr char kSelectKept[] =
 constexpr char kCollectEntry[] =
     "update PAYMENT_JOURNAL set STATE = 'collected', COLLECTED_AT = %lld"
     " where ID = %lld and STATE in ('approved', 'printed');";
+constexpr char kReleaseCollection[] =
+    "update PAYMENT_JOURNAL set STATE = case when PRINTED_AT > 0 then 'printed' else 'approved'"
+    " end, COLLECTED_AT = 0 where ID = %lld and STATE = 'collected';";
 constexpr char kSelectUnresolved[] =
     "select ID from PAYMENT_JOURNAL where STATE = 'sent' and %s and SENT_AT between %lld and %lld"
     " order by SENT_AT desc, ID desc;";
@@ -311,21 +314,36 @@ JournalMove JournalFile::Settle(int64_t id, int64_t now_ms) const {
 
 JournalMove JournalFile::Move(int64_t id, JournalState to, int64_t now_ms,
                               const std::string& also_set) const {
-  if (access_ == Access::kReadOnly) {
-    return {JournalMove::kFailed, kRequested, ReadOnlyRefused(file_).message()};
-  }
   const Step* step = StepTo(to);
   if (step == nullptr) {
     return {JournalMove::kFailed, kRequested,
             "no step leads to " + std::string(JournalStateName(to))};
   }
   try {
+    return Change(
+        id, to,
+        CppSQLite3Format(kMoveEntry, JournalStateName(to).data(), step->time_column, Ll(now_ms),
+                         also_set.c_str(), Ll(id), QuotedNames(step->from).c_str()));
+  } catch (const CppSQLite3Exception& e) {
+    return {JournalMove::kFailed, kRequested, Failure(file_, access_, e).message()};
+  }
+}
+
+JournalMove JournalFile::ReleaseCollection(int64_t id) const {
+  try {
+    return Change(id, kApproved, CppSQLite3Format(kReleaseCollection, Ll(id)));
+  } catch (const CppSQLite3Exception& e) {
+    return {JournalMove::kFailed, kRequested, Failure(file_, access_, e).message()};
+  }
+}
+
+JournalMove JournalFile::Change(int64_t id, JournalState to, const std::string& update) const {
+  if (access_ == Access::kReadOnly) {
+    return {JournalMove::kFailed, kRequested, ReadOnlyRefused(file_).message()};
+  }
+  try {
     CppSQLite3DB db = OpenJournal(file_, access_, busy_timeout_ms_);
-    if (db.ExecuteChange(CppSQLite3Format(kMoveEntry, JournalStateName(to).data(),
-                                          step->time_column, Ll(now_ms), also_set.c_str(), Ll(id),
-                                          QuotedNames(step->from).c_str())) == 1) {
-      return {JournalMove::kMoved, to, ""};
-    }
+    if (db.ExecuteChange(update) == 1) return {JournalMove::kMoved, to, ""};
     CppSQLite3Query found = db.ExecuteQuery(CppSQLite3Format(kSelectState, Ll(id)));
     if (found.Eof()) return {JournalMove::kNoEntry, kRequested, "no entry " + std::to_string(id)};
     const std::optional<JournalState> state = JournalStateFromName(found.FieldText(0));

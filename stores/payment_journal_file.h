@@ -149,6 +149,9 @@ class JournalFile {
   JournalMove MarkAnswered(int64_t id, int64_t now_ms) const;
   // Any state but answered, collected and settled -> settled (the staff's decision).
   JournalMove Settle(int64_t id, int64_t now_ms) const;
+  // collected -> printed (when it was printed) or approved: the kept answer did not reach the POS
+  // client, so the entry is open again.
+  JournalMove ReleaseCollection(int64_t id) const;
 
   // A repeated request: the newest entry approved or printed with the same identity whose
   // approval is at most window_ms old and that kept an answer becomes collected, in one
@@ -167,6 +170,8 @@ class JournalFile {
 
  private:
   JournalMove Move(int64_t id, JournalState to, int64_t now_ms, const std::string& also_set) const;
+  // Runs `update` (which changes entry `id` or nothing); when nothing changed, says why.
+  JournalMove Change(int64_t id, JournalState to, const std::string& update) const;
   // The entries `where` (a where clause, or empty for all) selects, newest first.
   platform::Status Select(const std::string& where, std::vector<JournalEntry>* out) const;
 

@@ -52,6 +52,13 @@ struct JournalRequest {
 // One transaction's journal entry id; 0 is no entry (nothing was written, or no journal).
 using JournalId = int64_t;
 
+// A kept answer found for a repeated request: the entry it belongs to (now collected) and the
+// answer frame to send.
+struct KeptAnswer {
+  JournalId id = 0;
+  std::string answer_frame;
+};
+
 class PaymentJournal {
  public:
   virtual ~PaymentJournal() = default;
@@ -72,7 +79,10 @@ class PaymentJournal {
   // of the same terminal, request code and amounts that was never answered, and it is young
   // enough to be the same sale, it is marked collected and its kept answer frame returned: the
   // caller answers the POS client with it and sends nothing to the network. Otherwise nullopt.
-  virtual std::optional<std::string> CollectKeptAnswer(const JournalRequest& request) = 0;
+  virtual std::optional<KeptAnswer> CollectKeptAnswer(const JournalRequest& request) = 0;
+  // The kept answer of a collection did not reach the POS client (the send failed): the entry is
+  // approved (or printed) and unanswered again, for the next repeat and for the staff.
+  virtual void MarkCollectionUnanswered(JournalId id) = 0;
 };
 
 // The journal of the loaded module; null when none is installed. Installed once while the

@@ -135,7 +135,7 @@ void PaymentJournalStore::MarkAnswered(JournalId id) {
   }
 }
 
-std::optional<std::string> PaymentJournalStore::CollectKeptAnswer(const JournalRequest& request) {
+std::optional<KeptAnswer> PaymentJournalStore::CollectKeptAnswer(const JournalRequest& request) {
   std::optional<stores::JournalFile> file = File();
   if (!file) return std::nullopt;
   stores::JournalCollection found;
@@ -162,7 +162,13 @@ std::optional<std::string> PaymentJournalStore::CollectKeptAnswer(const JournalR
                               " of terminal " + request.terminal_id + " total " +
                               std::to_string(request.total) + " answered from the kept answer of " +
                               Entry(found.collected_id) + ", now collected; nothing sent");
-  return std::move(found.answer);
+  return KeptAnswer{found.collected_id, std::move(found.answer)};
+}
+
+void PaymentJournalStore::MarkCollectionUnanswered(JournalId id) {
+  std::optional<stores::JournalFile> file = File();
+  if (!file) return;
+  Moved(id, "collection unanswered", file->ReleaseCollection(id));
 }
 
 void PaymentJournalStore::ReportOpenEntries() {

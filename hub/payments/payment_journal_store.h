@@ -71,7 +71,8 @@ class PaymentJournalStore final : public PaymentJournal {
                     std::string_view answer_frame) override;
   void MarkPrinted(JournalId id) override;
   void MarkAnswered(JournalId id) override;
-  std::optional<std::string> CollectKeptAnswer(const JournalRequest& request) override;
+  std::optional<KeptAnswer> CollectKeptAnswer(const JournalRequest& request) override;
+  void MarkCollectionUnanswered(JournalId id) override;
 
   // The start report: every open entry, oldest first, logged and notified (kEventOpenPayment).
   // A journal that does not exist yet holds none and is not created.

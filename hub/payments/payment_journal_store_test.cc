@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "companions/connmap/ordella_connmap.h"
@@ -28,6 +29,12 @@
 
 namespace hub::payments {
 namespace {
+
+// The answer frame of a collection, or nullopt.
+std::optional<std::string> KeptFrame(std::optional<KeptAnswer> kept) {
+  if (!kept) return std::nullopt;
+  return std::move(kept->answer_frame);
+}
 
 namespace fs = std::filesystem;
 using hub::testing::Notification;
@@ -236,7 +243,7 @@ TEST_F(PaymentJournalStoreTest, AJournalThatCannotBeWrittenLogsAndLetsThePayment
   journal_.MarkSent(0);  // no entry: nothing to write, nothing reported
   journal_.MarkApproved(0, kApproval, kAnswer);
   journal_.MarkAnswered(0);
-  EXPECT_EQ(journal_.CollectKeptAnswer(Sale()), std::nullopt);
+  EXPECT_EQ(KeptFrame(journal_.CollectKeptAnswer(Sale())), std::nullopt);
   EXPECT_EQ(host_.Notifications(), (std::vector<Notification>{{protocol::kEventJournalFailed, 0},
                                                               {protocol::kEventJournalFailed, 0}}));
   const std::string log = Log();
@@ -278,7 +285,7 @@ TEST_F(PaymentJournalStoreTest, ARepeatCollectsOnlyTheSameRequestWithinTheWindow
     clock_.SetWallTimeMs(approved_at + c.later_ms);
     JournalRequest repeat = Sale();
     c.change(repeat);
-    const std::optional<std::string> answer = journal.CollectKeptAnswer(repeat);
+    const std::optional<std::string> answer = KeptFrame(journal.CollectKeptAnswer(repeat));
     const stores::JournalEntry entry = EntryOf(id, prefix_.path() / (std::string(c.name) + ".db"));
     if (c.collected) {
       EXPECT_EQ(answer, kAnswer) << c.name;
@@ -298,11 +305,12 @@ TEST_F(PaymentJournalStoreTest, OnlyApprovedOrPrintedEntriesNeverAnsweredAreColl
   journal_.MarkApproved(no_answer, kApproval, std::string("\x02XX\0TRM", 8));  // not kept
   clock_.Advance(60000);
 
-  EXPECT_EQ(journal_.CollectKeptAnswer(Sale("4000")), kAnswer);
-  EXPECT_EQ(journal_.CollectKeptAnswer(Sale("4000")), std::nullopt) << "collected once only";
-  EXPECT_EQ(journal_.CollectKeptAnswer(Sale("3000")), kAnswer);
+  EXPECT_EQ(KeptFrame(journal_.CollectKeptAnswer(Sale("4000"))), kAnswer);
+  EXPECT_EQ(KeptFrame(journal_.CollectKeptAnswer(Sale("4000"))), std::nullopt)
+      << "collected once only";
+  EXPECT_EQ(KeptFrame(journal_.CollectKeptAnswer(Sale("3000"))), kAnswer);
   for (const char* amount : {"1000", "5000", "6000", "7000"}) {
-    EXPECT_EQ(journal_.CollectKeptAnswer(Sale(amount)), std::nullopt) << amount;
+    EXPECT_EQ(KeptFrame(journal_.CollectKeptAnswer(Sale(amount))), std::nullopt) << amount;
   }
   EXPECT_EQ(EntryOf(ids.printed).state, JournalState::kCollected);
   EXPECT_EQ(EntryOf(ids.approved).state, JournalState::kCollected);
@@ -314,12 +322,38 @@ TEST_F(PaymentJournalStoreTest, OnlyApprovedOrPrintedEntriesNeverAnsweredAreColl
               HasSubstr("answered from the kept answer of entry " + std::to_string(ids.printed)));
 }
 
+// A kept answer that did not reach the till (its send failed) leaves the entry open as it was:
+// the next repeat collects it, and only an answered collection is final.
+TEST_F(PaymentJournalStoreTest, ACollectionWhoseAnswerWasNotSentIsOpenAgain) {
+  const EachState ids = OneInEachState();
+  for (const auto& [amount, id, before] :
+       {std::tuple{"3000", ids.approved, JournalState::kApproved},
+        std::tuple{"4000", ids.printed, JournalState::kPrinted}}) {
+    SCOPED_TRACE(amount);
+    std::optional<KeptAnswer> kept = journal_.CollectKeptAnswer(Sale(amount));
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->id, id);
+    journal_.MarkCollectionUnanswered(kept->id);
+    EXPECT_EQ(EntryOf(id).state, before);
+    EXPECT_EQ(EntryOf(id).collected_ms, 0);
+
+    kept = journal_.CollectKeptAnswer(Sale(amount));
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->id, id);
+    EXPECT_EQ(EntryOf(id).state, JournalState::kCollected);
+  }
+  // Only a collected entry is given back.
+  journal_.MarkCollectionUnanswered(ids.answered);
+  EXPECT_EQ(EntryOf(ids.answered).state, JournalState::kAnswered);
+  EXPECT_THAT(Log(), HasSubstr("not marked collection unanswered"));
+}
+
 TEST_F(PaymentJournalStoreTest, TheNewestOfTwoKeptApprovalsIsCollectedFirst) {
   const JournalId older = Approved(journal_, Sale());
   clock_.Advance(30000);
   const JournalId newer = Approved(journal_, Sale());
   clock_.Advance(30000);
-  EXPECT_EQ(journal_.CollectKeptAnswer(Sale()), kAnswer);
+  EXPECT_EQ(KeptFrame(journal_.CollectKeptAnswer(Sale())), kAnswer);
   EXPECT_EQ(EntryOf(newer).state, JournalState::kCollected);
   EXPECT_EQ(EntryOf(older).state, JournalState::kApproved);
 }
@@ -332,7 +366,7 @@ TEST_F(PaymentJournalStoreTest, ARepeatOfAnEntryLeftSentGoesOnAndTheEntryIsRepor
   const int64_t sent_at = clock_.WallTimeMs();
   clock_.Advance(90000);
 
-  EXPECT_EQ(journal_.CollectKeptAnswer(Sale()), std::nullopt);
+  EXPECT_EQ(KeptFrame(journal_.CollectKeptAnswer(Sale())), std::nullopt);
   const stores::JournalEntry entry = EntryOf(sent);
   EXPECT_EQ(entry.state, JournalState::kSent) << "it stays open";
   EXPECT_EQ(entry.repeated_ms, sent_at + 90000);
@@ -343,7 +377,7 @@ TEST_F(PaymentJournalStoreTest, ARepeatOfAnEntryLeftSentGoesOnAndTheEntryIsRepor
 
   // Outside the window the repeat is another sale: nothing is said.
   clock_.Advance(kCollectWindowMs);
-  EXPECT_EQ(journal_.CollectKeptAnswer(Sale()), std::nullopt);
+  EXPECT_EQ(KeptFrame(journal_.CollectKeptAnswer(Sale())), std::nullopt);
   EXPECT_EQ(host_.Notifications().size(), 1u);
   EXPECT_EQ(EntryOf(sent).repeated_ms, sent_at + 90000);
 }
@@ -454,11 +488,11 @@ TEST_F(PaymentJournalStoreTest, AnApprovalWrittenBeforeACrashIsReportedAndAnswer
 
   // The till repeats the payment: it gets the kept approval once, and a further repeat is a new
   // sale.
-  const std::optional<std::string> answer = restarted.CollectKeptAnswer(Sale());
+  const std::optional<std::string> answer = KeptFrame(restarted.CollectKeptAnswer(Sale()));
   ASSERT_TRUE(answer.has_value());
   EXPECT_THAT(*answer, HasSubstr("\x1C"
                                  "0000\x03"));
-  EXPECT_EQ(restarted.CollectKeptAnswer(Sale()), std::nullopt);
+  EXPECT_EQ(KeptFrame(restarted.CollectKeptAnswer(Sale())), std::nullopt);
   EXPECT_EQ(EntryOf(id).state, JournalState::kCollected);
 }
 
