@@ -11,7 +11,6 @@
 #include "retalo/database_util.h"
 #include "retalo/db/export_frame.h"
 #include "retalo/ordella_retalo.h"
-#include "retalo/testing/dropping_backend.h"
 #include "retalo/testing/retalo_fixture.h"
 
 namespace retalo {
@@ -51,7 +50,7 @@ class PrescriptionPaymentTest : public testing::RetaloTest {
   std::string today_, p1_, p2_;
 };
 
-TEST_F(PrescriptionPaymentTest, OneRowPerPrescriptionTheFirstWithThePayment) {
+TEST_P(PrescriptionPaymentTest, OneRowPerPrescriptionTheFirstWithThePayment) {
   ASSERT_EQ(SavePresData(Payment("C", "9410123456789012", {p1_, p2_}).c_str()), kExportOk)
       << LogText();
   const std::string t = today_ + "101500";
@@ -62,7 +61,7 @@ TEST_F(PrescriptionPaymentTest, OneRowPerPrescriptionTheFirstWithThePayment) {
   EXPECT_EQ(LogText(), "");
 }
 
-TEST_F(PrescriptionPaymentTest, WhatThePaymentCoversDecidesItsRows) {
+TEST_P(PrescriptionPaymentTest, WhatThePaymentCoversDecidesItsRows) {
   struct Case {
     std::string name;
     std::string payment;
@@ -87,7 +86,7 @@ TEST_F(PrescriptionPaymentTest, WhatThePaymentCoversDecidesItsRows) {
   }
 }
 
-TEST_F(PrescriptionPaymentTest, AFailureAnywhereWritesNothing) {
+TEST_P(PrescriptionPaymentTest, AFailureAnywhereWritesNothing) {
   struct Case {
     std::string name;
     std::string payment;
@@ -108,25 +107,20 @@ TEST_F(PrescriptionPaymentTest, AFailureAnywhereWritesNothing) {
     SetUp();
     std::filesystem::remove_all(platform::MapPath("c:\\tavenor\\log").value());
     const std::string before = PaymentRows();
-    auto plan = std::make_shared<testing::DropPlan>();
-    plan->at_text = c.drop_at.empty() ? "no statement has this" : c.drop_at;
-    EXPECT_EQ(SavePrescriptionPayment(c.payment, testing::DropConnection(plan)), c.rc) << c.name;
+    EXPECT_EQ(SavePrescriptionPayment(c.payment, DropAt(c.drop_at)), c.rc) << c.name;
     EXPECT_EQ(PaymentRows(), before) << c.name;
     EXPECT_NE(LogText().find(c.record), std::string::npos) << c.name << "\n" << LogText();
   }
   // The second prescription's row fails after the first was written: both go.
   SetUp();
   const std::string before = PaymentRows();
-  auto plan = std::make_shared<testing::DropPlan>();
-  plan->at_text = "PM_PRES..CD_SUNAB";
-  plan->occurrence = 2;
-  EXPECT_EQ(SavePrescriptionPayment(Payment("C", "", {p1_, p2_}), testing::DropConnection(plan)),
+  EXPECT_EQ(SavePrescriptionPayment(Payment("C", "", {p1_, p2_}), DropAt("PM_PRES..CD_SUNAB", 2)),
             kDbStepFailed);
   EXPECT_EQ(PaymentRows(), before);
   EXPECT_NE(LogText().find("에러 [-1002]\n설명 [위치7 : 색인1]"), std::string::npos) << LogText();
 }
 
-TEST_F(PrescriptionPaymentTest, ThePharmacistIsWrittenIntoThePrescriptions) {
+TEST_P(PrescriptionPaymentTest, ThePharmacistIsWrittenIntoThePrescriptions) {
   auto names = [] {
     return Query("SELECT PRESERIAL || ':' || PH_NAME FROM PM_PRES.PS_MAIN ORDER BY PRESERIAL");
   };
@@ -151,6 +145,8 @@ TEST_F(PrescriptionPaymentTest, ThePharmacistIsWrittenIntoThePrescriptions) {
               std::string::npos);
   }
 }
+
+RETALO_ON_EVERY_BACKEND(PrescriptionPaymentTest);
 
 }  // namespace
 }  // namespace retalo

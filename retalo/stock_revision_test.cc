@@ -11,7 +11,6 @@
 #include "retalo/database_util.h"
 #include "retalo/db/export_frame.h"
 #include "retalo/ordella_retalo.h"
-#include "retalo/testing/dropping_backend.h"
 #include "retalo/testing/retalo_fixture.h"
 
 namespace retalo {
@@ -46,7 +45,7 @@ class StockRevisionTest : public testing::RetaloTest {
   std::string today_;
 };
 
-TEST_F(StockRevisionTest, TheCountedQuantityBecomesTheStock) {
+TEST_P(StockRevisionTest, TheCountedQuantityBecomesTheStock) {
   struct Case {
     std::string name;
     std::string barcode;
@@ -75,7 +74,7 @@ TEST_F(StockRevisionTest, TheCountedQuantityBecomesTheStock) {
   }
 }
 
-TEST_F(StockRevisionTest, FailuresWriteNothingAndAreLogged) {
+TEST_P(StockRevisionTest, FailuresWriteNothingAndAreLogged) {
   struct Case {
     std::string name;
     std::string barcode;
@@ -107,13 +106,13 @@ TEST_F(StockRevisionTest, FailuresWriteNothingAndAreLogged) {
     SetUp();
     std::filesystem::remove_all(platform::MapPath("c:\\tavenor\\log").value());
     const std::string before = Stock("ZP00000041");
-    auto plan = std::make_shared<testing::DropPlan>();
-    plan->at_text = c.drop_at.empty() ? "no statement has this" : c.drop_at;
-    EXPECT_EQ(ReviseStock(c.barcode, 12, testing::DropConnection(plan)), c.rc) << c.name;
+    EXPECT_EQ(ReviseStock(c.barcode, 12, DropAt(c.drop_at)), c.rc) << c.name;
     EXPECT_EQ(Stock("ZP00000041"), before) << c.name;
     EXPECT_NE(LogText().find(c.record), std::string::npos) << c.name << "\n" << LogText();
   }
 }
+
+RETALO_ON_EVERY_BACKEND(StockRevisionTest);
 
 }  // namespace
 }  // namespace retalo
