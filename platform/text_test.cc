@@ -33,8 +33,9 @@ TEST(TextConversionTest, KoreanTextRoundTrips) {
   // Characters CP949 lacks still pass between the two Unicode forms.
   EXPECT_EQ(Utf8ToUtf16("ok \xF0\x9F\x98\x80"), u"ok \U0001F600");
   EXPECT_EQ(Utf16ToUtf8(u"ok \U0001F600"), "ok \xF0\x9F\x98\x80");
-  EXPECT_FALSE(Utf16ToUtf8(std::u16string_view(u"\xD800"
-                                               "a")));
+  EXPECT_FALSE(
+      Utf16ToUtf8(std::u16string_view(u"\xD800"
+                                      "a")));
 }
 
 TEST(TextConversionTest, InvalidOrUnmappableInputGivesNothing) {

@@ -93,9 +93,15 @@ TEST_P(PrescriptionPaymentTest, AFailureAnywhereWritesNothing) {
     std::string drop_at;  // empty: no dropped connection
     int rc;
     std::string record;
+    int refused = 0;  // this connection is refused
   };
   const std::vector<Case> cases = {
       {"empty", "", "", kDataError, "에러 [-1003]\n설명 [위치1 : 결제정보 데이터구성오류]"},
+      {"the database cannot be reached", Payment("C", "", {p1_}), "", kDbConnectFailed,
+       "에러 [-1001]\n설명 [위치2 : DB연결실패]", 1},
+      {"no order number for a payment without prescriptions", Payment("H", "", {}),
+       "PM_BASE..CD_BASE", kDbStepFailed,
+       "CTransRecord::SetTransRecord\n설명 [위치1]\nAfter paymentData.GetSerialNum()"},
       {"a prescription that does not exist", Payment("C", "", {p1_, "20010101000001"}), "",
        kDbStepFailed, "에러 [-1002]\n설명 [위치3 : 색인0]"},
       {"the first row", Payment("C", "", {p1_, p2_}), "PM_PRES..CD_SUNAB", kDbStepFailed,
@@ -107,7 +113,10 @@ TEST_P(PrescriptionPaymentTest, AFailureAnywhereWritesNothing) {
     SetUp();
     std::filesystem::remove_all(platform::MapPath("c:\\tavenor\\log").value());
     const std::string before = PaymentRows();
-    EXPECT_EQ(SavePrescriptionPayment(c.payment, DropAt(c.drop_at)), c.rc) << c.name;
+    EXPECT_EQ(SavePrescriptionPayment(
+                  c.payment, c.refused > 0 ? RefuseConnection(c.refused) : DropAt(c.drop_at)),
+              c.rc)
+        << c.name;
     EXPECT_EQ(PaymentRows(), before) << c.name;
     EXPECT_NE(LogText().find(c.record), std::string::npos) << c.name << "\n" << LogText();
   }
@@ -118,6 +127,22 @@ TEST_P(PrescriptionPaymentTest, AFailureAnywhereWritesNothing) {
             kDbStepFailed);
   EXPECT_EQ(PaymentRows(), before);
   EXPECT_NE(LogText().find("에러 [-1002]\n설명 [위치7 : 색인1]"), std::string::npos) << LogText();
+}
+
+TEST_P(PrescriptionPaymentTest, APharmacistNameWrittenBeforeAFailureStays) {
+  const std::string two = Params({"김약사", "2", p1_, "", "", "", "", p2_, "", "", "", ""});
+  EXPECT_EQ(UpdatePharmacistName(two, DropAt("UPDATE PM_PRES..PS_MAIN", 2)), kDbStepFailed);
+  EXPECT_EQ(Query("SELECT PRESERIAL || ':' || PH_NAME FROM PM_PRES.PS_MAIN WHERE PRESERIAL IN ('" +
+                  p1_ + "', '" + p2_ + "') ORDER BY PRESERIAL"),
+            p1_ + ":김약사\n" + p2_ + ":");
+  EXPECT_NE(LogText().find("UpdatePresData\n결제정보 [" + testing::Utf8(two) +
+                           "]\n에러 [-1002]\n설명 [위치3 : 색인1]\n"),
+            std::string::npos)
+      << LogText();
+  std::filesystem::remove_all(platform::MapPath("c:\\tavenor\\log").value());
+  EXPECT_EQ(UpdatePharmacistName(two, RefuseConnection(1)), kDbConnectFailed);
+  EXPECT_NE(LogText().find("에러 [-1001]\n설명 [위치2 : DB연결실패]\n"), std::string::npos)
+      << LogText();
 }
 
 TEST_P(PrescriptionPaymentTest, ThePharmacistIsWrittenIntoThePrescriptions) {

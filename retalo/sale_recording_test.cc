@@ -160,6 +160,61 @@ TEST_P(SaleRecordingTest, AFailureInTheSecondPhaseLeavesNothingOfIt) {
   }
 }
 
+TEST_P(SaleRecordingTest, AFailureInTheFirstPhaseWritesNoSaleAndKeepsTheOrderNumberTaken) {
+  struct Case {
+    std::string name;
+    std::string sale;
+    std::string drop_at;  // the connection drops at this statement ...
+    int occurrence;       // ... at its n-th time
+    int refused;          // or this connection is refused
+    int rc;
+    std::string record;   // the export's record
+    std::string counter;  // the day's counter afterwards (3 before the sale)
+  };
+  const std::string unknown_second =
+      Params({"1", "0000000001", "8182", "818", "1000", "2", "8806430100011", "3000", "2000", "2",
+              "DD", "8809999999999", "1000", "600", "3", "DD"});
+  const std::vector<Case> cases = {
+      {"the database cannot be reached", Sale(), "", 1, 1, kDbConnectFailed,
+       "에러 [-1001]\n설명 [위치3 : DB연결실패]\n", "3"},
+      {"no order number", Sale(), "PM_BASE..CD_BASE", 1, 0, kDbStepFailed,
+       "CSalesChart::SetSalesChartMain\n설명 [위치1]\nAfter paymentData.GetSerialNum()\n" + Rule() +
+           "SaveSaleData",
+       "3"},
+      {"the customer cannot be read", Sale(), "PM_BASE..CD_PERSON", 1, 0, kDbStepFailed,
+       "에러 [-1002]\n설명 [위치5 : 색인0]\n", "4"},
+      {"the second item's look-up", Sale(), "SELECT TOP 1 * FROM PM_DRUG..CD_ITEM_UNIT_MEMBER", 2,
+       0, kDbStepFailed, "에러 [-1002]\n설명 [위치6 : 색인1]\n", "4"},
+      {"the second item's registration", unknown_second, "INSERT INTO PM_DRUG..CD_ITEM_UNIT_MEMBER",
+       1, 0, kDbStepFailed, "에러 [-1002]\n설명 [위치7 : 색인1]\n", "4"},
+      {"the second line's package row", Sale(), "SELECT TOP 1 DRUGCODE, CD_CD_UNIT", 2, 0,
+       kDbStepFailed,
+       "CSalesChart::SetSalesChartSub\n []\niSaleSubIdx [1]\n설명 [위치1]\nSELECT TOP 1 "
+       "DRUGCODE, CD_CD_UNIT, CD_NM_UNIT, CD_MY_UNIT, CD_IN_UNIT FROM "
+       "PM_DRUG..CD_ITEM_UNIT_MEMBER WHERE CD_CD_BARCODE = '08801234567890' ORDER BY SN DESC\n" +
+           Rule() + "SaveSaleData",
+       "4"},
+      {"the second phase cannot connect", Sale(), "", 1, 2, kDbConnectFailed,
+       "에러 [-1001]\n설명 [위치9 : DB연결실패]\n", "4"},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    std::filesystem::remove_all(platform::MapPath("c:\\tavenor\\log").value());
+    const CAdoConnection::Options options =
+        c.refused > 0 ? RefuseConnection(c.refused) : DropAt(c.drop_at, c.occurrence);
+    EXPECT_EQ(SaveSale(c.sale, CardPayment(), 1, options), c.rc) << c.name;
+    EXPECT_TRUE(Dropped()) << c.name;
+    EXPECT_EQ(Rows("PM_PRES.SALE_MAIN", "SL_NO_ORDER") + Rows("PM_PRES.SALE_SUB", "SL_NO_ORDER") +
+                  Rows("PM_DRUG.IM_POSITION", "IM_NO_SERIAL") +
+                  Rows("PM_BASE.SP_MAIN", "SP_NO_SLIP") +
+                  Rows("PM_PRES.CD_SUNAB WHERE APPR_GUBUN <> '0'", "PRESERIAL"),
+              "")
+        << c.name;
+    EXPECT_EQ(Rows("PM_BASE.CD_BASE", "CD_SE_SERIAL"), c.counter) << c.name;
+    EXPECT_NE(LogText().find(c.record), std::string::npos) << c.name << "\n" << LogText();
+  }
+}
+
 TEST_P(SaleRecordingTest, AFailedCommitStoresNothing) {
   Query("UPDATE PM_BASE.CD_BASE SET CD_SE_SERIAL = 4");
   const std::string before = Written();

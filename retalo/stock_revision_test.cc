@@ -81,9 +81,12 @@ TEST_P(StockRevisionTest, FailuresWriteNothingAndAreLogged) {
     std::string drop_at;
     int rc;
     std::string record;
+    int refused = 0;  // this connection is refused
   };
   const std::string not_found = "에러 [-1003]\n설명 [위치2 : 찾을 수 없는 바코드]\n";
   const std::vector<Case> cases = {
+      {"the database cannot be reached", "8801234567890", "", kDbConnectFailed,
+       "에러 [-1001]\n설명 [위치1 : DB연결실패]\n", 1},
       {"empty barcode", "", "", kDataError, not_found},
       {"a barcode the catalogue lacks", "8809876543210", "", kDataError, not_found},
       {"a quote in the barcode", "880'1", "", kDataError, not_found},
@@ -106,7 +109,10 @@ TEST_P(StockRevisionTest, FailuresWriteNothingAndAreLogged) {
     SetUp();
     std::filesystem::remove_all(platform::MapPath("c:\\tavenor\\log").value());
     const std::string before = Stock("ZP00000041");
-    EXPECT_EQ(ReviseStock(c.barcode, 12, DropAt(c.drop_at)), c.rc) << c.name;
+    EXPECT_EQ(
+        ReviseStock(c.barcode, 12, c.refused > 0 ? RefuseConnection(c.refused) : DropAt(c.drop_at)),
+        c.rc)
+        << c.name;
     EXPECT_EQ(Stock("ZP00000041"), before) << c.name;
     EXPECT_NE(LogText().find(c.record), std::string::npos) << c.name << "\n" << LogText();
   }

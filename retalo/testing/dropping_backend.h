@@ -2,8 +2,9 @@
 // except that once the planned statement (or commit) comes, it and everything after it
 // (commit included) fail, as when the server goes away between two statements. Later
 // connections of the same call open again normally, so a failure can be placed in either
-// phase of an export. The plan is the one the T-SQL stand-in server follows over ODBC
-// (retalo/db/testing/standin_control.h), so a test places a failure the same way on both.
+// phase of an export; or the planned connection itself is refused. The plan is the one the T-SQL
+// stand-in server follows over ODBC (retalo/db/testing/standin_control.h), so a test places a
+// failure the same way on both.
 #pragma once
 
 #include <memory>
@@ -29,6 +30,13 @@ class DroppingBackend final : public SqlBackend {
 
   bool Open(const ConnectionSettings& settings, std::string* error) override {
     dropped_here_ = false;
+    standin::DropState& state = progress_->state;
+    if (progress_->plan.refuse_connection > 0 && !state.dropped &&
+        ++state.connections == progress_->plan.refuse_connection) {
+      state.dropped = true;
+      *error = "connection refused";
+      return false;
+    }
     return inner_.Open(settings, error);
   }
   bool Execute(std::string_view text, SqlOutcome* out, std::string* error) override {

@@ -60,11 +60,11 @@ inline std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
   return info.param == Backend::kEmbedded ? "Embedded" : "Odbc";
 }
 
-#define RETALO_ON_EVERY_BACKEND(suite)                                               \
-  INSTANTIATE_TEST_SUITE_P(Backends, suite,                                          \
-                           ::testing::Values(::retalo::testing::Backend::kEmbedded,  \
-                                             ::retalo::testing::Backend::kOdbc),     \
-                           ::retalo::testing::BackendName)
+#define RETALO_ON_EVERY_BACKEND(suite)                                                             \
+  INSTANTIATE_TEST_SUITE_P(                                                                        \
+      Backends, suite,                                                                             \
+      ::testing::Values(::retalo::testing::Backend::kEmbedded, ::retalo::testing::Backend::kOdbc), \
+      ::retalo::testing::BackendName)
 
 class RetaloTest : public ::testing::TestWithParam<Backend> {
  protected:
@@ -95,7 +95,13 @@ class RetaloTest : public ::testing::TestWithParam<Backend> {
     plan.at_commit = true;
     return Plan(plan);
   }
-  // True once the planned drop has happened.
+  // ... or refuse the `connection`-th connection (from 1) of the calls that follow.
+  CAdoConnection::Options RefuseConnection(int connection) {
+    standin::DropPlan plan;
+    plan.refuse_connection = connection;
+    return Plan(plan);
+  }
+  // True once the planned drop (or refusal) has happened.
   bool Dropped() const {
     return odbc() ? standin::ReadDropState().dropped : drop_ && drop_->state.dropped;
   }

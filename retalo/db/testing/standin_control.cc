@@ -29,12 +29,13 @@ bool Write(std::string_view name, const std::string& text) {
 std::filesystem::path ControlDir() { return platform::PrefixRoot() / "sqlserver"; }
 
 bool WriteControl(const ServerSettings& server, const DropPlan& plan) {
-  const std::string text = "[server]\n" + Line("Name", server.name) +
-                           Line("Login", server.login) + Line("Password", server.password) +
+  const std::string text = "[server]\n" + Line("Name", server.name) + Line("Login", server.login) +
+                           Line("Password", server.password) +
                            Line("Databases", server.databases.string()) + "[drop]\n" +
                            Line("Statement", plan.statement) +
                            Line("Occurrence", std::to_string(plan.occurrence)) +
-                           Line("Commit", plan.at_commit ? "1" : "0");
+                           Line("Commit", plan.at_commit ? "1" : "0") +
+                           Line("RefuseConnection", std::to_string(plan.refuse_connection));
   return Write(kServerFile, text) && WriteDropState(DropState{});
 }
 
@@ -53,18 +54,22 @@ DropPlan ReadDropPlan() {
   plan.statement = platform::ReadProfileString("drop", "Statement", "", kServerFile);
   plan.occurrence = platform::GetPrivateProfileInt("drop", "Occurrence", 1, kServerFile);
   plan.at_commit = platform::GetPrivateProfileInt("drop", "Commit", 0, kServerFile) != 0;
+  plan.refuse_connection =
+      platform::GetPrivateProfileInt("drop", "RefuseConnection", 0, kServerFile);
   return plan;
 }
 
 DropState ReadDropState() {
   DropState state;
   state.seen = platform::GetPrivateProfileInt("state", "Seen", 0, kStateFile);
+  state.connections = platform::GetPrivateProfileInt("state", "Connections", 0, kStateFile);
   state.dropped = platform::GetPrivateProfileInt("state", "Dropped", 0, kStateFile) != 0;
   return state;
 }
 
 bool WriteDropState(const DropState& state) {
   return Write(kStateFile, "[state]\n" + Line("Seen", std::to_string(state.seen)) +
+                               Line("Connections", std::to_string(state.connections)) +
                                Line("Dropped", state.dropped ? "1" : "0"));
 }
 

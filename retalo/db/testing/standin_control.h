@@ -12,6 +12,7 @@
 //   Statement=INSERT INTO PM_PRES..SALE_SUB   the connection drops at the statement holding this
 //   Occurrence=2                              ... at its n-th such statement over all connections
 //   Commit=1                                  or at the first commit
+//   RefuseConnection=2                        the second connection is refused (0: none)
 //
 // Both sides live in one process or two; nothing else than these files passes between them.
 #pragma once
@@ -32,15 +33,18 @@ struct ServerSettings {
 // A connection that goes away mid-call, as when the server or the network fails. From the
 // statement (or commit) it drops at, everything on that connection fails with 08S01 and the
 // transaction is gone; later connections work again.
+// A refused connection is the server out of reach when a call connects.
 struct DropPlan {
   std::string statement;  // empty: no statement drops the connection
   int occurrence = 1;
   bool at_commit = false;
+  int refuse_connection = 0;  // the n-th connection (from 1) is refused; 0: none
 };
 
 struct DropState {
   int seen = 0;          // statements that held the planned text so far
-  bool dropped = false;  // the planned drop has happened
+  int connections = 0;   // connections counted while one is to be refused
+  bool dropped = false;  // the planned drop (or refusal) has happened
 };
 
 // <prefix>/sqlserver, where both files live.

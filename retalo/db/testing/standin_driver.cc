@@ -379,7 +379,8 @@ SQLRETURN GetData(Stmt* stmt, SQLUSMALLINT column, SQLSMALLINT target, SQLPOINTE
   if (stmt->read_done) return stmt->Return(SQL_NO_DATA);
   const std::string* text = Cell(*stmt, column);
   if (text == nullptr) {
-    if (indicator == nullptr) return stmt->Fail("22002", "Indicator variable required but not supplied");
+    if (indicator == nullptr)
+      return stmt->Fail("22002", "Indicator variable required but not supplied");
     *indicator = SQL_NULL_DATA;
     stmt->read_done = true;
     return SQL_SUCCESS;
@@ -417,7 +418,8 @@ SQLRETURN DescribeCol(Stmt* stmt, SQLUSMALLINT column, SQLWCHAR* name, SQLSMALLI
                       SQLSMALLINT* name_length, SQLSMALLINT* type, SQLULEN* size,
                       SQLSMALLINT* digits, SQLSMALLINT* nullable) {
   const tsql::ResultSet* cursor = stmt->Cursor();
-  if (cursor == nullptr) return stmt->Fail("07005", "Prepared statement not a cursor-specification");
+  if (cursor == nullptr)
+    return stmt->Fail("07005", "Prepared statement not a cursor-specification");
   if (column == 0 || column > cursor->columns.size()) {
     return stmt->Fail("07009", "Invalid descriptor index");
   }
@@ -476,7 +478,8 @@ SQLRETURN GetDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, S
   // Header fields.
   switch (field) {
     case SQL_DIAG_NUMBER:
-      if (value != nullptr) *static_cast<SQLINTEGER*>(value) = static_cast<SQLINTEGER>(h->diags.size());
+      if (value != nullptr)
+        *static_cast<SQLINTEGER*>(value) = static_cast<SQLINTEGER>(h->diags.size());
       return SQL_SUCCESS;
     case SQL_DIAG_RETURNCODE:
       if (value != nullptr) *static_cast<SQLRETURN*>(value) = h->last_return;
@@ -643,8 +646,8 @@ SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER
   }
 }
 
-SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER value,
-                                SQLINTEGER, SQLINTEGER* length) {
+SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER,
+                                SQLINTEGER* length) {
   Env* env = Begin<Env>(handle, SQL_HANDLE_ENV);
   if (env == nullptr) return SQL_INVALID_HANDLE;
   if (value == nullptr) return env->Fail("HY009", "Invalid use of null pointer");
@@ -749,9 +752,8 @@ SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT handle, SQLSMALLINT* count) {
 }
 
 SQLRETURN SQL_API SQLDescribeColW(SQLHSTMT handle, SQLUSMALLINT column, SQLWCHAR* name,
-                                  SQLSMALLINT name_max, SQLSMALLINT* name_length,
-                                  SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits,
-                                  SQLSMALLINT* nullable) {
+                                  SQLSMALLINT name_max, SQLSMALLINT* name_length, SQLSMALLINT* type,
+                                  SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable) {
   Stmt* stmt = Begin<Stmt>(handle, SQL_HANDLE_STMT);
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
   return DescribeCol(stmt, column, name, name_max, name_length, type, size, digits, nullable);
@@ -825,13 +827,13 @@ SQLRETURN SQL_API SQLGetDiagFieldW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLI
   return GetDiagField(type, handle, record, field, value, size, length, true);
 }
 
-SQLRETURN SQL_API SQLGetInfo(SQLHDBC handle, SQLUSMALLINT info, SQLPOINTER value,
-                             SQLSMALLINT size, SQLSMALLINT* length) {
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC handle, SQLUSMALLINT info, SQLPOINTER value, SQLSMALLINT size,
+                             SQLSMALLINT* length) {
   return GetInfo(handle, info, value, size, length, false);
 }
 
-SQLRETURN SQL_API SQLGetInfoW(SQLHDBC handle, SQLUSMALLINT info, SQLPOINTER value,
-                              SQLSMALLINT size, SQLSMALLINT* length) {
+SQLRETURN SQL_API SQLGetInfoW(SQLHDBC handle, SQLUSMALLINT info, SQLPOINTER value, SQLSMALLINT size,
+                              SQLSMALLINT* length) {
   return GetInfo(handle, info, value, size, length, true);
 }
 

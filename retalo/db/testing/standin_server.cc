@@ -33,8 +33,8 @@ ServerError StatementError(const std::string& message) {
     int native;
   };
   static constexpr Kind kKinds[] = {
-      {"unsupported T-SQL", "42000", 102}, {"syntax error", "42000", 102},
-      {"no such table", "42S02", 208},     {"no such column", "42S22", 207},
+      {"unsupported T-SQL", "42000", 102},  {"syntax error", "42000", 102},
+      {"no such table", "42S02", 208},      {"no such column", "42S22", 207},
       {"constraint failed", "23000", 2627},
   };
   for (const Kind& kind : kKinds) {
@@ -98,21 +98,33 @@ std::unique_ptr<ServerConnection> ServerConnection::Connect(std::string_view con
   const std::optional<ServerSettings> server = ReadServer();
   const std::string name = ConnectionAttribute(connection_string, "SERVER");
   if (!server || (!server->name.empty() && !SameText(server->name, name))) {
-    *error = Make("08001", 53, "A network-related error occurred: server '" + name +
-                                   "' was not found or was not accessible.");
+    *error = Make("08001", 53,
+                  "A network-related error occurred: server '" + name +
+                      "' was not found or was not accessible.");
     return nullptr;
   }
   const std::string login = ConnectionAttribute(connection_string, "UID");
-  if (!server->login.empty() && (login != server->login ||
-                                 ConnectionAttribute(connection_string, "PWD") != server->password)) {
+  if (!server->login.empty() &&
+      (login != server->login ||
+       ConnectionAttribute(connection_string, "PWD") != server->password)) {
     *error = Make("28000", 18456, "Login failed for user '" + login + "'.");
     return nullptr;
   }
   const std::string catalogue = ConnectionAttribute(connection_string, "DATABASE");
   if (!catalogue.empty() && !SameText(catalogue, kCatalogue)) {
-    *error = Make("42000", 4060, "Cannot open database \"" + catalogue +
-                                     "\" requested by the login. The login failed.");
+    *error = Make(
+        "42000", 4060,
+        "Cannot open database \"" + catalogue + "\" requested by the login. The login failed.");
     return nullptr;
+  }
+  const DropPlan plan = ReadDropPlan();
+  if (DropState state = ReadDropState(); plan.refuse_connection > 0 && !state.dropped) {
+    state.dropped = ++state.connections == plan.refuse_connection;
+    WriteDropState(state);
+    if (state.dropped) {
+      *error = Make("08001", 53, "server '" + name + "' did not answer");
+      return nullptr;
+    }
   }
   std::string reason;
   std::unique_ptr<SqliteConnection> db = SqliteConnection::Open(server->databases, &reason);
@@ -121,7 +133,7 @@ std::unique_ptr<ServerConnection> ServerConnection::Connect(std::string_view con
     return nullptr;
   }
   std::unique_ptr<ServerConnection> connection(new ServerConnection(std::move(db)));
-  connection->plan_ = ReadDropPlan();
+  connection->plan_ = plan;
   return connection;
 }
 
