@@ -93,12 +93,18 @@ TEST_P(PrescriptionPaymentTest, AFailureAnywhereWritesNothing) {
     std::string drop_at;  // empty: no dropped connection
     int rc;
     std::string record;
-    int refused = 0;  // this connection is refused
+    int refused = 0;      // this connection is refused
+    std::string setup{};  // plain SQLite run first
   };
   const std::vector<Case> cases = {
       {"empty", "", "", kDataError, "에러 [-1003]\n설명 [위치1 : 결제정보 데이터구성오류]"},
       {"the database cannot be reached", Payment("C", "", {p1_}), "", kDbConnectFailed,
        "에러 [-1001]\n설명 [위치2 : DB연결실패]", 1},
+      {"a prescription without its day serial", Payment("C", "", {p1_}), "", kDbStepFailed,
+       "CPaymentData::SetDefaultCustomerData\nm_pstCustomerData[0].strPreSerial [" + p1_ +
+           "]\nm_pstCustomerData[0].iDaySerial [0]\n설명 [위치2 : 변수값 오류]\n" + Rule() +
+           "SavePresData",
+       0, "UPDATE PM_PRES.PS_MAIN SET DAY_SERIAL = 0 WHERE PRESERIAL = '" + p1_ + "'"},
       {"no order number for a payment without prescriptions", Payment("H", "", {}),
        "PM_BASE..CD_BASE", kDbStepFailed,
        "CTransRecord::SetTransRecord\n설명 [위치1]\nAfter paymentData.GetSerialNum()"},
@@ -112,6 +118,7 @@ TEST_P(PrescriptionPaymentTest, AFailureAnywhereWritesNothing) {
   for (const Case& c : cases) {
     SetUp();
     std::filesystem::remove_all(platform::MapPath("c:\\tavenor\\log").value());
+    if (!c.setup.empty()) Query(c.setup);
     const std::string before = PaymentRows();
     EXPECT_EQ(SavePrescriptionPayment(
                   c.payment, c.refused > 0 ? RefuseConnection(c.refused) : DropAt(c.drop_at)),

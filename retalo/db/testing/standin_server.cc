@@ -1,7 +1,6 @@
 #include "retalo/db/testing/standin_server.h"
 
-#include <cctype>
-
+#include "platform/prefix.h"
 #include "retalo/db/sqlite_pool.h"
 
 namespace retalo::standin {
@@ -14,15 +13,9 @@ ServerError Make(std::string_view sqlstate, int native, std::string_view message
   return ServerError{std::string(sqlstate), native, std::string(kOrigin) + std::string(message)};
 }
 
+// Names compare as Windows compares them.
 bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
+  return platform::NamesEqualIgnoringCase(a, b);
 }
 
 // SQL Server's class of a failed statement, from the T-SQL layer's or SQLite's message.
