@@ -60,6 +60,14 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 // A field wider than this is a caller's mistake, not a number to format.
 constexpr int kMaxFieldWidth = 1 << 16;
 
+// The bytes of a conversion to UTF-16 as the text they spell.
+std::optional<std::u16string> AsUtf16(std::optional<std::string> bytes) {
+  if (!bytes) return std::nullopt;
+  std::u16string text(bytes->size() / 2, u'\0');
+  std::memcpy(text.data(), bytes->data(), text.size() * 2);
+  return text;
+}
+
 }  // namespace
 
 std::optional<std::string> Cp949ToUtf8(std::string_view cp949) {
@@ -71,11 +79,15 @@ std::optional<std::string> Utf8ToCp949(std::string_view utf8) {
 }
 
 std::optional<std::u16string> Cp949ToUtf16(std::string_view cp949) {
-  std::optional<std::string> bytes = Convert(kUtf16, "CP949", cp949.data(), cp949.size());
-  if (!bytes) return std::nullopt;
-  std::u16string text(bytes->size() / 2, u'\0');
-  std::memcpy(text.data(), bytes->data(), text.size() * 2);
-  return text;
+  return AsUtf16(Convert(kUtf16, "CP949", cp949.data(), cp949.size()));
+}
+
+std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8) {
+  return AsUtf16(Convert(kUtf16, "UTF-8", utf8.data(), utf8.size()));
+}
+
+std::optional<std::string> Utf16ToUtf8(std::u16string_view utf16) {
+  return Convert("UTF-8", kUtf16, reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2);
 }
 
 std::optional<std::string> Utf16ToCp949(std::u16string_view utf16) {

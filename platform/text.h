@@ -17,6 +17,9 @@ std::optional<std::string> Cp949ToUtf8(std::string_view cp949);
 std::optional<std::string> Utf8ToCp949(std::string_view utf8);
 std::optional<std::u16string> Cp949ToUtf16(std::string_view cp949);
 std::optional<std::string> Utf16ToCp949(std::u16string_view utf16);
+// UTF-8 <-> UTF-16, for the Unicode edges that take any character (a database server's wire).
+std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8);
+std::optional<std::string> Utf16ToUtf8(std::u16string_view utf16);
 
 // True when `byte` opens a two-byte CP949 character (0x81-0xFE).
 constexpr bool IsCp949LeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }

@@ -27,7 +27,15 @@ TEST(TextConversionTest, KoreanTextRoundTrips) {
     EXPECT_EQ(Utf8ToCp949(c.utf8), c.cp949) << c.utf8;
     EXPECT_EQ(Cp949ToUtf16(c.cp949), c.utf16) << c.utf8;
     EXPECT_EQ(Utf16ToCp949(c.utf16), c.cp949) << c.utf8;
+    EXPECT_EQ(Utf8ToUtf16(c.utf8), c.utf16) << c.utf8;
+    EXPECT_EQ(Utf16ToUtf8(c.utf16), c.utf8) << c.utf8;
   }
+  // Characters CP949 lacks still pass between the two Unicode forms.
+  EXPECT_EQ(Utf8ToUtf16("ok \xF0\x9F\x98\x80"), u"ok \U0001F600");
+  EXPECT_EQ(Utf16ToUtf8(u"ok \U0001F600"), "ok \xF0\x9F\x98\x80");
+  EXPECT_FALSE(
+      Utf16ToUtf8(std::u16string_view(u"\xD800"
+                                      "a")));
 }
 
 TEST(TextConversionTest, InvalidOrUnmappableInputGivesNothing) {

@@ -74,7 +74,7 @@ class CancelTransTest : public testing::RetaloTest {
   }
 };
 
-TEST_F(CancelTransTest, CancelMovesTheApprovalsAmountsToPaperAndTouchesNoOtherRow) {
+TEST_P(CancelTransTest, CancelMovesTheApprovalsAmountsToPaperAndTouchesNoOtherRow) {
   struct Case {
     std::string name;
     std::string approval;
@@ -141,7 +141,7 @@ TEST_F(CancelTransTest, CancelMovesTheApprovalsAmountsToPaperAndTouchesNoOtherRo
   }
 }
 
-TEST_F(CancelTransTest, RepeatedCancelKeepsThePaperAmounts) {
+TEST_P(CancelTransTest, RepeatedCancelKeepsThePaperAmounts) {
   ASSERT_EQ(MakeCancelTrans("A200", "20131220", kCancelCard), kExportOk);
   const std::map<std::string, std::string> once = Rows();
   EXPECT_EQ(MakeCancelTrans("A200", "20131220", kCancelCard), kExportOk);
@@ -149,7 +149,7 @@ TEST_F(CancelTransTest, RepeatedCancelKeepsThePaperAmounts) {
   EXPECT_EQ(LogText(), "");
 }
 
-TEST_F(CancelTransTest, FailuresAreLoggedWithTheirPosition) {
+TEST_P(CancelTransTest, FailuresAreLoggedWithTheirPosition) {
   struct Case {
     std::string name;
     std::string setup;  // plain SQLite run first, or "unreachable"
@@ -178,9 +178,11 @@ TEST_F(CancelTransTest, FailuresAreLoggedWithTheirPosition) {
     EXPECT_EQ(LogText(), "MakeCancelTrans\n승인번호 [A200]\n승인일자 [20131220]\n결제방식 [1]\n" +
                              c.record + Rule())
         << c.name;
-    platform::RegDeleteValue("Software\\Tavenor", "SqliteDir");
+    MakeDatabaseReachable();
   }
 }
+
+RETALO_ON_EVERY_BACKEND(CancelTransTest);
 
 }  // namespace
 }  // namespace retalo

@@ -67,7 +67,7 @@ class CustomerDisplayTest : public testing::RetaloTest {
   std::string missing_entry_;
 };
 
-TEST_F(CustomerDisplayTest, OpensOnceAndClosesOnce) {
+TEST_P(CustomerDisplayTest, OpensOnceAndClosesOnce) {
   const std::string goods = "1" + kSep + "8801234567890" + kSep + "1000";
   EXPECT_EQ(CloseScreen(), 0);
   EXPECT_EQ(ClearScreen(), 0);
@@ -95,7 +95,7 @@ TEST_F(CustomerDisplayTest, OpensOnceAndClosesOnce) {
   EXPECT_EQ(LogText(), "");
 }
 
-TEST_F(CustomerDisplayTest, AMissingPopupLibraryKeepsTheDisplayClosedUntilItCanBeLoaded) {
+TEST_P(CustomerDisplayTest, AMissingPopupLibraryKeepsTheDisplayClosedUntilItCanBeLoaded) {
   missing_library_ = "Ordella_DisplayM.dll";
   EXPECT_EQ(OpenScreen(), 0);
   EXPECT_EQ(ClearScreen(), 0);
@@ -113,7 +113,7 @@ TEST_F(CustomerDisplayTest, AMissingPopupLibraryKeepsTheDisplayClosedUntilItCanB
   EXPECT_EQ(ClearScreen(), 1);
 }
 
-TEST_F(CustomerDisplayTest, AMissingLibraryOrEntryPointIsLoggedAndNotKept) {
+TEST_P(CustomerDisplayTest, AMissingLibraryOrEntryPointIsLoggedAndNotKept) {
   struct Case {
     std::string missing_library;
     std::string missing_entry;
@@ -148,7 +148,7 @@ TEST_F(CustomerDisplayTest, AMissingLibraryOrEntryPointIsLoggedAndNotKept) {
   }
 }
 
-TEST_F(CustomerDisplayTest, ShowsTodaysCustomers) {
+TEST_P(CustomerDisplayTest, ShowsTodaysCustomers) {
   const std::string today = TodayText();
   Query("UPDATE PM_BASE.CD_PERSON SET PANUM = '9203' WHERE CUSCODE = '0000000002'");
   ASSERT_EQ(OpenScreen(), 1);
@@ -177,7 +177,7 @@ TEST_F(CustomerDisplayTest, ShowsTodaysCustomers) {
   EXPECT_EQ(LogText(), "");
 }
 
-TEST_F(CustomerDisplayTest, ShowsScannedItems) {
+TEST_P(CustomerDisplayTest, ShowsScannedItems) {
   ASSERT_EQ(OpenScreen(), 1);
   struct Case {
     std::string goods;
@@ -208,7 +208,7 @@ TEST_F(CustomerDisplayTest, ShowsScannedItems) {
   EXPECT_EQ(LogText(), record + record);
 }
 
-TEST_F(CustomerDisplayTest, DatabaseFailuresAreLoggedWithoutCodes) {
+TEST_P(CustomerDisplayTest, DatabaseFailuresAreLoggedWithoutCodes) {
   ASSERT_EQ(OpenScreen(), 1);
   MakeDatabaseUnreachable();
   const std::string goods = "1" + kSep + "8801234567890" + kSep + "1000" + kSep + "600";
@@ -219,6 +219,8 @@ TEST_F(CustomerDisplayTest, DatabaseFailuresAreLoggedWithoutCodes) {
                 "AddScreenItem\nAddScreenItem [8801234567890]\n설명 [위치2 : DB연결실패]\n" +
                 Rule());
 }
+
+RETALO_ON_EVERY_BACKEND(CustomerDisplayTest);
 
 }  // namespace
 }  // namespace retalo

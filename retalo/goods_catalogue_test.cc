@@ -81,7 +81,7 @@ class GoodsCatalogueTest : public testing::RetaloTest {
   }
 };
 
-TEST_F(GoodsCatalogueTest, HasBarcodeAnswersFromTheCatalogueOrTheNationalTable) {
+TEST_P(GoodsCatalogueTest, HasBarcodeAnswersFromTheCatalogueOrTheNationalTable) {
   struct Case {
     std::string barcode;
     int rc;
@@ -110,7 +110,7 @@ TEST_F(GoodsCatalogueTest, HasBarcodeAnswersFromTheCatalogueOrTheNationalTable) 
   EXPECT_EQ(LogText(), "");
 }
 
-TEST_F(GoodsCatalogueTest, HasBarcodeRefusalsAreLogged) {
+TEST_P(GoodsCatalogueTest, HasBarcodeRefusalsAreLogged) {
   // The answer and its terminating zero need this many bytes.
   const int needed =
       static_cast<int>(Cp("08801234567890|박카스디|동아제약|1|병|1000|600|15").size() + 1);
@@ -134,17 +134,17 @@ TEST_F(GoodsCatalogueTest, HasBarcodeRefusalsAreLogged) {
       {"8801234567890", 3, false, kDataError, "에러 [-1003]\n설명 [위치5 : 응답버퍼 크기 부족]\n"},
   };
   for (const Case& c : cases) {
-    platform::RegDeleteValue("Software\\Tavenor", "SqliteDir");
+    MakeDatabaseReachable();
     if (c.unreachable) MakeDatabaseUnreachable();
     std::filesystem::remove_all(platform::MapPath("c:\\tavenor\\log").value());
     EXPECT_EQ(Look(c.barcode, c.size), std::make_pair(c.rc, std::string("xxxx"))) << c.barcode;
     EXPECT_EQ(LogText(), "HasBarcode\n바코드 [" + c.barcode + "]\n" + c.record + Rule());
   }
-  platform::RegDeleteValue("Software\\Tavenor", "SqliteDir");
+  MakeDatabaseReachable();
   EXPECT_EQ(Look("8801234567890", needed).first, 1);
 }
 
-TEST_F(GoodsCatalogueTest, NewCodesFollowTheHighestOnes) {
+TEST_P(GoodsCatalogueTest, NewCodesFollowTheHighestOnes) {
   struct Case {
     const char* name;
     std::vector<std::string> setup;
@@ -177,7 +177,7 @@ TEST_F(GoodsCatalogueTest, NewCodesFollowTheHighestOnes) {
   }
 }
 
-TEST_F(GoodsCatalogueTest, PriceChangesKeepOneRowPerDay) {
+TEST_P(GoodsCatalogueTest, PriceChangesKeepOneRowPerDay) {
   std::string today = "20300101";
   CGoodsData goods([&today] { return today; });
   ASSERT_TRUE(goods.Parse(SplitParams(Params({"1", "8806470200028", "4500", "2600", "1", "UU"}))));
@@ -201,7 +201,7 @@ TEST_F(GoodsCatalogueTest, PriceChangesKeepOneRowPerDay) {
   EXPECT_EQ(Look("8806470200028").second, "8806470200028|베아제정|대웅제약|10|박스|4900|2600|40");
 }
 
-TEST_F(GoodsCatalogueTest, PriceFlagsAndTheSwitchChooseWhatIsStored) {
+TEST_P(GoodsCatalogueTest, PriceFlagsAndTheSwitchChooseWhatIsStored) {
   struct Case {
     const char* flags;
     int price_update;
@@ -224,7 +224,7 @@ TEST_F(GoodsCatalogueTest, PriceFlagsAndTheSwitchChooseWhatIsStored) {
   }
 }
 
-TEST_F(GoodsCatalogueTest, MissingBarcodesAreRegistered) {
+TEST_P(GoodsCatalogueTest, MissingBarcodesAreRegistered) {
   const std::string today = TodayText();
   struct Case {
     const char* name;
@@ -305,7 +305,7 @@ TEST_F(GoodsCatalogueTest, MissingBarcodesAreRegistered) {
   }
 }
 
-TEST_F(GoodsCatalogueTest, UnitCodesAreFoundOrAddedAndNamelessUnitsMerged) {
+TEST_P(GoodsCatalogueTest, UnitCodesAreFoundOrAddedAndNamelessUnitsMerged) {
   struct Case {
     std::string name;
     std::vector<std::string> setup;
@@ -348,7 +348,7 @@ TEST_F(GoodsCatalogueTest, UnitCodesAreFoundOrAddedAndNamelessUnitsMerged) {
                 Rule());
 }
 
-TEST_F(GoodsCatalogueTest, UnreadableTextsAreRefusedBeforeTheDatabase) {
+TEST_P(GoodsCatalogueTest, UnreadableTextsAreRefusedBeforeTheDatabase) {
   struct Case {
     std::function<int()> call;
     std::string record;
@@ -385,7 +385,7 @@ TEST_F(GoodsCatalogueTest, UnreadableTextsAreRefusedBeforeTheDatabase) {
   EXPECT_EQ(SaveGoods("0", 1), kExportOk);
 }
 
-TEST_F(GoodsCatalogueTest, AFailedStepWritesTheInnerAndTheExportRecord) {
+TEST_P(GoodsCatalogueTest, AFailedStepWritesTheInnerAndTheExportRecord) {
   struct Case {
     const char* name;
     std::string setup;
@@ -414,6 +414,8 @@ TEST_F(GoodsCatalogueTest, AFailedStepWritesTheInnerAndTheExportRecord) {
     EXPECT_EQ(LogText(), c.log) << c.name;
   }
 }
+
+RETALO_ON_EVERY_BACKEND(GoodsCatalogueTest);
 
 }  // namespace
 }  // namespace retalo

@@ -64,7 +64,7 @@ class ListsTest : public testing::RetaloTest {
   }
 };
 
-TEST_F(ListsTest, UserListHoldsTodaysUnpaidPrescriptionsNewestFirst) {
+TEST_P(ListsTest, UserListHoldsTodaysUnpaidPrescriptionsNewestFirst) {
   const std::string today = TodayText();
   const Answer answer = Call(LoadUserList);
   EXPECT_EQ(answer.rc, 2);
@@ -72,7 +72,7 @@ TEST_F(ListsTest, UserListHoldsTodaysUnpaidPrescriptionsNewestFirst) {
                              "000001|홍길동|8001011234567|3500||");
 }
 
-TEST_F(ListsTest, PaidAndInactiveCustomersAreLeftOut) {
+TEST_P(ListsTest, PaidAndInactiveCustomersAreLeftOut) {
   const std::string today = TodayText();
   Query("UPDATE PM_PRES.CD_SUNAB SET APPR_GUBUN = '1' WHERE PRESERIAL = '" + today + "000002'");
   Query("UPDATE PM_BASE.CD_PERSON SET CUSACT = '0' WHERE CUSCODE = '0000000001'");
@@ -81,13 +81,13 @@ TEST_F(ListsTest, PaidAndInactiveCustomersAreLeftOut) {
   EXPECT_EQ(answer.text, "xxxx");
 }
 
-TEST_F(ListsTest, SellerListHoldsTheCurrentStaff) {
+TEST_P(ListsTest, SellerListHoldsTheCurrentStaff) {
   const Answer answer = Call(LoadSellerList);
   EXPECT_EQ(answer.rc, 2);
   EXPECT_EQ(answer.text, "김약사|20150301|7501011234567|100|이직원|20180701|9001012345678|0|");
 }
 
-TEST_F(ListsTest, CatalogueGivesWholeNumbersForPricesAndStock) {
+TEST_P(ListsTest, CatalogueGivesWholeNumbersForPricesAndStock) {
   const Answer answer = Call(LoadDatabase);
   EXPECT_EQ(answer.rc, 4);
   EXPECT_EQ(Rows(answer.text, 8),
@@ -99,7 +99,7 @@ TEST_F(ListsTest, CatalogueGivesWholeNumbersForPricesAndStock) {
             }));
 }
 
-TEST_F(ListsTest, EmptyDatabasesGiveNoRowsAndLeaveTheBufferAlone) {
+TEST_P(ListsTest, EmptyDatabasesGiveNoRowsAndLeaveTheBufferAlone) {
   std::string error;
   ASSERT_TRUE(fixture::LoadSchemaOnly(fixture::DefaultDir(), &error)) << error;
   for (const Export& e : kExports) {
@@ -110,7 +110,7 @@ TEST_F(ListsTest, EmptyDatabasesGiveNoRowsAndLeaveTheBufferAlone) {
   EXPECT_EQ(LogText(), "");
 }
 
-TEST_F(ListsTest, ARowsTextThatDoesNotFitIsRefused) {
+TEST_P(ListsTest, ARowsTextThatDoesNotFitIsRefused) {
   for (const Export& e : kExports) {
     std::filesystem::remove_all(platform::MapPath("c:\\tavenor\\log").value());
     const Answer whole = Call(e.call);
@@ -129,7 +129,7 @@ TEST_F(ListsTest, ARowsTextThatDoesNotFitIsRefused) {
   }
 }
 
-TEST_F(ListsTest, DatabaseFailuresAreLogged) {
+TEST_P(ListsTest, DatabaseFailuresAreLogged) {
   Query("DROP TABLE PM_BASE.APT_SAWON");
   EXPECT_EQ(Call(LoadSellerList).rc, kDbStepFailed);
   MakeDatabaseUnreachable();
@@ -137,6 +137,8 @@ TEST_F(ListsTest, DatabaseFailuresAreLogged) {
   EXPECT_EQ(LogText(), "LoadSellerList\n에러 [-1002]\n설명 [위치2 : 색인0]\n" + Rule() +
                            "LoadUserList\n에러 [-1001]\n설명 [위치1 : DB연결실패]\n" + Rule());
 }
+
+RETALO_ON_EVERY_BACKEND(ListsTest);
 
 }  // namespace
 }  // namespace retalo

@@ -100,7 +100,7 @@ class PaymentRecordTest : public testing::RetaloTest {
   CAdoConnection db_;
 };
 
-TEST_F(PaymentRecordTest, OrderNumbersComeFromTheDaysCounter) {
+TEST_P(PaymentRecordTest, OrderNumbersComeFromTheDaysCounter) {
   std::string order;
   int day_serial = 0;
   // A day without a counter: the counter starts at 1, opened at nine.
@@ -119,7 +119,7 @@ TEST_F(PaymentRecordTest, OrderNumbersComeFromTheDaysCounter) {
   EXPECT_EQ(day_serial, 8);
 }
 
-TEST_F(PaymentRecordTest, APrescriptionRecordIsCompletedOrItsIndexLogged) {
+TEST_P(PaymentRecordTest, APrescriptionRecordIsCompletedOrItsIndexLogged) {
   const std::string today = TodayText();
   CPaymentData payment;
   ASSERT_TRUE(payment.Parse(Params(
@@ -138,7 +138,7 @@ TEST_F(PaymentRecordTest, APrescriptionRecordIsCompletedOrItsIndexLogged) {
                 Rule());
 }
 
-TEST_F(PaymentRecordTest, APaymentRowIsUpdatedInPlaceAndTheIdentityStoredOnlyWhenGiven) {
+TEST_P(PaymentRecordTest, APaymentRowIsUpdatedInPlaceAndTheIdentityStoredOnlyWhenGiven) {
   CTransRecord row;
   row.CUSCODE = "0000000001";
   row.INDATE = "20131220";
@@ -159,7 +159,7 @@ TEST_F(PaymentRecordTest, APaymentRowIsUpdatedInPlaceAndTheIdentityStoredOnlyWhe
             "01099998888");
 }
 
-TEST_F(PaymentRecordTest, AFailedPaymentRowIsLoggedWithoutTheCardNumber) {
+TEST_P(PaymentRecordTest, AFailedPaymentRowIsLoggedWithoutTheCardNumber) {
   Query("ALTER TABLE PM_PRES.CD_SUNAB DROP COLUMN SMCHNO");
   CTransRecord row;
   row.CUSCODE = "0000000001";
@@ -170,6 +170,8 @@ TEST_F(PaymentRecordTest, AFailedPaymentRowIsLoggedWithoutTheCardNumber) {
   EXPECT_EQ(log.find("=2512"), std::string::npos) << log;
   EXPECT_NE(log.find("PTRACKDATA = '941012******9012'"), std::string::npos) << log;
 }
+
+RETALO_ON_EVERY_BACKEND(PaymentRecordTest);
 
 }  // namespace
 }  // namespace retalo

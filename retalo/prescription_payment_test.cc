@@ -11,7 +11,6 @@
 #include "retalo/database_util.h"
 #include "retalo/db/export_frame.h"
 #include "retalo/ordella_retalo.h"
-#include "retalo/testing/dropping_backend.h"
 #include "retalo/testing/retalo_fixture.h"
 
 namespace retalo {
@@ -51,7 +50,7 @@ class PrescriptionPaymentTest : public testing::RetaloTest {
   std::string today_, p1_, p2_;
 };
 
-TEST_F(PrescriptionPaymentTest, OneRowPerPrescriptionTheFirstWithThePayment) {
+TEST_P(PrescriptionPaymentTest, OneRowPerPrescriptionTheFirstWithThePayment) {
   ASSERT_EQ(SavePresData(Payment("C", "9410123456789012", {p1_, p2_}).c_str()), kExportOk)
       << LogText();
   const std::string t = today_ + "101500";
@@ -62,7 +61,7 @@ TEST_F(PrescriptionPaymentTest, OneRowPerPrescriptionTheFirstWithThePayment) {
   EXPECT_EQ(LogText(), "");
 }
 
-TEST_F(PrescriptionPaymentTest, WhatThePaymentCoversDecidesItsRows) {
+TEST_P(PrescriptionPaymentTest, WhatThePaymentCoversDecidesItsRows) {
   struct Case {
     std::string name;
     std::string payment;
@@ -87,16 +86,28 @@ TEST_F(PrescriptionPaymentTest, WhatThePaymentCoversDecidesItsRows) {
   }
 }
 
-TEST_F(PrescriptionPaymentTest, AFailureAnywhereWritesNothing) {
+TEST_P(PrescriptionPaymentTest, AFailureAnywhereWritesNothing) {
   struct Case {
     std::string name;
     std::string payment;
     std::string drop_at;  // empty: no dropped connection
     int rc;
     std::string record;
+    int refused = 0;      // this connection is refused
+    std::string setup{};  // plain SQLite run first
   };
   const std::vector<Case> cases = {
       {"empty", "", "", kDataError, "에러 [-1003]\n설명 [위치1 : 결제정보 데이터구성오류]"},
+      {"the database cannot be reached", Payment("C", "", {p1_}), "", kDbConnectFailed,
+       "에러 [-1001]\n설명 [위치2 : DB연결실패]", 1},
+      {"a prescription without its day serial", Payment("C", "", {p1_}), "", kDbStepFailed,
+       "CPaymentData::SetDefaultCustomerData\nm_pstCustomerData[0].strPreSerial [" + p1_ +
+           "]\nm_pstCustomerData[0].iDaySerial [0]\n설명 [위치2 : 변수값 오류]\n" + Rule() +
+           "SavePresData",
+       0, "UPDATE PM_PRES.PS_MAIN SET DAY_SERIAL = 0 WHERE PRESERIAL = '" + p1_ + "'"},
+      {"no order number for a payment without prescriptions", Payment("H", "", {}),
+       "PM_BASE..CD_BASE", kDbStepFailed,
+       "CTransRecord::SetTransRecord\n설명 [위치1]\nAfter paymentData.GetSerialNum()"},
       {"a prescription that does not exist", Payment("C", "", {p1_, "20010101000001"}), "",
        kDbStepFailed, "에러 [-1002]\n설명 [위치3 : 색인0]"},
       {"the first row", Payment("C", "", {p1_, p2_}), "PM_PRES..CD_SUNAB", kDbStepFailed,
@@ -107,26 +118,41 @@ TEST_F(PrescriptionPaymentTest, AFailureAnywhereWritesNothing) {
   for (const Case& c : cases) {
     SetUp();
     std::filesystem::remove_all(platform::MapPath("c:\\tavenor\\log").value());
+    if (!c.setup.empty()) Query(c.setup);
     const std::string before = PaymentRows();
-    auto plan = std::make_shared<testing::DropPlan>();
-    plan->at_text = c.drop_at.empty() ? "no statement has this" : c.drop_at;
-    EXPECT_EQ(SavePrescriptionPayment(c.payment, testing::DropConnection(plan)), c.rc) << c.name;
+    EXPECT_EQ(SavePrescriptionPayment(
+                  c.payment, c.refused > 0 ? RefuseConnection(c.refused) : DropAt(c.drop_at)),
+              c.rc)
+        << c.name;
     EXPECT_EQ(PaymentRows(), before) << c.name;
     EXPECT_NE(LogText().find(c.record), std::string::npos) << c.name << "\n" << LogText();
   }
   // The second prescription's row fails after the first was written: both go.
   SetUp();
   const std::string before = PaymentRows();
-  auto plan = std::make_shared<testing::DropPlan>();
-  plan->at_text = "PM_PRES..CD_SUNAB";
-  plan->occurrence = 2;
-  EXPECT_EQ(SavePrescriptionPayment(Payment("C", "", {p1_, p2_}), testing::DropConnection(plan)),
+  EXPECT_EQ(SavePrescriptionPayment(Payment("C", "", {p1_, p2_}), DropAt("PM_PRES..CD_SUNAB", 2)),
             kDbStepFailed);
   EXPECT_EQ(PaymentRows(), before);
   EXPECT_NE(LogText().find("에러 [-1002]\n설명 [위치7 : 색인1]"), std::string::npos) << LogText();
 }
 
-TEST_F(PrescriptionPaymentTest, ThePharmacistIsWrittenIntoThePrescriptions) {
+TEST_P(PrescriptionPaymentTest, APharmacistNameWrittenBeforeAFailureStays) {
+  const std::string two = Params({"김약사", "2", p1_, "", "", "", "", p2_, "", "", "", ""});
+  EXPECT_EQ(UpdatePharmacistName(two, DropAt("UPDATE PM_PRES..PS_MAIN", 2)), kDbStepFailed);
+  EXPECT_EQ(Query("SELECT PRESERIAL || ':' || PH_NAME FROM PM_PRES.PS_MAIN WHERE PRESERIAL IN ('" +
+                  p1_ + "', '" + p2_ + "') ORDER BY PRESERIAL"),
+            p1_ + ":김약사\n" + p2_ + ":");
+  EXPECT_NE(LogText().find("UpdatePresData\n결제정보 [" + testing::Utf8(two) +
+                           "]\n에러 [-1002]\n설명 [위치3 : 색인1]\n"),
+            std::string::npos)
+      << LogText();
+  std::filesystem::remove_all(platform::MapPath("c:\\tavenor\\log").value());
+  EXPECT_EQ(UpdatePharmacistName(two, RefuseConnection(1)), kDbConnectFailed);
+  EXPECT_NE(LogText().find("에러 [-1001]\n설명 [위치2 : DB연결실패]\n"), std::string::npos)
+      << LogText();
+}
+
+TEST_P(PrescriptionPaymentTest, ThePharmacistIsWrittenIntoThePrescriptions) {
   auto names = [] {
     return Query("SELECT PRESERIAL || ':' || PH_NAME FROM PM_PRES.PS_MAIN ORDER BY PRESERIAL");
   };
@@ -151,6 +177,8 @@ TEST_F(PrescriptionPaymentTest, ThePharmacistIsWrittenIntoThePrescriptions) {
               std::string::npos);
   }
 }
+
+RETALO_ON_EVERY_BACKEND(PrescriptionPaymentTest);
 
 }  // namespace
 }  // namespace retalo

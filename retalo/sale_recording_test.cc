@@ -11,7 +11,6 @@
 #include "retalo/database_util.h"
 #include "retalo/db/export_frame.h"
 #include "retalo/ordella_retalo.h"
-#include "retalo/testing/dropping_backend.h"
 #include "retalo/testing/retalo_fixture.h"
 
 namespace retalo {
@@ -90,7 +89,7 @@ class SaleRecordingTest : public testing::RetaloTest {
   std::string order_;
 };
 
-TEST_F(SaleRecordingTest, ASaleWritesItsHeaderLinesStockStatementTotalsAndPayment) {
+TEST_P(SaleRecordingTest, ASaleWritesItsHeaderLinesStockStatementTotalsAndPayment) {
   ASSERT_EQ(SaveSaleData(Sale().c_str(), CardPayment().c_str(), 1), kExportOk) << LogText();
   const std::string o = order_;
   EXPECT_EQ(
@@ -130,7 +129,7 @@ TEST_F(SaleRecordingTest, ASaleWritesItsHeaderLinesStockStatementTotalsAndPaymen
   EXPECT_EQ(LogText(), "");
 }
 
-TEST_F(SaleRecordingTest, AFailureInTheSecondPhaseLeavesNothingOfIt) {
+TEST_P(SaleRecordingTest, AFailureInTheSecondPhaseLeavesNothingOfIt) {
   struct Case {
     std::string drop_at;  // the connection drops at this statement ...
     int occurrence;       // ... at its n-th time
@@ -151,12 +150,9 @@ TEST_F(SaleRecordingTest, AFailureInTheSecondPhaseLeavesNothingOfIt) {
     Query("UPDATE PM_BASE.CD_BASE SET CD_SE_SERIAL = 4");
     const std::string before = Written();
     Query("UPDATE PM_BASE.CD_BASE SET CD_SE_SERIAL = 3");
-    auto plan = std::make_shared<testing::DropPlan>();
-    plan->at_text = c.drop_at;
-    plan->occurrence = c.occurrence;
-    EXPECT_EQ(SaveSale(Sale(), CardPayment(), 1, testing::DropConnection(plan)), kDbStepFailed)
+    EXPECT_EQ(SaveSale(Sale(), CardPayment(), 1, DropAt(c.drop_at, c.occurrence)), kDbStepFailed)
         << c.drop_at;
-    EXPECT_TRUE(plan->dropped) << c.drop_at;
+    EXPECT_TRUE(Dropped()) << c.drop_at;
     EXPECT_EQ(Written(), before) << c.drop_at;
     EXPECT_NE(LogText().find("에러 [-1002]\n" + c.record + "\n"), std::string::npos)
         << c.drop_at << "\n"
@@ -164,36 +160,72 @@ TEST_F(SaleRecordingTest, AFailureInTheSecondPhaseLeavesNothingOfIt) {
   }
 }
 
-TEST_F(SaleRecordingTest, AFailedCommitStoresNothing) {
+TEST_P(SaleRecordingTest, AFailureInTheFirstPhaseWritesNoSaleAndKeepsTheOrderNumberTaken) {
+  struct Case {
+    std::string name;
+    std::string sale;
+    std::string drop_at;  // the connection drops at this statement ...
+    int occurrence;       // ... at its n-th time
+    int refused;          // or this connection is refused
+    int rc;
+    std::string record;   // the export's record
+    std::string counter;  // the day's counter afterwards (3 before the sale)
+  };
+  const std::string unknown_second =
+      Params({"1", "0000000001", "8182", "818", "1000", "2", "8806430100011", "3000", "2000", "2",
+              "DD", "8809999999999", "1000", "600", "3", "DD"});
+  const std::vector<Case> cases = {
+      {"the database cannot be reached", Sale(), "", 1, 1, kDbConnectFailed,
+       "에러 [-1001]\n설명 [위치3 : DB연결실패]\n", "3"},
+      {"no order number", Sale(), "PM_BASE..CD_BASE", 1, 0, kDbStepFailed,
+       "CSalesChart::SetSalesChartMain\n설명 [위치1]\nAfter paymentData.GetSerialNum()\n" + Rule() +
+           "SaveSaleData",
+       "3"},
+      {"the customer cannot be read", Sale(), "PM_BASE..CD_PERSON", 1, 0, kDbStepFailed,
+       "에러 [-1002]\n설명 [위치5 : 색인0]\n", "4"},
+      {"the second item's look-up", Sale(), "SELECT TOP 1 * FROM PM_DRUG..CD_ITEM_UNIT_MEMBER", 2,
+       0, kDbStepFailed, "에러 [-1002]\n설명 [위치6 : 색인1]\n", "4"},
+      {"the second item's registration", unknown_second, "INSERT INTO PM_DRUG..CD_ITEM_UNIT_MEMBER",
+       1, 0, kDbStepFailed, "에러 [-1002]\n설명 [위치7 : 색인1]\n", "4"},
+      {"the second line's package row", Sale(), "SELECT TOP 1 DRUGCODE, CD_CD_UNIT", 2, 0,
+       kDbStepFailed,
+       "CSalesChart::SetSalesChartSub\n []\niSaleSubIdx [1]\n설명 [위치1]\nSELECT TOP 1 "
+       "DRUGCODE, CD_CD_UNIT, CD_NM_UNIT, CD_MY_UNIT, CD_IN_UNIT FROM "
+       "PM_DRUG..CD_ITEM_UNIT_MEMBER WHERE CD_CD_BARCODE = '08801234567890' ORDER BY SN DESC\n" +
+           Rule() + "SaveSaleData",
+       "4"},
+      {"the second phase cannot connect", Sale(), "", 1, 2, kDbConnectFailed,
+       "에러 [-1001]\n설명 [위치9 : DB연결실패]\n", "4"},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    std::filesystem::remove_all(platform::MapPath("c:\\tavenor\\log").value());
+    const CAdoConnection::Options options =
+        c.refused > 0 ? RefuseConnection(c.refused) : DropAt(c.drop_at, c.occurrence);
+    EXPECT_EQ(SaveSale(c.sale, CardPayment(), 1, options), c.rc) << c.name;
+    EXPECT_TRUE(Dropped()) << c.name;
+    EXPECT_EQ(Rows("PM_PRES.SALE_MAIN", "SL_NO_ORDER") + Rows("PM_PRES.SALE_SUB", "SL_NO_ORDER") +
+                  Rows("PM_DRUG.IM_POSITION", "IM_NO_SERIAL") +
+                  Rows("PM_BASE.SP_MAIN", "SP_NO_SLIP") +
+                  Rows("PM_PRES.CD_SUNAB WHERE APPR_GUBUN <> '0'", "PRESERIAL"),
+              "")
+        << c.name;
+    EXPECT_EQ(Rows("PM_BASE.CD_BASE", "CD_SE_SERIAL"), c.counter) << c.name;
+    EXPECT_NE(LogText().find(c.record), std::string::npos) << c.name << "\n" << LogText();
+  }
+}
+
+TEST_P(SaleRecordingTest, AFailedCommitStoresNothing) {
   Query("UPDATE PM_BASE.CD_BASE SET CD_SE_SERIAL = 4");
   const std::string before = Written();
   Query("UPDATE PM_BASE.CD_BASE SET CD_SE_SERIAL = 3");
   // The connection drops after the payment row's statement has run: only the commit fails.
-  auto plan = std::make_shared<testing::DropPlan>();
-  plan->at_text = "no statement has this";
-  CAdoConnection::Options options = testing::DropConnection(plan);
-  options.make_backend = [plan](BackendKind) -> std::unique_ptr<SqlBackend> {
-    struct CommitLost final : SqlBackend {
-      SqliteBackend inner;
-      bool Open(const ConnectionSettings& s, std::string* e) override { return inner.Open(s, e); }
-      bool Execute(std::string_view t, SqlOutcome* o, std::string* e) override {
-        return inner.Execute(t, o, e);
-      }
-      bool Begin(std::string* e) override { return inner.Begin(e); }
-      bool Commit(std::string* e) override {
-        *e = "connection lost";
-        return false;
-      }
-      bool Rollback(std::string* e) override { return inner.Rollback(e); }
-      void Close() override { inner.Close(); }
-    };
-    return std::make_unique<CommitLost>();
-  };
-  EXPECT_EQ(SaveSale(Sale(), CardPayment(), 1, options), kDbStepFailed);
+  EXPECT_EQ(SaveSale(Sale(), CardPayment(), 1, DropAtCommit()), kDbStepFailed);
+  EXPECT_TRUE(Dropped());
   EXPECT_EQ(Written(), before);
 }
 
-TEST_F(SaleRecordingTest, BadInputIsRefusedAndWritesNothing) {
+TEST_P(SaleRecordingTest, BadInputIsRefusedAndWritesNothing) {
   struct Case {
     std::string name;
     std::string sale;
@@ -240,7 +272,7 @@ TEST_F(SaleRecordingTest, BadInputIsRefusedAndWritesNothing) {
   }
 }
 
-TEST_F(SaleRecordingTest, OutsideTextStaysInsideItsLiterals) {
+TEST_P(SaleRecordingTest, OutsideTextStaysInsideItsLiterals) {
   // A customer code with a quote and a separator-free name: no such customer, so the walk-in
   // customer; a barcode with a quote that nobody knows: registered as an unnamed product.
   const std::string sale = Params(
@@ -253,7 +285,7 @@ TEST_F(SaleRecordingTest, OutsideTextStaysInsideItsLiterals) {
             "-1");
 }
 
-TEST_F(SaleRecordingTest, TheSaleFollowsItsTextAndPayment) {
+TEST_P(SaleRecordingTest, TheSaleFollowsItsTextAndPayment) {
   struct Case {
     std::string name;
     std::string sale;
@@ -307,7 +339,7 @@ TEST_F(SaleRecordingTest, TheSaleFollowsItsTextAndPayment) {
   }
 }
 
-TEST_F(SaleRecordingTest, DiscountRatioIsAPercentageOfTheTotal) {
+TEST_P(SaleRecordingTest, DiscountRatioIsAPercentageOfTheTotal) {
   struct Case {
     std::string received, tax, discount;
     std::string ratio;
@@ -326,7 +358,7 @@ TEST_F(SaleRecordingTest, DiscountRatioIsAPercentageOfTheTotal) {
   }
 }
 
-TEST_F(SaleRecordingTest, BookingAnOrderAgainReversesItsEarlierStatementFirst) {
+TEST_P(SaleRecordingTest, BookingAnOrderAgainReversesItsEarlierStatementFirst) {
   ASSERT_EQ(SaveSaleData(Sale().c_str(), CardPayment().c_str(), 1), kExportOk) << LogText();
   const std::string totals =
       Rows("PM_BASE.MC_CUSTOM_DATE", "MC_CD_ACC, MC_MY_DEBIT, MC_MY_CREDIT") +
@@ -359,7 +391,7 @@ TEST_F(SaleRecordingTest, BookingAnOrderAgainReversesItsEarlierStatementFirst) {
             totals);
 }
 
-TEST_F(SaleRecordingTest, SalesStatementsAndStockRevisionsShareTheDaysCounter) {
+TEST_P(SaleRecordingTest, SalesStatementsAndStockRevisionsShareTheDaysCounter) {
   ASSERT_EQ(SaveSaleData(Sale().c_str(), CardPayment().c_str(), 1), kExportOk) << LogText();
   ASSERT_EQ(StockRevision("8806470200028", 35), kExportOk) << LogText();
   ASSERT_EQ(SaveSaleData(Sale().c_str(), CardPayment().c_str(), 1), kExportOk) << LogText();
@@ -370,10 +402,9 @@ TEST_F(SaleRecordingTest, SalesStatementsAndStockRevisionsShareTheDaysCounter) {
   EXPECT_EQ(Rows("PM_BASE.SP_MAIN", "SP_NO_SLIP"), "000005\n000008");
 }
 
-TEST_F(SaleRecordingTest, ALedgerFailureIsLoggedAtEveryLevel) {
-  auto plan = std::make_shared<testing::DropPlan>();
-  plan->at_text = "UPDATE PM_BASE..MT_TRIAL_BALANCE";
-  EXPECT_EQ(SaveSale(Sale(), CardPayment(), 1, testing::DropConnection(plan)), kDbStepFailed);
+TEST_P(SaleRecordingTest, ALedgerFailureIsLoggedAtEveryLevel) {
+  EXPECT_EQ(SaveSale(Sale(), CardPayment(), 1, DropAt("UPDATE PM_BASE..MT_TRIAL_BALANCE")),
+            kDbStepFailed);
   const std::string log = LogText();
   const std::string chain[] = {
       "CDatabaseUtil::WorkForBalance\nstrAccount [4101]\niWorkCode [0]\ndDebit [0.000000]\n"
@@ -390,6 +421,8 @@ TEST_F(SaleRecordingTest, ALedgerFailureIsLoggedAtEveryLevel) {
     ASSERT_NE(at, std::string::npos) << record << "\nin\n" << log;
   }
 }
+
+RETALO_ON_EVERY_BACKEND(SaleRecordingTest);
 
 }  // namespace
 }  // namespace retalo

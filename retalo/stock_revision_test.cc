@@ -11,7 +11,6 @@
 #include "retalo/database_util.h"
 #include "retalo/db/export_frame.h"
 #include "retalo/ordella_retalo.h"
-#include "retalo/testing/dropping_backend.h"
 #include "retalo/testing/retalo_fixture.h"
 
 namespace retalo {
@@ -46,7 +45,7 @@ class StockRevisionTest : public testing::RetaloTest {
   std::string today_;
 };
 
-TEST_F(StockRevisionTest, TheCountedQuantityBecomesTheStock) {
+TEST_P(StockRevisionTest, TheCountedQuantityBecomesTheStock) {
   struct Case {
     std::string name;
     std::string barcode;
@@ -75,16 +74,19 @@ TEST_F(StockRevisionTest, TheCountedQuantityBecomesTheStock) {
   }
 }
 
-TEST_F(StockRevisionTest, FailuresWriteNothingAndAreLogged) {
+TEST_P(StockRevisionTest, FailuresWriteNothingAndAreLogged) {
   struct Case {
     std::string name;
     std::string barcode;
     std::string drop_at;
     int rc;
     std::string record;
+    int refused = 0;  // this connection is refused
   };
   const std::string not_found = "에러 [-1003]\n설명 [위치2 : 찾을 수 없는 바코드]\n";
   const std::vector<Case> cases = {
+      {"the database cannot be reached", "8801234567890", "", kDbConnectFailed,
+       "에러 [-1001]\n설명 [위치1 : DB연결실패]\n", 1},
       {"empty barcode", "", "", kDataError, not_found},
       {"a barcode the catalogue lacks", "8809876543210", "", kDataError, not_found},
       {"a quote in the barcode", "880'1", "", kDataError, not_found},
@@ -107,13 +109,16 @@ TEST_F(StockRevisionTest, FailuresWriteNothingAndAreLogged) {
     SetUp();
     std::filesystem::remove_all(platform::MapPath("c:\\tavenor\\log").value());
     const std::string before = Stock("ZP00000041");
-    auto plan = std::make_shared<testing::DropPlan>();
-    plan->at_text = c.drop_at.empty() ? "no statement has this" : c.drop_at;
-    EXPECT_EQ(ReviseStock(c.barcode, 12, testing::DropConnection(plan)), c.rc) << c.name;
+    EXPECT_EQ(
+        ReviseStock(c.barcode, 12, c.refused > 0 ? RefuseConnection(c.refused) : DropAt(c.drop_at)),
+        c.rc)
+        << c.name;
     EXPECT_EQ(Stock("ZP00000041"), before) << c.name;
     EXPECT_NE(LogText().find(c.record), std::string::npos) << c.name << "\n" << LogText();
   }
 }
+
+RETALO_ON_EVERY_BACKEND(StockRevisionTest);
 
 }  // namespace
 }  // namespace retalo

@@ -48,9 +48,8 @@ class ExportCallTest : public testing::RetaloTest {
   const LogHeader header_ = LogHeader::Form2("SavePresData", Cp949("결제정보"), "C");
 };
 
-TEST_F(ExportCallTest, UnreachableDatabaseGivesTheConnectionRecord) {
-  ASSERT_EQ(platform::RegSetString("Software\\Tavenor", "SqliteDir", "c:\\nowhere"),
-            platform::RegStatus::kOk);
+TEST_P(ExportCallTest, UnreachableDatabaseGivesTheConnectionRecord) {
+  MakeDatabaseUnreachable();
   ExportCall call(header_);
   EXPECT_FALSE(call.Open(2, true));
   EXPECT_FALSE(call.db().is_open());
@@ -59,7 +58,7 @@ TEST_F(ExportCallTest, UnreachableDatabaseGivesTheConnectionRecord) {
       << LogText();
 }
 
-TEST_F(ExportCallTest, ATransactionIsCommittedOnlyByFinish) {
+TEST_P(ExportCallTest, ATransactionIsCommittedOnlyByFinish) {
   enum class Ending { kFailedStep, kEarlyReturn, kFinish };
   struct Case {
     const char* what;
@@ -93,7 +92,7 @@ TEST_F(ExportCallTest, ATransactionIsCommittedOnlyByFinish) {
   }
 }
 
-TEST_F(ExportCallTest, DataErrorsAndDisplayRecords) {
+TEST_P(ExportCallTest, DataErrorsAndDisplayRecords) {
   {
     ExportCall call(LogHeader::Form2("HasBarcode", Cp949("바코드"), ""));
     EXPECT_EQ(call.Fail(kDataError, 1, Cp949("바코드번호 오류")), kDataError);
@@ -109,6 +108,8 @@ TEST_F(ExportCallTest, DataErrorsAndDisplayRecords) {
                 "\nAddScreenCust\nAddScreenCust [20240105000001]\n설명 [위치4 : SELECT]\n" + rule +
                 "\n");
 }
+
+RETALO_ON_EVERY_BACKEND(ExportCallTest);
 
 }  // namespace
 }  // namespace retalo
