@@ -3,15 +3,19 @@
 //   gateway_server_sim [--address A] [--sale-port N] [--registration-port N] [--pass-port N]
 //                      [--van-port N] [--sale MODE] [--registration MODE] [--pass MODE]
 //                      [--van MODE] [--van-answer VERDICT] [--terminal-version TEXT]
-//                      [--record FILE]
+//                      [--record FILE] [--signpad-port N] [--signpad MODE]
+//                      [--signpad-answer approve|decline]
 //     ports   0 (the default) picks a free port
 //     MODE    answer (default), silent, refuse or slow:<ms>
 //     VERDICT what the VAN approval port answers: approve (default), decline or blank (response
 //             code "0000" without an approval number)
 //     --terminal-version   field 10 of the registration answer (default V2501)
 //     --record  every request received is appended as "<port> <hex>"
+//     --signpad-answer  what the sign-pad network answers a request packet: approve (default)
+//                       or decline
 //
-// Standard output: "ports sale=<n> registration=<n> pass=<n> van=<n>" once listening, then one line
+// Standard output: "ports sale=<n> registration=<n> pass=<n> van=<n> signpad=<n>" once listening,
+// then one line
 // "received <port> <hex>" per request. Ends when its standard input ends.
 #include <charconv>
 #include <cstdio>
@@ -51,6 +55,12 @@ bool ParseOptions(int argc, char** argv, gateway_sim::Options* options) {
       ok = gateway_sim::ParseBehaviour(value, &options->van);
     } else if (name == "--van-answer") {
       ok = gateway_sim::ParseVanVerdict(value, &options->van_answer);
+    } else if (name == "--signpad-port") {
+      ok = ParsePort(value, &options->signpad.port);
+    } else if (name == "--signpad") {
+      ok = gateway_sim::ParseBehaviour(value, &options->signpad);
+    } else if (name == "--signpad-answer") {
+      ok = gateway_sim::ParseSignPadVerdict(value, &options->signpad_answer);
     } else if (name == "--sale") {
       ok = gateway_sim::ParseBehaviour(value, &options->sale);
     } else if (name == "--registration") {
@@ -77,7 +87,8 @@ int main(int argc, char** argv) {
     std::cerr << "usage: gateway_server_sim [--address A] [--sale-port N] [--registration-port N]"
                  " [--pass-port N] [--van-port N] [--sale MODE] [--registration MODE]"
                  " [--pass MODE] [--van MODE] [--van-answer VERDICT] [--terminal-version TEXT]"
-                 " [--record FILE]\n";
+                 " [--record FILE] [--signpad-port N] [--signpad MODE]"
+                 " [--signpad-answer approve|decline]\n";
     return kUsage;
   }
   std::mutex output;
@@ -97,7 +108,8 @@ int main(int argc, char** argv) {
     std::cout << "ports sale=" << sim->port(gateway_sim::PortKind::kSale)
               << " registration=" << sim->port(gateway_sim::PortKind::kRegistration)
               << " pass=" << sim->port(gateway_sim::PortKind::kPassThrough)
-              << " van=" << sim->port(gateway_sim::PortKind::kVan) << std::endl;
+              << " van=" << sim->port(gateway_sim::PortKind::kVan)
+              << " signpad=" << sim->port(gateway_sim::PortKind::kSignPad) << std::endl;
   }
   for (std::string line; std::getline(std::cin, line);) {
   }

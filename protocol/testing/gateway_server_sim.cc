@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "companions/kiccpad/kicc_protocol.h"
+#include "companions/signpad/signpad_protocol.h"
 #include "hub/payments/approval_record.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
@@ -89,6 +90,8 @@ std::string_view PortName(PortKind kind) {
       return "barcode";
     case PortKind::kVan:
       return "van";
+    case PortKind::kSignPad:
+      return "signpad";
   }
   return "?";
 }
@@ -167,6 +170,12 @@ bool ParseVanVerdict(std::string_view text, VanAnswer* answer) {
   return true;
 }
 
+bool ParseSignPadVerdict(std::string_view text, SignPadAnswer* answer) {
+  if (text != "approve" && text != "decline") return false;
+  answer->approve = text == "approve";
+  return true;
+}
+
 std::string VanAnswerRecord(const VanAnswer& answer, std::string_view request_record) {
   using namespace hub::payments;
   static_assert(kApprovalRecordSize == kicc::kAnswerRecordSize);
@@ -190,12 +199,13 @@ std::string VanAnswerRecord(const VanAnswer& answer, std::string_view request_re
 std::unique_ptr<GatewayServerSimulator> GatewayServerSimulator::Start(Options options,
                                                                       std::string* error) {
   std::unique_ptr<GatewayServerSimulator> sim(new GatewayServerSimulator(std::move(options)));
-  const std::array<std::pair<PortKind, PortOptions>, 5> ports = {
+  const std::array<std::pair<PortKind, PortOptions>, 6> ports = {
       std::pair{PortKind::kSale, sim->options_.sale},
       std::pair{PortKind::kRegistration, sim->options_.registration},
       std::pair{PortKind::kPassThrough, sim->options_.pass_through},
       std::pair{PortKind::kBarcode, sim->options_.barcode},
-      std::pair{PortKind::kVan, sim->options_.van}};
+      std::pair{PortKind::kVan, sim->options_.van},
+      std::pair{PortKind::kSignPad, sim->options_.signpad}};
   for (const auto& [kind, port_options] : ports) {
     auto listener = std::make_unique<Listener>();
     listener->kind = kind;
@@ -246,6 +256,7 @@ void GatewayServerSimulator::Serve(Listener* listener) {
 
 void GatewayServerSimulator::Converse(const Listener& listener, int client) {
   if (listener.kind == PortKind::kVan) return ConverseVan(listener, client);
+  if (listener.kind == PortKind::kSignPad) return ConverseSignPad(listener, client);
   const PortKind kind = listener.kind;
   const bool silent = listener.options.behaviour == Behaviour::kSilent;
   const int delay = listener.options.behaviour == Behaviour::kSlow ? listener.options.delay_ms : 0;
@@ -292,6 +303,7 @@ void GatewayServerSimulator::Converse(const Listener& listener, int client) {
       break;
     }
     case PortKind::kVan:  // served by ConverseVan
+    case PortKind::kSignPad:  // served by ConverseSignPad
       break;
   }
 }
@@ -304,17 +316,7 @@ void GatewayServerSimulator::ConverseVan(const Listener& listener, int client) {
   const kicc::MessageKind kind = message.kind;
   std::string whole = kicc::EncodeMessage(kind, message.payload).value_or(std::string());
   Record(PortKind::kVan, std::move(whole));
-  if (listener.options.behaviour == Behaviour::kSilent) {
-    // Keep the connection open without a word until the client gives up.
-    std::array<char, 256> ignored;
-    size_t got = 0;
-    while (platform::ReceiveSome(client, ignored.data(), ignored.size(),
-                                 platform::Deadline::Never(), &got, &stopping_)
-               .ok()) {
-    }
-    return;
-  }
-  if (listener.options.behaviour == Behaviour::kSlow && !Pause(listener.options.delay_ms)) return;
+  if (!AwaitAnswerTurn(listener, client)) return;
   std::optional<std::string> reply;
   if (kind == kicc::MessageKind::kApprovalRequest) {
     const std::optional<kicc::ApprovalRequest> request =
@@ -326,6 +328,97 @@ void GatewayServerSimulator::ConverseVan(const Listener& listener, int client) {
     reply = kicc::EncodeMessage(kicc::MessageKind::kConfirmationTaken, "");
   }
   if (reply) SendAll(client, *reply);
+}
+
+bool GatewayServerSimulator::AwaitAnswerTurn(const Listener& listener, int client) const {
+  if (listener.options.behaviour == Behaviour::kSilent) {
+    // Keep the connection open without a word until the client gives up.
+    std::array<char, 256> ignored;
+    size_t got = 0;
+    while (platform::ReceiveSome(client, ignored.data(), ignored.size(),
+                                 platform::Deadline::Never(), &got, &stopping_)
+               .ok()) {
+    }
+    return false;
+  }
+  return listener.options.behaviour != Behaviour::kSlow || Pause(listener.options.delay_ms);
+}
+
+void GatewayServerSimulator::ConverseSignPad(const Listener& listener, int client) {
+  signpad::Message message;
+  if (!signpad::ReceiveMessage(client, platform::Deadline::Never(), &message, &stopping_).ok()) {
+    return;
+  }
+  Record(PortKind::kSignPad,
+         signpad::EncodeMessage(message.kind, message.payload).value_or(std::string()));
+  if (!AwaitAnswerTurn(listener, client)) return;
+  const std::optional<std::string> reply =
+      SignPadReply(static_cast<char>(message.kind), message.payload);
+  if (reply) SendAll(client, *reply);
+}
+
+std::optional<std::string> GatewayServerSimulator::SignPadReply(char kind,
+                                                                std::string_view payload) {
+  using signpad::MessageKind;
+  const std::string stamp = LocalStamp();  // YYMMDDhhmmss
+  if (kind == static_cast<char>(MessageKind::kKeyDownload)) {
+    const std::optional<signpad::KeyDownload> request = signpad::ParseKeyDownload(payload);
+    if (!request) return std::nullopt;
+    if (request->download == signpad::Download::kLater &&
+        !signpad_keys_.contains(request->terminal_id)) {
+      return signpad::EncodeMessage(MessageKind::kRefusal, "no first download for the terminal");
+    }
+    // A fresh key for every download, kept as the terminal's current one.
+    const std::string serial = std::to_string(++signpad_key_serial_);
+    std::string key = platform::ToHex(request->terminal_id + serial);
+    key = platform::FixedWidth(key, signpad::kWorkingKeySize, '0');
+    signpad_keys_[request->terminal_id] = key;
+    const std::optional<std::string> answer =
+        signpad::EncodeWorkingKey({"01", "20" + stamp, key});
+    return answer ? signpad::EncodeMessage(MessageKind::kWorkingKey, *answer) : std::nullopt;
+  }
+  if (kind != static_cast<char>(MessageKind::kTransaction) || payload.size() < signpad::kModeSize) {
+    return std::nullopt;
+  }
+  const std::string_view packet = payload.substr(signpad::kModeSize);
+  const signpad::PacketStructure* structure =
+      signpad::FindRequestStructure(packet.substr(0, signpad::kPacketCodeSize));
+  if (structure == nullptr) return std::nullopt;
+  const std::optional<signpad::PacketValues> request =
+      signpad::DecodePacket(packet, structure->request_code, structure->request);
+  if (!request) return std::nullopt;
+  const std::string& terminal = request->at(std::string(signpad::kTerminalIdField));
+  const std::optional<std::string> signature =
+      platform::FromHex(request->at(std::string(signpad::kSignDataField)));
+  signpad::PacketValues answer;
+  const SignPadAnswer& verdict = options_.signpad_answer;
+  auto decline = [&answer](std::string_view code, std::string_view message,
+                           std::string_view detail) {
+    answer[std::string(signpad::kResponseCodeField)] = code;
+    answer[std::string(signpad::kResponseMessage1Field)] = message;
+    answer[std::string(signpad::kResponseMessage2Field)] = detail;
+  };
+  if (!signpad_keys_.contains(terminal)) {
+    decline(kSignPadNoWorkingKey, "NO WORKING KEY", "DOWNLOAD THE WORKING KEY FIRST");
+  } else if (!signature || signpad::SignatureHash(*signature) !=
+                               request->at(std::string(signpad::kHashField))) {
+    decline(kSignPadHashMismatch, "SIGNATURE HASH MISMATCH", "SIGN AGAIN");
+  } else if (!verdict.approve) {
+    decline(verdict.decline_code, verdict.decline_message, verdict.decline_detail);
+  } else {
+    answer = {{std::string(signpad::kResponseCodeField), std::string(signpad::kApprovedCode)},
+              {std::string(signpad::kResponseMessage1Field), std::string(kVanApprovedMessage)},
+              {std::string(signpad::kManagementNumberField), stamp},
+              {std::string(signpad::kApprovalNumberField), verdict.approval_number},
+              {std::string(signpad::kMerchantNumberField), verdict.merchant_number},
+              {std::string(signpad::kIssuerField), std::string(kVanIssuer)},
+              {std::string(signpad::kSaleDateField), "20" + stamp.substr(0, 6)},
+              {std::string(signpad::kSaleTimeField), stamp.substr(6)},
+              {std::string(signpad::kAcquirerField), std::string(kVanAcquirer)}};
+  }
+  const std::optional<std::string> text =
+      signpad::EncodePacket(structure->answer_code, structure->answer, answer);
+  return text ? signpad::EncodeMessage(MessageKind::kAnswer, *text) : std::nullopt;
 }
 
 bool GatewayServerSimulator::ReadRequest(PortKind kind, int client, std::string* request) const {

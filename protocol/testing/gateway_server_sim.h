@@ -14,7 +14,12 @@
 //   VAN approval   takes the sign-pad module library's approval request (kicc_protocol.h) and
 //                  answers with an 832-byte answer record: approved with an approval number,
 //                  declined with a code and a message, or "0000" with a blank approval number
-//                  (VanAnswer); takes the library's confirmations and acknowledges them.
+//                  (VanAnswer); takes the library's confirmations and acknowledges them;
+//   sign-pad       the network behind the sign-pad objects (companions/signpad/signpad_protocol.h):
+//                  issues working keys (a later download only for a terminal that had its first),
+//                  and answers a request packet with an answer packet: approved, or declined with
+//                  a code and two messages (SignPadAnswer); a packet whose signature does not
+//                  match its hash code, or whose terminal has no working key, is declined.
 //
 // The sale port answers every frame it takes, a repeated one too: the hub sends a cancellation
 // it kept while the server was down again once the server answers, and again after that when
@@ -31,6 +36,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -41,11 +47,11 @@
 
 namespace gateway_sim {
 
-enum class PortKind { kSale, kRegistration, kPassThrough, kBarcode, kVan };
+enum class PortKind { kSale, kRegistration, kPassThrough, kBarcode, kVan, kSignPad };
 inline constexpr PortKind kPortKinds[] = {PortKind::kSale, PortKind::kRegistration,
                                           PortKind::kPassThrough, PortKind::kBarcode,
-                                          PortKind::kVan};
-// "sale", "registration", "pass", "barcode", "van".
+                                          PortKind::kVan, PortKind::kSignPad};
+// "sale", "registration", "pass", "barcode", "van", "signpad".
 std::string_view PortName(PortKind kind);
 
 enum class Behaviour { kAnswer, kSilent, kRefuse, kSlow };
@@ -71,8 +77,25 @@ std::string VanAnswerRecord(const VanAnswer& answer, std::string_view request_re
 // Parses "approve", "decline" or "blank" into `answer`; false when it is none.
 bool ParseVanVerdict(std::string_view text, VanAnswer* answer);
 
+// What the sign-pad network answers to a request packet it takes.
+struct SignPadAnswer {
+  bool approve = true;
+  std::string approval_number = "30012345";
+  std::string merchant_number = "123456789";
+  std::string decline_code = "05";
+  std::string decline_message = "\xC7\xD1\xB5\xB5\xC3\xCA\xB0\xFA";  // "한도초과"
+  std::string decline_detail = "CALL ISSUER";
+};
+// The network's own declines.
+inline constexpr std::string_view kSignPadHashMismatch = "H1";
+inline constexpr std::string_view kSignPadNoWorkingKey = "K1";
+
+// Parses "approve" or "decline" into `answer`; false when it is neither.
+bool ParseSignPadVerdict(std::string_view text, SignPadAnswer* answer);
+
 // One request as received: the bytes of one read-until-complete; on the VAN port one whole
-// message (an approval request or a confirmation, header included).
+// message (an approval request or a confirmation, header included); on the sign-pad port one
+// whole message (a key download or a transaction, header included).
 struct ReceivedRequest {
   PortKind port = PortKind::kSale;
   std::string bytes;
@@ -95,6 +118,8 @@ struct Options {
   std::map<std::string, KnownItem> items;  // the barcode service's catalogue, by barcode
   PortOptions van;
   VanAnswer van_answer;
+  PortOptions signpad;
+  SignPadAnswer signpad_answer;
   std::string terminal_version = "V2501";  // field 10 of the registration answer
   std::string record_file;                 // each request appended as "<port> <hex>"; "" none
   std::function<void(const ReceivedRequest&)> on_received;  // called on the port's thread
@@ -147,6 +172,12 @@ class GatewayServerSimulator {
   void Serve(Listener* listener);
   void Converse(const Listener& listener, int client);
   void ConverseVan(const Listener& listener, int client);
+  void ConverseSignPad(const Listener& listener, int client);
+  // A silent port holds the connection until the client goes, a slow one waits its delay:
+  // false when no answer is to be given (silent, or the simulator stops).
+  bool AwaitAnswerTurn(const Listener& listener, int client) const;
+  // The sign-pad network's reply to one message; nullopt: the connection ends without one.
+  std::optional<std::string> SignPadReply(char kind, std::string_view payload);
   // Reads one request of the port's framing; false when the client went or the simulator stops.
   bool ReadRequest(PortKind kind, int client, std::string* request) const;
   void Record(PortKind kind, std::string bytes);
@@ -159,6 +190,10 @@ class GatewayServerSimulator {
   mutable std::mutex mutex_;
   mutable std::condition_variable arrived_;
   std::vector<ReceivedRequest> received_;  // GUARDED_BY(mutex_)
+  // The sign-pad network's working key per terminal identifier; used by the sign-pad port's
+  // thread only.
+  std::map<std::string, std::string> signpad_keys_;
+  int signpad_key_serial_ = 0;
 };
 
 }  // namespace gateway_sim

@@ -1,0 +1,189 @@
+#include "companions/signpad/signpad_protocol.h"
+
+#include <zlib.h>
+
+#include <array>
+#include <cstdio>
+
+#include "platform/socket.h"
+#include "platform/text.h"
+
+namespace signpad {
+namespace {
+
+constexpr PacketField kPaymentRequest[] = {{kTerminalIdField},
+                                           {kEntryModeField},
+                                           {kTrackDataField},
+                                           {kInstallmentField},
+                                           {kAmountField},
+                                           {kTaxField},
+                                           {kSignDataField, FieldKind::kData},
+                                           {kPadModelField},
+                                           {kHashField},
+                                           {kFillerField}};
+constexpr PacketField kCancellationRequest[] = {{kTerminalIdField},
+                                                {kOriginalApprovalField},
+                                                {kOriginalDateField},
+                                                {kEntryModeField},
+                                                {kTrackDataField},
+                                                {kInstallmentField},
+                                                {kAmountField},
+                                                {kTaxField},
+                                                {kSignDataField, FieldKind::kData},
+                                                {kPadModelField},
+                                                {kHashField},
+                                                {kFillerField}};
+constexpr PacketField kAnswer[] = {{kResponseCodeField},     {kResponseMessage1Field},
+                                   {kResponseMessage2Field}, {kManagementNumberField},
+                                   {kApprovalNumberField},   {kMerchantNumberField},
+                                   {kIssuerField},           {kSaleDateField},
+                                   {kSaleTimeField},         {kAcquirerField}};
+
+constexpr PacketStructure kStructures[] = {
+    {kPaymentPacket, "0200", "0210", kPaymentRequest, kAnswer},
+    {kCancellationPacket, "0420", "0430", kCancellationRequest, kAnswer},
+};
+
+std::optional<size_t> Digits(std::string_view bytes, size_t offset, size_t digits) {
+  if (bytes.size() < offset + digits) return std::nullopt;
+  size_t value = 0;
+  for (const char c : bytes.substr(offset, digits)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<size_t>(c - '0');
+  }
+  return value;
+}
+
+bool KnownKind(char kind) {
+  switch (static_cast<MessageKind>(kind)) {
+    case MessageKind::kKeyDownload:
+    case MessageKind::kWorkingKey:
+    case MessageKind::kTransaction:
+    case MessageKind::kAnswer:
+    case MessageKind::kRefusal:
+      return true;
+  }
+  return false;
+}
+
+std::string Number(size_t value, size_t digits) {
+  return platform::ZeroPadded(static_cast<long long>(value), static_cast<int>(digits)).value();
+}
+
+}  // namespace
+
+const PacketStructure* FindPacketStructure(std::string_view packet_name) {
+  for (const PacketStructure& structure : kStructures) {
+    if (structure.name == packet_name) return &structure;
+  }
+  return nullptr;
+}
+
+const PacketStructure* FindRequestStructure(std::string_view code) {
+  for (const PacketStructure& structure : kStructures) {
+    if (structure.request_code == code) return &structure;
+  }
+  return nullptr;
+}
+
+std::optional<std::string> EncodePacket(std::string_view code, std::span<const PacketField> fields,
+                                        const PacketValues& values) {
+  std::string packet(code);
+  for (const PacketField& field : fields) {
+    const auto found = values.find(field.name);
+    const std::string_view value =
+        found == values.end() ? std::string_view() : std::string_view(found->second);
+    if (field.kind == FieldKind::kData && !platform::FromHex(value)) return std::nullopt;
+    if (value.size() > kMaxFieldSize) return std::nullopt;
+    packet += Number(value.size(), kFieldLengthDigits);
+    packet += value;
+  }
+  return packet;
+}
+
+std::optional<PacketValues> DecodePacket(std::string_view packet, std::string_view code,
+                                         std::span<const PacketField> fields) {
+  if (!packet.starts_with(code) || code.size() != kPacketCodeSize) return std::nullopt;
+  PacketValues values;
+  size_t at = kPacketCodeSize;
+  for (const PacketField& field : fields) {
+    const std::optional<size_t> length = Digits(packet, at, kFieldLengthDigits);
+    at += kFieldLengthDigits;
+    if (!length || packet.size() < at + *length) return std::nullopt;
+    const std::string_view value = packet.substr(at, *length);
+    at += *length;
+    if (field.kind == FieldKind::kData && !platform::FromHex(value)) return std::nullopt;
+    values[std::string(field.name)] = value;
+  }
+  if (at != packet.size()) return std::nullopt;
+  return values;
+}
+
+std::optional<std::string> EncodeMessage(MessageKind kind, std::string_view payload) {
+  if (payload.size() > kMaxPayload) return std::nullopt;
+  std::string message(kMagic);
+  message.push_back(static_cast<char>(kind));
+  message += Number(payload.size(), kLengthDigits);
+  message.append(payload);
+  return message;
+}
+
+platform::Status ReceiveMessage(int socket, const platform::Deadline& deadline, Message* message,
+                                const platform::WakeEvent* cancel) {
+  std::array<char, kHeaderSize> header;
+  platform::Status status =
+      platform::ReceiveExactly(socket, header.data(), header.size(), deadline, cancel);
+  if (!status.ok()) return status;
+  const std::string_view head(header.data(), header.size());
+  const char kind = head[kMagic.size()];
+  const std::optional<size_t> length = Digits(head, kMagic.size() + 1, kLengthDigits);
+  if (!head.starts_with(kMagic) || !KnownKind(kind) || !length || *length > kMaxPayload) {
+    return platform::Status(platform::StatusCode::kIoError, "not a sign-pad network message");
+  }
+  message->kind = static_cast<MessageKind>(kind);
+  message->payload.assign(*length, '\0');
+  return platform::ReceiveExactly(socket, message->payload.data(), *length, deadline, cancel);
+}
+
+std::string EncodeKeyDownload(const KeyDownload& request) {
+  return platform::FixedWidth(request.mode, kModeSize) + static_cast<char>(request.download) +
+         request.terminal_id;
+}
+
+std::optional<KeyDownload> ParseKeyDownload(std::string_view payload) {
+  if (payload.size() < kModeSize + 1) return std::nullopt;
+  const char download = payload[kModeSize];
+  if (download != static_cast<char>(Download::kFirst) &&
+      download != static_cast<char>(Download::kLater)) {
+    return std::nullopt;
+  }
+  return KeyDownload{std::string(payload.substr(0, kModeSize)), static_cast<Download>(download),
+                     std::string(payload.substr(kModeSize + 1))};
+}
+
+std::optional<std::string> EncodeWorkingKey(const WorkingKeyAnswer& answer) {
+  if (answer.master_key_index.size() != kKeyIndexSize ||
+      answer.download_time.size() != kDownloadTimeSize ||
+      answer.working_key.size() != kWorkingKeySize) {
+    return std::nullopt;
+  }
+  return answer.master_key_index + answer.download_time + answer.working_key;
+}
+
+std::optional<WorkingKeyAnswer> ParseWorkingKey(std::string_view payload) {
+  if (payload.size() != kKeyIndexSize + kDownloadTimeSize + kWorkingKeySize) return std::nullopt;
+  return WorkingKeyAnswer{std::string(payload.substr(0, kKeyIndexSize)),
+                          std::string(payload.substr(kKeyIndexSize, kDownloadTimeSize)),
+                          std::string(payload.substr(kKeyIndexSize + kDownloadTimeSize))};
+}
+
+std::string SignatureHash(std::string_view signature_bytes) {
+  const uLong crc =
+      crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(signature_bytes.data()),
+            static_cast<uInt>(signature_bytes.size()));
+  std::array<char, 9> text{};
+  std::snprintf(text.data(), text.size(), "%08lX", static_cast<unsigned long>(crc));
+  return std::string(text.data(), 8);
+}
+
+}  // namespace signpad
