@@ -1,23 +1,10 @@
 #include "companions/kiccpad/kicc_protocol.h"
 
-#include <array>
-
-#include "platform/socket.h"
+#include "platform/tagged_message.h"
 #include "platform/text.h"
 
 namespace kicc {
 namespace {
-
-// The decimal number of exactly `digits` characters at `offset`; nullopt when any is no digit.
-std::optional<size_t> Digits(std::string_view bytes, size_t offset, size_t digits) {
-  if (bytes.size() < offset + digits) return std::nullopt;
-  size_t value = 0;
-  for (const char c : bytes.substr(offset, digits)) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<size_t>(c - '0');
-  }
-  return value;
-}
 
 bool KnownKind(char kind) {
   switch (static_cast<MessageKind>(kind)) {
@@ -30,34 +17,21 @@ bool KnownKind(char kind) {
   return false;
 }
 
+constexpr platform::TaggedMessageFormat kFormat{kMagic, kLengthDigits, kMaxPayload, KnownKind};
+
 }  // namespace
 
 std::optional<std::string> EncodeMessage(MessageKind kind, std::string_view payload) {
-  if (payload.size() > kMaxPayload) return std::nullopt;
-  std::string message(kMagic);
-  message.push_back(static_cast<char>(kind));
-  message.append(
-      platform::ZeroPadded(static_cast<long long>(payload.size()), static_cast<int>(kLengthDigits))
-          .value());
-  message.append(payload);
-  return message;
+  return platform::EncodeTaggedMessage(kFormat, static_cast<char>(kind), payload);
 }
 
 platform::Status ReceiveMessage(int socket, const platform::Deadline& deadline, Message* message,
                                 const platform::WakeEvent* cancel) {
-  std::array<char, kHeaderSize> header;
-  platform::Status status =
-      platform::ReceiveExactly(socket, header.data(), header.size(), deadline, cancel);
-  if (!status.ok()) return status;
-  const std::string_view head(header.data(), header.size());
-  const char kind = head[kMagic.size()];
-  const std::optional<size_t> length = Digits(head, kMagic.size() + 1, kLengthDigits);
-  if (!head.starts_with(kMagic) || !KnownKind(kind) || !length || *length > kMaxPayload) {
-    return platform::Status(platform::StatusCode::kIoError, "not a sign-pad message header");
-  }
-  message->kind = static_cast<MessageKind>(kind);
-  message->payload.assign(*length, '\0');
-  return platform::ReceiveExactly(socket, message->payload.data(), *length, deadline, cancel);
+  char kind = 0;
+  const platform::Status status =
+      platform::ReceiveTaggedMessage(socket, kFormat, deadline, &kind, &message->payload, cancel);
+  if (status.ok()) message->kind = static_cast<MessageKind>(kind);
+  return status;
 }
 
 std::optional<std::string> EncodeApprovalRequest(const ApprovalRequest& request) {
@@ -76,7 +50,8 @@ std::optional<std::string> EncodeApprovalRequest(const ApprovalRequest& request)
 
 std::optional<ApprovalRequest> ParseApprovalRequest(std::string_view payload) {
   const size_t length_at = kRequestRecordSize + kSeedSize;
-  const std::optional<size_t> length = Digits(payload, length_at, kSignatureLengthDigits);
+  const std::optional<size_t> length =
+      platform::DecimalDigitsAt(payload, length_at, kSignatureLengthDigits);
   const size_t signature_at = length_at + kSignatureLengthDigits;
   if (!length || payload.size() != signature_at + *length) return std::nullopt;
   ApprovalRequest request;

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdio>
 
-#include "platform/socket.h"
+#include "platform/tagged_message.h"
 #include "platform/text.h"
 
 namespace signpad {
@@ -44,16 +44,6 @@ constexpr PacketStructure kStructures[] = {
     {kCancellationPacket, "0420", "0430", kCancellationRequest, kAnswer},
 };
 
-std::optional<size_t> Digits(std::string_view bytes, size_t offset, size_t digits) {
-  if (bytes.size() < offset + digits) return std::nullopt;
-  size_t value = 0;
-  for (const char c : bytes.substr(offset, digits)) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<size_t>(c - '0');
-  }
-  return value;
-}
-
 bool KnownKind(char kind) {
   switch (static_cast<MessageKind>(kind)) {
     case MessageKind::kKeyDownload:
@@ -65,6 +55,8 @@ bool KnownKind(char kind) {
   }
   return false;
 }
+
+constexpr platform::TaggedMessageFormat kFormat{kMagic, kLengthDigits, kMaxPayload, KnownKind};
 
 std::string Number(size_t value, size_t digits) {
   return platform::ZeroPadded(static_cast<long long>(value), static_cast<int>(digits)).value();
@@ -107,7 +99,7 @@ std::optional<PacketValues> DecodePacket(std::string_view packet, std::string_vi
   PacketValues values;
   size_t at = kPacketCodeSize;
   for (const PacketField& field : fields) {
-    const std::optional<size_t> length = Digits(packet, at, kFieldLengthDigits);
+    const std::optional<size_t> length = platform::DecimalDigitsAt(packet, at, kFieldLengthDigits);
     at += kFieldLengthDigits;
     if (!length || packet.size() < at + *length) return std::nullopt;
     const std::string_view value = packet.substr(at, *length);
@@ -120,29 +112,16 @@ std::optional<PacketValues> DecodePacket(std::string_view packet, std::string_vi
 }
 
 std::optional<std::string> EncodeMessage(MessageKind kind, std::string_view payload) {
-  if (payload.size() > kMaxPayload) return std::nullopt;
-  std::string message(kMagic);
-  message.push_back(static_cast<char>(kind));
-  message += Number(payload.size(), kLengthDigits);
-  message.append(payload);
-  return message;
+  return platform::EncodeTaggedMessage(kFormat, static_cast<char>(kind), payload);
 }
 
 platform::Status ReceiveMessage(int socket, const platform::Deadline& deadline, Message* message,
                                 const platform::WakeEvent* cancel) {
-  std::array<char, kHeaderSize> header;
-  platform::Status status =
-      platform::ReceiveExactly(socket, header.data(), header.size(), deadline, cancel);
-  if (!status.ok()) return status;
-  const std::string_view head(header.data(), header.size());
-  const char kind = head[kMagic.size()];
-  const std::optional<size_t> length = Digits(head, kMagic.size() + 1, kLengthDigits);
-  if (!head.starts_with(kMagic) || !KnownKind(kind) || !length || *length > kMaxPayload) {
-    return platform::Status(platform::StatusCode::kIoError, "not a sign-pad network message");
-  }
-  message->kind = static_cast<MessageKind>(kind);
-  message->payload.assign(*length, '\0');
-  return platform::ReceiveExactly(socket, message->payload.data(), *length, deadline, cancel);
+  char kind = 0;
+  const platform::Status status =
+      platform::ReceiveTaggedMessage(socket, kFormat, deadline, &kind, &message->payload, cancel);
+  if (status.ok()) message->kind = static_cast<MessageKind>(kind);
+  return status;
 }
 
 std::string EncodeKeyDownload(const KeyDownload& request) {
