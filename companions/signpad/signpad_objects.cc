@@ -129,18 +129,18 @@ class SignEncryptObject final : public SignEncrypt {
     if (!in) return kFailed;
     const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (image.empty() || image.size() > kMaxImageBytes) return kFailed;
-    data_ = image;
+    std::optional<std::string> packed = PackSignature(image);
+    if (!packed || 2 * packed->size() > kMaxSignatureData) return kFailed;
+    data_ = platform::ToHex(*packed);
+    hash_ = SignatureHash(image);
     return kOk;
   }
-  Result SignData(std::u16string* data) override {
-    return data_ ? Out(platform::ToHex(*data_), data) : kFailed;
-  }
-  Result HashCode(std::u16string* hash) override {
-    return data_ ? Out(SignatureHash(*data_), hash) : kFailed;
-  }
+  Result SignData(std::u16string* data) override { return data_ ? Out(*data_, data) : kFailed; }
+  Result HashCode(std::u16string* hash) override { return data_ ? Out(hash_, hash) : kFailed; }
 
  private:
-  std::optional<std::string> data_;  // the image bytes
+  std::optional<std::string> data_;  // the signature data
+  std::string hash_;
 };
 
 class RequestPacketObject final : public RequestPacket {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "companions/signpad/signpad_protocol.h"
@@ -191,12 +192,13 @@ TEST_F(SignPadObjectsTest, RequestPacketApprovedAndDeclined) {
       EXPECT_EQ(AnswerField(answer, kSaleDateField).size(), 8u);
       EXPECT_EQ(AnswerField(answer, kSaleTimeField).size(), 6u);
     }
-    // What went over the wire: the mode, then the packet with the image in hexadecimal.
+    // What went over the wire: the mode, then the packet with the signature data.
     ASSERT_TRUE(sim_->WaitForReceived(2, 10000));
     const std::string sent = sim_->Received()[1].bytes.substr(kHeaderSize);
     EXPECT_EQ(sent.substr(0, 8), "REAL0200");
+    const std::string data = platform::ToHex(PackSignature(kImage).value());
     EXPECT_NE(
-        sent.find(std::to_string(2 * kImage.size()).insert(0, 2, '0') + platform::ToHex(kImage)),
+        sent.find(platform::ZeroPadded(static_cast<long long>(data.size()), 4).value() + data),
         std::string::npos);
   }
   // A terminal without a working key is declined by the network.
@@ -244,12 +246,22 @@ TEST_F(SignPadObjectsTest, PacketObjectsRefuseWhatTheStructureDoesNotHave) {
   const Ptr<SignEncrypt> sign = Create<SignEncrypt>();
   EXPECT_EQ(sign->Encrypt(u"c:\\tavenor\\Bin\\missing.bmp"), kFailed);
   EXPECT_EQ(sign->SignData(&value), kFailed);
+  // The largest image the terminal sends fits when it compresses as images do; one that does not
+  // compress into the room of the signature data, or a larger one, is refused.
+  std::string noise(kMaxImageBytes, '\0');
+  std::mt19937 random(7);
+  for (char& c : noise) c = static_cast<char>(random());
+  const std::pair<std::string, Result> images[] = {{std::string(kMaxImageBytes, 'x'), kOk},
+                                                   {std::string(kMaxImageBytes + 1, 'x'), kFailed},
+                                                   {noise, kFailed}};
   const auto large = platform::ResolvePath("c:\\tavenor\\Bin\\large.bmp").value();
-  std::ofstream(large, std::ios::binary) << std::string(kMaxImageBytes + 1, 'x');
-  EXPECT_EQ(sign->Encrypt(u"c:\\tavenor\\Bin\\large.bmp"), kFailed);
+  for (const auto& [image, result] : images) {
+    std::ofstream(large, std::ios::binary | std::ios::trunc) << image;
+    EXPECT_EQ(sign->Encrypt(u"c:\\tavenor\\Bin\\large.bmp"), result) << image.size();
+  }
   ASSERT_EQ(sign->Encrypt(U(kImageName).c_str()), kOk);
   ASSERT_EQ(sign->SignData(&value), kOk);
-  EXPECT_EQ(Cp(value), platform::ToHex(kImage));
+  EXPECT_EQ(UnpackSignature(platform::FromHex(Cp(value)).value()), kImage);
   ASSERT_EQ(sign->HashCode(&value), kOk);
   EXPECT_EQ(Cp(value), SignatureHash(kImage));
 }

@@ -156,10 +156,36 @@ std::optional<WorkingKeyAnswer> ParseWorkingKey(std::string_view payload) {
                           std::string(payload.substr(kKeyIndexSize + kDownloadTimeSize))};
 }
 
-std::string SignatureHash(std::string_view signature_bytes) {
-  const uLong crc =
-      crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(signature_bytes.data()),
-            static_cast<uInt>(signature_bytes.size()));
+std::optional<std::string> PackSignature(std::string_view image) {
+  if (image.size() > kMaxImageBytes) return std::nullopt;
+  uLongf size = compressBound(static_cast<uLong>(image.size()));
+  std::string packed(size, '\0');
+  if (compress2(reinterpret_cast<Bytef*>(packed.data()), &size,
+                reinterpret_cast<const Bytef*>(image.data()), static_cast<uLong>(image.size()),
+                Z_BEST_COMPRESSION) != Z_OK) {
+    return std::nullopt;
+  }
+  packed.resize(size);
+  return packed;
+}
+
+std::optional<std::string> UnpackSignature(std::string_view packed) {
+  // One byte of room beyond the largest image tells an image that is too large.
+  uLongf size = kMaxImageBytes + 1;
+  std::string image(size, '\0');
+  if (uncompress(reinterpret_cast<Bytef*>(image.data()), &size,
+                 reinterpret_cast<const Bytef*>(packed.data()),
+                 static_cast<uLong>(packed.size())) != Z_OK ||
+      size > kMaxImageBytes) {
+    return std::nullopt;
+  }
+  image.resize(size);
+  return image;
+}
+
+std::string SignatureHash(std::string_view image) {
+  const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(image.data()),
+                          static_cast<uInt>(image.size()));
   std::array<char, 9> text{};
   std::snprintf(text.data(), text.size(), "%08lX", static_cast<unsigned long>(crc));
   return std::string(text.data(), 8);

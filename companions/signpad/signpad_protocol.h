@@ -161,10 +161,14 @@ struct WorkingKeyAnswer {
 std::optional<std::string> EncodeWorkingKey(const WorkingKeyAnswer& answer);
 std::optional<WorkingKeyAnswer> ParseWorkingKey(std::string_view payload);
 
-// The hash code of signature data (the bytes its hexadecimal text spells): CRC-32 of those
-// bytes, eight upper-case hexadecimal digits. The network refuses a signature whose hash code
-// does not match.
-std::string SignatureHash(std::string_view signature_bytes);
+// The signature data of an image: the image compressed (zlib), carried as hexadecimal text; and
+// back. nullopt when the data is not a compressed image of at most kMaxImageBytes.
+std::optional<std::string> PackSignature(std::string_view image);
+std::optional<std::string> UnpackSignature(std::string_view packed);
+
+// The hash code of an image: CRC-32 of its bytes, eight upper-case hexadecimal digits. The
+// network refuses a signature whose image does not have the hash code sent with it.
+std::string SignatureHash(std::string_view image);
 
 // --- Settings ------------------------------------------------------------------------------
 
@@ -179,9 +183,9 @@ inline constexpr int kDefaultPort = 15800;
 inline constexpr int kDefaultConnectTimeoutMs = 5000;
 inline constexpr int kDefaultAnswerTimeoutMs = 30000;
 
-// The largest image the signature-encryption object takes: its hexadecimal text must fit the
-// hub's signature data buffer (9,216 bytes with the terminating zero).
+// The largest image the signature-encryption object takes (what the terminal's four-digit length
+// allows), and the most signature data it gives: the hub keeps 9,215 characters.
+inline constexpr size_t kMaxImageBytes = 9999;
 inline constexpr size_t kMaxSignatureData = 9215;
-inline constexpr size_t kMaxImageBytes = kMaxSignatureData / 2;
 
 }  // namespace signpad

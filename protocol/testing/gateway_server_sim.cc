@@ -388,8 +388,10 @@ std::optional<std::string> GatewayServerSimulator::SignPadReply(char kind,
       signpad::DecodePacket(packet, structure->request_code, structure->request);
   if (!request) return std::nullopt;
   const std::string& terminal = request->at(std::string(signpad::kTerminalIdField));
-  const std::optional<std::string> signature =
+  const std::optional<std::string> packed =
       platform::FromHex(request->at(std::string(signpad::kSignDataField)));
+  const std::optional<std::string> signature =
+      packed ? signpad::UnpackSignature(*packed) : std::nullopt;
   signpad::PacketValues answer;
   const SignPadAnswer& verdict = options_.signpad_answer;
   auto decline = [&answer](std::string_view code, std::string_view message,
