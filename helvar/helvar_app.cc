@@ -17,6 +17,7 @@
 #include "helvar/request_intake.h"
 #include "helvar/request_worker.h"
 #include "helvar/work_context.h"
+#include "platform/address_wait.h"
 #include "platform/shell_ui.h"
 #include "platform/sync.h"
 #include "platform/wake_event.h"
@@ -40,7 +41,6 @@ constexpr std::string_view kIconBlink = "129";
 constexpr int kInstallDirRoom = 1024;
 constexpr auto kHideTimer = std::chrono::milliseconds(1000);   // timer 999, once
 constexpr auto kBlinkTimer = std::chrono::milliseconds(5000);  // timer 0
-constexpr int kLoopSliceMs = 100;
 constexpr int kWorkerPatienceMs = 15000;
 
 std::string ReadInstallDir() {
@@ -103,29 +103,32 @@ class CHelvarDlg {
 };
 
 // Waits for "UPDATE_ORDELLA_EVENT" and then closes the window, or ends quietly when the
-// program ends first.
+// program ends first (the destructor's stop word wakes it).
 class UpdateWatcher {
  public:
   UpdateWatcher(platform::NamedEvent* event, platform::WindowHandle window)
       : thread_([this, event, window = std::move(window)] {
-          while (!quit_.load(std::memory_order_acquire)) {
-            if (event != nullptr && event->Wait(kLoopSliceMs)) {
+          while (!Stopped()) {
+            if (event == nullptr) {
+              platform::WaitOnAddress(&stop_, 0, -1);
+            } else if (event->WaitUnlessStopped(-1, &stop_)) {
               platform::PostWindowMessage(window, platform::kWmClose, 0, 0);
               return;
             }
-            if (event == nullptr)
-              std::this_thread::sleep_for(std::chrono::milliseconds(kLoopSliceMs));
           }
         }) {}
   ~UpdateWatcher() {
-    quit_.store(true, std::memory_order_release);
+    std::atomic_ref<uint32_t>(stop_).store(1, std::memory_order_release);
+    platform::WakeByAddressAll(&stop_);
     thread_.join();
   }
   UpdateWatcher(const UpdateWatcher&) = delete;
   UpdateWatcher& operator=(const UpdateWatcher&) = delete;
 
  private:
-  std::atomic<bool> quit_{false};
+  bool Stopped() { return std::atomic_ref<uint32_t>(stop_).load(std::memory_order_acquire) != 0; }
+
+  alignas(std::atomic_ref<uint32_t>::required_alignment) uint32_t stop_ = 0;
   std::thread thread_;
 };
 

@@ -1,10 +1,17 @@
 #include "platform/prefix.h"
 
+#include <poll.h>
+#include <pthread.h>
 #include <pwd.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <mutex>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/text.h"
@@ -48,9 +55,22 @@ std::optional<std::vector<std::string>> NormalizedParts(std::string_view rest) {
   return parts;
 }
 
+// Told of each directory a mapping looks into, before it looks.
+struct Looks {
+  void (*hook)(void* context, const fs::path& dir) = nullptr;
+  void* context = nullptr;
+  // Cleared by a mapping that also depends on what no watched directory shows (a serial
+  // port's device link): such a mapping is not kept.
+  mutable bool keep = true;
+  void Before(const fs::path& dir) const {
+    if (hook != nullptr) hook(context, dir);
+  }
+};
+
 // Appends each part below `base`, using the spelling already on disk when one exists.
-fs::path Descend(fs::path base, const std::vector<std::string>& parts) {
+fs::path Descend(fs::path base, const std::vector<std::string>& parts, const Looks& looks) {
   for (const std::string& part : parts) {
+    looks.Before(base);
     if (std::optional<fs::path> found = FindEntryIgnoringCase(base, part)) {
       base = std::move(*found);
     } else {
@@ -148,10 +168,11 @@ std::optional<fs::path> FindEntryIgnoringCase(const fs::path& dir, std::string_v
   return best;
 }
 
-std::optional<fs::path> MapPath(std::string_view windows_path) {
-  if (windows_path.empty() || windows_path.find('\0') != std::string_view::npos) {
-    return std::nullopt;
-  }
+namespace {
+
+// MapPath below `root`, telling `looks` of every directory it looks into.
+std::optional<fs::path> MapBelow(const fs::path& root, std::string_view windows_path,
+                                 const Looks& looks) {
   std::string path(windows_path);
   for (char& c : path) {
     if (c == '\\') c = '/';
@@ -160,12 +181,14 @@ std::optional<fs::path> MapPath(std::string_view windows_path) {
   // "\\.\COM3" and "\\?\c:\x" name the same things as "COM3" and "c:\x".
   if (rest.starts_with("//./") || rest.starts_with("//?/")) rest.remove_prefix(4);
 
-  const fs::path root = PrefixRoot();
-  if (int port = ComPortNumber(rest); port != 0) return ComPortPath(root, port);
+  if (int port = ComPortNumber(rest); port != 0) {
+    looks.keep = false;
+    return ComPortPath(root, port);
+  }
 
   fs::path base = root;
   if (rest.size() >= 2 && IsAsciiLetter(rest[0]) && rest[1] == ':') {
-    base = Descend(root, {std::string("drive_") + AsciiLower(rest[0])});
+    base = Descend(root, {std::string("drive_") + AsciiLower(rest[0])}, looks);
     rest.remove_prefix(2);
   } else if (rest.starts_with("//")) {
     rest.remove_prefix(2);
@@ -178,16 +201,148 @@ std::optional<fs::path> MapPath(std::string_view windows_path) {
     if (share.empty() || server == "." || server == ".." || share == "." || share == "..") {
       return std::nullopt;
     }
-    base = Descend(root, {"unc", server, share});
+    base = Descend(root, {"unc", server, share}, looks);
     rest.remove_prefix(share_end);
   } else if (rest.starts_with("/")) {
     // A path rooted on the current drive: our programs run from drive C.
-    base = Descend(root, {"drive_c"});
+    base = Descend(root, {"drive_c"}, looks);
   }
 
   std::optional<std::vector<std::string>> parts = NormalizedParts(rest);
   if (!parts) return std::nullopt;
-  return Descend(std::move(base), *parts);
+  return Descend(std::move(base), *parts, looks);
+}
+
+// The mappings made so far, kept while no directory they looked into has changed. Each such
+// directory is watched (inotify) from before the mapping looks into it: an entry created,
+// removed or renamed there, or the directory itself removed or moved, drops every mapping, so
+// that a kept one gives what a fresh look would. Checking costs one poll of the watch instead
+// of a stat (or a listing, when the case differs) of every component, and the prefix root is
+// not placed anew. Where no watch can be had, nothing is kept. A forked child does not read the
+// watch it inherited (its events are the parent's): it starts its own.
+class Mappings {
+ public:
+  static Mappings& Instance() {
+    static Mappings mappings;
+    return mappings;
+  }
+
+  ~Mappings() { Close(); }
+  Mappings(const Mappings&) = delete;
+  Mappings& operator=(const Mappings&) = delete;
+
+  std::optional<fs::path> Map(std::string_view windows_path) {
+    std::string key = RootKey();
+    if (key.empty()) return MapBelow(PrefixRoot(), windows_path, Looks{});
+    std::lock_guard lock(mutex_);
+    Refresh();
+    if (!PlaceRootFor(std::move(key))) return MapBelow(root_, windows_path, Looks{});
+    std::string key_path(windows_path);
+    if (auto found = mapped_.find(key_path); found != mapped_.end()) return found->second;
+    const Looks looks{&WatchHook, this};
+    std::optional<fs::path> mapped = MapBelow(root_, windows_path, looks);
+    if (fd_ < 0 || !looks.keep) return mapped;
+    if (mapped_.size() >= kMaxKept) mapped_.clear();
+    mapped_.emplace(std::move(key_path), mapped);
+    return mapped;
+  }
+
+ private:
+  static constexpr size_t kMaxKept = 256;
+  static constexpr uint32_t kChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                       IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+  Mappings() {
+    pthread_atfork(nullptr, nullptr, [] { forks.fetch_add(1, std::memory_order_relaxed); });
+  }
+
+  // What the prefix root is placed from; empty when it depends on the working directory too.
+  static std::string RootKey() {
+    if (const char* configured = std::getenv("ORDELLA_PREFIX");
+        configured != nullptr && *configured != '\0' && *configured != '/') {
+      return {};
+    }
+    std::string key;
+    for (const char* name : {"ORDELLA_PREFIX", "HOME"}) {
+      const char* value = std::getenv(name);
+      key += value != nullptr ? value : "";
+      key += '\0';
+    }
+    return key;
+  }
+
+  // The root for `key`, placed anew (and watched) when the kept one is for another key or was
+  // dropped. False when nothing can be kept (no watch): root_ is then placed but not kept.
+  // REQUIRES: mutex_ held.
+  bool PlaceRootFor(std::string key) {
+    if (key == root_key_) return true;
+    Drop();
+    root_ = PrefixRoot();
+    Watch(root_);
+    if (fd_ < 0) return false;
+    root_key_ = std::move(key);
+    return true;
+  }
+
+  static void WatchHook(void* self, const fs::path& dir) {
+    static_cast<Mappings*>(self)->Watch(dir);
+  }
+
+  // Adds `dir` to the watch. A directory that does not exist is not watched: its creation
+  // shows in its parent, which is. Any other failure gives up keeping mappings.
+  void Watch(const fs::path& dir) {
+    if (fd_ < 0) return;
+    if (inotify_add_watch(fd_, dir.c_str(), kChanges) >= 0 || errno == ENOENT ||
+        errno == ENOTDIR) {
+      return;
+    }
+    Close();
+  }
+
+  // Drops everything kept when a watched directory changed (or the watch itself did: a
+  // removed watch, an overflow), and in a forked child; opens a watch when there is none.
+  void Refresh() {
+    const unsigned forks_now = forks.load(std::memory_order_relaxed);
+    if (forks_seen_ != forks_now) {
+      forks_seen_ = forks_now;
+      Close();
+    }
+    if (fd_ >= 0) {
+      pollfd watched{fd_, POLLIN, 0};
+      if (poll(&watched, 1, 0) == 0) return;
+      Close();
+    }
+    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  }
+
+  void Drop() {
+    mapped_.clear();
+    root_key_.clear();
+  }
+
+  // Closing removes every watch.
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    Drop();
+  }
+
+  static inline std::atomic<unsigned> forks{0};
+  std::mutex mutex_;
+  unsigned forks_seen_ = forks.load();  // GUARDED_BY(mutex_)
+  int fd_ = -1;                         // GUARDED_BY(mutex_)
+  std::string root_key_;                // GUARDED_BY(mutex_); empty: the root is not placed
+  fs::path root_;                       // GUARDED_BY(mutex_)
+  std::unordered_map<std::string, std::optional<fs::path>> mapped_;  // GUARDED_BY(mutex_)
+};
+
+}  // namespace
+
+std::optional<fs::path> MapPath(std::string_view windows_path) {
+  if (windows_path.empty() || windows_path.find('\0') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  return Mappings::Instance().Map(windows_path);
 }
 
 std::optional<fs::path> ResolvePath(std::string_view path) {

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <vector>
 
 #include "platform/testing/temp_prefix.h"
 
@@ -69,6 +71,7 @@ TEST_F(MapPathTest, SerialPortsUseTheDeviceLinkWhenPresent) {
   fs::create_directories(root() / "dosdevices");
   fs::create_symlink("/dev/pts/7", root() / "dosdevices" / "com3");
   EXPECT_EQ(MapPath("Com3"), root() / "dosdevices" / "com3");
+  EXPECT_EQ(MapPath("COM3"), root() / "dosdevices" / "com3") << "as asked before the link";
   // Not port names: ordinary relative files.
   EXPECT_EQ(MapPath("COM0"), root() / "COM0");
   EXPECT_EQ(MapPath("COM3.txt"), root() / "COM3.txt");
@@ -88,6 +91,43 @@ TEST_F(MapPathTest, MatchesCaseOnlyInAsciiLettersOfCp949Names) {
             root() / "drive_c" /
                 "\xC6\xC7"
                 "Data");
+}
+
+// Mappings are kept between calls; each must still give what the directories hold now.
+TEST_F(MapPathTest, SeesWhatChangedInTheDirectoriesSinceTheLastMapping) {
+  const fs::path dir = root() / "drive_c" / "PM2000V6";
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    const char* windows;
+    const char* below_prefix;
+  };
+  const std::vector<Step> steps = {
+      {"as found", [] {}, "c:\\pm2000v6\\temp\\new.txt", "drive_c/PM2000V6/temp/new.txt"},
+      {"a folder created", [&] { fs::create_directories(dir / "TEMP"); },
+       "c:\\pm2000v6\\temp\\new.txt", "drive_c/PM2000V6/TEMP/new.txt"},
+      {"a file created", [&] { std::ofstream(dir / "TEMP" / "NEW.TXT") << "x"; },
+       "c:\\pm2000v6\\temp\\new.txt", "drive_c/PM2000V6/TEMP/NEW.TXT"},
+      {"a parent renamed", [&] { fs::rename(dir, root() / "drive_c" / "Pm2000v6"); },
+       "c:\\pm2000v6\\temp\\new.txt", "drive_c/Pm2000v6/TEMP/NEW.TXT"},
+      {"a file removed",
+       [&] { fs::remove(root() / "drive_c" / "Pm2000v6" / "TEMP" / "NEW.TXT"); },
+       "c:\\pm2000v6\\temp\\new.txt", "drive_c/Pm2000v6/TEMP/new.txt"},
+      {"a file replaced under another spelling",
+       [&] {
+         fs::remove(root() / "drive_c" / "Pm2000v6" / "PM2000V6.INI");
+         std::ofstream(root() / "drive_c" / "Pm2000v6" / "pm2000v6.Ini") << "[DATAPATH]\n";
+       },
+       "C:\\PM2000V6\\PM2000V6.ini", "drive_c/Pm2000v6/pm2000v6.Ini"},
+      {"the drive removed", [&] { fs::remove_all(root() / "drive_c"); },
+       "C:\\PM2000V6\\PM2000V6.ini", "drive_c/PM2000V6/PM2000V6.ini"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.change();
+    EXPECT_EQ(MapPath(step.windows), root() / step.below_prefix);
+    EXPECT_EQ(MapPath(step.windows), root() / step.below_prefix) << "asked again";
+  }
 }
 
 TEST(NamesEqualIgnoringCaseTest, FoldsOnlyAsciiLetters) {

@@ -50,9 +50,12 @@ class PosixNamedEvent final : public NamedEvent {
 
   bool IsSet() const override { return State().load(std::memory_order_acquire) != kNotSet; }
 
-  bool Wait(int timeout_ms) override {
+  bool Wait(int timeout_ms) override { return WaitUnlessStopped(timeout_ms, nullptr); }
+
+  bool WaitUnlessStopped(int timeout_ms, const uint32_t* stop) override {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!IsSet()) {
+      if (stop != nullptr && __atomic_load_n(stop, __ATOMIC_ACQUIRE) != 0) return false;
       int left_ms = -1;
       if (timeout_ms >= 0) {
         const auto left =
@@ -60,8 +63,13 @@ class PosixNamedEvent final : public NamedEvent {
         if (left <= 0) return false;
         left_ms = static_cast<int>(std::min<int64_t>(left, INT_MAX));
       }
-      // Sleeps only while the word still reads "not set"; Set wakes it.
-      WaitOnAddress(Word(), kNotSet, left_ms);
+      // Sleeps only while the word still reads "not set" (and `stop` 0); Set wakes it.
+      if (stop == nullptr) {
+        WaitOnAddress(Word(), kNotSet, left_ms);
+      } else {
+        const WordWait words[] = {{Word(), kNotSet}, {stop, 0}};
+        WaitOnAddresses(words, left_ms);
+      }
     }
     return true;
   }

@@ -1,6 +1,7 @@
 // Named kernel objects shared between processes: a manual-reset event and mutexes.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -21,6 +22,9 @@ class NamedEvent {
   // Waits until the event is set or timeout_ms passes (a negative timeout waits forever).
   // True when the event is set.
   virtual bool Wait(int timeout_ms) = 0;
+  // Wait, that also ends early once the word `stop` of this process no longer reads 0: whoever
+  // changes it wakes its waiters (WakeByAddressAll). True when the event is set.
+  virtual bool WaitUnlessStopped(int timeout_ms, const uint32_t* stop) = 0;
 
   // Creates the event (initially not set) or opens it when it exists. nullptr on failure.
   static std::unique_ptr<NamedEvent> CreateOrOpen(std::string_view name);

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/address_wait.h"
 #include "platform/testing/child_process.h"
 #include "platform/testing/temp_prefix.h"
 
@@ -89,6 +92,28 @@ TEST_F(NamedEventTest, SetInOneProcessWakesAWaitInTheOther) {
   ASSERT_EQ(waiter->ReadLine(), "waiting");
   event->Set();
   EXPECT_EQ(waiter->Wait(kPatienceMs), 0);
+}
+
+TEST_F(NamedEventTest, AWaitWithoutLimitEndsWhenItsStopWordIsWoken) {
+  std::unique_ptr<NamedEvent> event = NamedEvent::CreateOrOpen(kEventName);
+  ASSERT_NE(event, nullptr);
+  alignas(std::atomic_ref<uint32_t>::required_alignment) uint32_t stop = 0;
+  std::promise<bool> result;
+  std::future<bool> waited = result.get_future();
+  std::thread waiter([&] { result.set_value(event->WaitUnlessStopped(-1, &stop)); });
+  std::atomic_ref<uint32_t>(stop).store(1, std::memory_order_release);
+  WakeByAddressAll(&stop);
+  const bool ended = waited.wait_for(std::chrono::milliseconds(kPatienceMs)) ==
+                     std::future_status::ready;
+  if (!ended) event->Set();  // lets the waiter go, so that the test can end
+  waiter.join();
+  ASSERT_TRUE(ended) << "the stop word's wake was missed";
+  EXPECT_FALSE(waited.get()) << "the event was never set";
+
+  // A stop given before the wait ends it at once; a set event still wins.
+  EXPECT_FALSE(event->WaitUnlessStopped(-1, &stop));
+  event->Set();
+  EXPECT_TRUE(event->WaitUnlessStopped(-1, &stop));
 }
 
 class NamedMutexTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -68,13 +69,21 @@ std::optional<std::u16string> AsUtf16(std::optional<std::string> bytes) {
   return text;
 }
 
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
 }  // namespace
 
+// ASCII reads the same in CP949 and UTF-8: most texts (statements, key paths) need no converter,
+// which is set up anew for every text it converts.
 std::optional<std::string> Cp949ToUtf8(std::string_view cp949) {
+  if (IsAscii(cp949)) return std::string(cp949);
   return Convert("UTF-8", "CP949", cp949.data(), cp949.size());
 }
 
 std::optional<std::string> Utf8ToCp949(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
   return Convert("CP949", "UTF-8", utf8.data(), utf8.size());
 }
 

@@ -38,7 +38,9 @@ inline constexpr int32_t kSharedReading = 102;     // a terminal loop is taking 
 inline constexpr int32_t kSharedHubData = 200;     // the hub's data for the TCP terminal
 
 // How a writer waits for the previous content to be taken: `waits` naps of `wait_ms`, then it
-// overwrites. The defaults are the system's 100 x 100 ms.
+// overwrites. The defaults are the system's 100 x 100 ms. On the system's clock the writer
+// sleeps on the status word instead, as long in all, and claims the block as soon as a reader
+// has emptied it.
 struct SharedBlockWait {
   int waits = 100;
   int wait_ms = 100;

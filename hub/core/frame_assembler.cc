@@ -31,6 +31,8 @@ FrameAssembler::FrameAssembler(LogTarget log, size_t record_size)
     : log_(std::move(log)), record_size_(std::max(record_size, kHeadSize + 1)) {}
 
 void FrameAssembler::Feed(std::string_view bytes, Output* out) {
+  // The strings of the frames given out last time keep their room for the next frames.
+  for (std::string& frame : out->frames) spare_.push_back(std::move(frame));
   out->frames.clear();
   out->other_bytes.clear();
   while (!bytes.empty()) {
@@ -46,7 +48,7 @@ void FrameAssembler::Feed(std::string_view bytes, Output* out) {
         used = TakeFrameBytes(bytes, out);
         break;
       case State::kDiscarding:
-        used = TakeDiscarded(bytes);
+        used = TakeDiscarded(bytes, out);
         break;
     }
     bytes.remove_prefix(used);
@@ -61,12 +63,58 @@ void FrameAssembler::StartHead() {
   length_value_ = 0;
 }
 
+size_t FrameAssembler::StartAt(std::string_view from_stx, Output* out) {
+  if (const size_t whole = WholeFrame(from_stx); whole != 0) {
+    Emit(from_stx.substr(0, whole), out);
+    state_ = State::kIdle;
+    return whole;
+  }
+  StartHead();
+  return 1;
+}
+
+size_t FrameAssembler::WholeFrame(std::string_view bytes) const {
+  if (bytes.size() < kHeadSize) return 0;
+  const char cipher = bytes[kCipherFlagOffset];
+  const char packing = bytes[kPackingFlagOffset];
+  if (TestHead(bytes.substr(0, kPackingFlagOffset + 1)) != HeadVerdict::kAccepted ||
+      packing == kStx) {
+    return 0;
+  }
+  const bool binary = cipher == kCipheredFlag || IsDigit(packing);
+  // Where an STX would restart collection: the whole frame when plain, the head before the
+  // body when binary.
+  const size_t head_restart_end = binary ? kBodyOffset : kHeadSize;
+  if (bytes.substr(kLengthOffset, head_restart_end - kLengthOffset).find(kStx) !=
+      std::string_view::npos) {
+    return 0;
+  }
+  const std::optional<int> value = ReadDecimal(bytes, kLengthOffset, kLengthDigits);
+  if (!value || static_cast<size_t>(*value) + 1 > record_size_) return 0;
+  const size_t whole = std::max(static_cast<size_t>(*value) + 1, kHeadSize);
+  if (bytes.size() < whole) return 0;
+  if (!binary && bytes.substr(kHeadSize, whole - kHeadSize).find(kStx) != std::string_view::npos) {
+    return 0;
+  }
+  return whole;
+}
+
+void FrameAssembler::Emit(std::string_view frame, Output* out) {
+  WriteFrameLog(log_, kFrameEndLogTag, frame);
+  if (spare_.empty()) {
+    out->frames.emplace_back(frame);
+    return;
+  }
+  out->frames.push_back(std::move(spare_.back()));
+  spare_.pop_back();
+  out->frames.back().assign(frame);
+}
+
 size_t FrameAssembler::TakeOther(std::string_view bytes, Output* out) {
   const size_t stx = bytes.find(kStx);
   out->other_bytes.append(bytes.substr(0, stx));
   if (stx == std::string_view::npos) return bytes.size();
-  StartHead();
-  return stx + 1;
+  return stx + StartAt(bytes.substr(stx), out);
 }
 
 size_t FrameAssembler::TakeHeadByte(char byte, Output* out) {
@@ -108,25 +156,22 @@ size_t FrameAssembler::TakeFrameBytes(std::string_view bytes, Output* out) {
   if (stx != std::string_view::npos) {
     record_.append(bytes.substr(0, stx));
     Drop("incomplete frame", State::kIdle);
-    StartHead();
-    return stx + 1;
+    return stx + StartAt(bytes.substr(stx), out);
   }
   record_.append(bytes.substr(0, take));
   if (!length_known_ && record_.size() >= kHeadSize) ReadLength();
   if (state_ == State::kReceiving && length_known_ && record_.size() > length_value_) {
-    WriteFrameLog(log_, kFrameEndLogTag, record_);
-    out->frames.push_back(record_);
+    Emit(record_, out);
     record_.clear();
     state_ = State::kIdle;
   }
   return take;
 }
 
-size_t FrameAssembler::TakeDiscarded(std::string_view bytes) {
+size_t FrameAssembler::TakeDiscarded(std::string_view bytes, Output* out) {
   const size_t stx = bytes.find(kStx);
   if (stx == std::string_view::npos) return bytes.size();
-  StartHead();
-  return stx + 1;
+  return stx + StartAt(bytes.substr(stx), out);
 }
 
 void FrameAssembler::ReadLength() {

@@ -61,11 +61,20 @@ class FrameAssembler {
   };
 
   void StartHead();
+  // At an STX that may start collection: takes the whole frame at once when `from_stx` holds
+  // all of it and nothing in it would restart or drop it, else starts a head. Returns the bytes
+  // consumed.
+  size_t StartAt(std::string_view from_stx, Output* out);
+  // The size of the complete frame that the byte-by-byte course would give out from the start
+  // of `bytes` (an STX) without a drop; 0 when there is none wholly in `bytes`.
+  size_t WholeFrame(std::string_view bytes) const;
+  // Logs a completed frame and gives it out.
+  void Emit(std::string_view frame, Output* out);
   // Each returns the bytes of `bytes` it consumed (at least one).
   size_t TakeOther(std::string_view bytes, Output* out);
   size_t TakeHeadByte(char byte, Output* out);
   size_t TakeFrameBytes(std::string_view bytes, Output* out);
-  size_t TakeDiscarded(std::string_view bytes);
+  size_t TakeDiscarded(std::string_view bytes, Output* out);
   // The bytes the frame being received still needs before its next decision.
   size_t Wanted() const;
   // How many of the next `available` bytes may still restart collection with an STX.
@@ -80,6 +89,7 @@ class FrameAssembler {
   bool binary_body_ = false;
   bool length_known_ = false;
   size_t length_value_ = 0;
+  std::vector<std::string> spare_;  // strings of frames given out earlier, reused for new ones
 };
 
 }  // namespace hub

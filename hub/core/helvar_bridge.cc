@@ -213,6 +213,7 @@ void SharedBlock::Clear() {
   unsigned char* block = mapping_->data();
   std::memset(block + kSharedLengthOffset, 0, kSharedBlockSize - kSharedLengthOffset);
   SharedStatusWord(block).store(kSharedEmpty, std::memory_order_release);
+  WakeStatusWaiters();  // a writer waiting for the block to be taken
 }
 
 }  // namespace hub

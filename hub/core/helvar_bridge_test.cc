@@ -7,8 +7,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "companions/connmap/ordella_connmap.h"
@@ -121,6 +123,28 @@ TEST_F(SharedBlockTest, WriterWaitsUntilTheWaitingReplyIsTaken) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(taken.data()), taken_count), first);
   EXPECT_EQ(block_->status(), kSharedHubData);
   EXPECT_EQ(LengthText(*block_), "6");
+}
+
+// On the system's clock the writer sleeps on the status word: the loop that empties the block
+// wakes it, long before its ten seconds are up, and nothing is overwritten.
+TEST_F(SharedBlockTest, WriterOnTheSystemClockClaimsTheBlockOnceALoopHasTakenIt) {
+  const std::string first = "first reply";
+  ASSERT_TRUE(block_->WriteReply(300, first, kNoWait));
+  std::unique_ptr<SharedBlock> loop = SharedBlock::Open(log_);
+  ASSERT_NE(loop, nullptr);
+  std::promise<void> starting;
+  std::thread writer([&] {
+    starting.set_value();
+    EXPECT_TRUE(block_->Write("second"));
+  });
+  starting.get_future().wait();
+  std::array<unsigned char, kTerminalReplyBuffer> taken{};
+  const int taken_count = loop->Read(0, taken.data(), kTerminalReplyBuffer);
+  writer.join();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(taken.data()), taken_count), first);
+  EXPECT_EQ(block_->status(), kSharedHubData);
+  EXPECT_EQ(LengthText(*block_), "6");
+  EXPECT_EQ(testing::ReadFilesBelow(log_.directory).find("overwritten"), std::string::npos);
 }
 
 TEST_F(SharedBlockTest, WritesThatCannotBeReadBackAreRefusedWithoutTouchingTheBlock) {

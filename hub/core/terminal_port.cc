@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "hub/core/module_state.h"
+#include "platform/clock.h"
 #include "platform/system_info.h"
 #include "platform/window.h"
 
@@ -19,9 +20,9 @@ namespace {
 
 // The host program's window; the lost-port notification is posted to it by title.
 constexpr std::string_view kHostWindowTitle = "Ordella_VanExcute";
-// While that window cannot be found, the watcher looks again after this pause.
-constexpr int kLostPortRetryMs = 1000;
-constexpr int kLostPortNapMs = 100;
+// While that window cannot be found, the watcher looks again after this pause (cut short by
+// Close).
+constexpr uint32_t kLostPortRetryMs = 1000;
 
 // Standard output is the host program's console; lines go out at once.
 void Console(const char* text) {
@@ -79,6 +80,7 @@ bool TerminalPort::Open(const std::string& port_name, int baud) {
     port_ = std::move(port);
   }
   connected_.store(1, std::memory_order_release);
+  watcher_stop_.Clear();
   watcher_running_.store(true, std::memory_order_release);
   try {
     watcher_ = std::thread(&TerminalPort::Watch, this);
@@ -93,12 +95,10 @@ bool TerminalPort::Open(const std::string& port_name, int baud) {
 void TerminalPort::Close() {
   connected_.store(0, std::memory_order_release);
   if (watcher_.joinable()) {
+    // Woken by the interrupt (or, while it waits for the host window, by the stop event), the
+    // watcher ends at its next test of `connected`.
+    watcher_stop_.Signal();
     port_->Interrupt();
-    for (int check = 0; check < kWatcherStopChecks && WatcherRunning(); ++check) {
-      platform::SleepMs(kWatcherStopCheckMs);
-    }
-    // Woken by the interrupt, the watcher ends at its next test of `connected`; a thread
-    // cannot be stopped from outside, so this waits for it.
     watcher_.join();
   }
   std::lock_guard<std::mutex> lock(write_mutex_);
@@ -206,9 +206,7 @@ void TerminalPort::ReportLostPort() {
       return;
     }
     // No host window to tell: look again after a pause rather than spin on the dead port.
-    for (int nap = 0; nap < kLostPortRetryMs / kLostPortNapMs && connected(); ++nap) {
-      platform::SleepMs(kLostPortNapMs);
-    }
+    platform::SystemClock().SleepUnlessWoken(kLostPortRetryMs, watcher_stop_);
   }
 }
 

@@ -65,8 +65,6 @@ class TerminalPort {
   static constexpr size_t kReadChunk = 1024;      // the most one read takes
   static constexpr size_t kLastSentSize = 40000;  // the last frame the loop wrote
   static constexpr int kWriteTimeoutMs = 10000;   // a write that cannot drain gives up
-  static constexpr int kWatcherStopChecks = 10;   // Close waits 10 x 100 ms for the watcher
-  static constexpr int kWatcherStopCheckMs = 100;
 
   explicit TerminalPort(int index);
   ~TerminalPort();  // closes the port; REQUIRES: the terminal loop has ended
@@ -77,7 +75,8 @@ class TerminalPort {
   // watcher. False when the port cannot be opened or set up, or the watcher does not start.
   bool Open(const std::string& port_name, int baud);
 
-  // Stops watching (within 10 x 100 ms) and closes the port. Writes after it return 0.
+  // Stops watching (the watcher is woken and ends at once) and closes the port. Writes after it
+  // return 0.
   void Close();
 
   // Writes all bytes and returns their count; 0 on a write error or a closed port (nothing is
@@ -123,6 +122,7 @@ class TerminalPort {
   std::mutex write_mutex_;  // one write at a time; Close waits for it
   std::atomic<int32_t> connected_{0};
   std::atomic<bool> watcher_running_{false};
+  platform::WakeEvent watcher_stop_;  // signalled by Close: ends the watcher's pauses
   std::thread watcher_;
   ReceiveQueue queue_;
 

@@ -1,5 +1,6 @@
 #include "retalo/db/sql_fill.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -120,6 +121,14 @@ std::string FillSql(std::string_view sql_template, std::span<const SqlArg> args)
   auto next = args.begin();
   bool quoted = false;
   for (size_t i = 0; i < text.size(); ++i) {
+    // Plain bytes up to the next quote, placeholder or two-byte character go over as a run.
+    auto special = [](char b) { return b == '\'' || b == '%' || (b & 0x80) != 0; };
+    const size_t run = static_cast<size_t>(
+        std::find_if(text.begin() + static_cast<std::ptrdiff_t>(i), text.end(), special) -
+        text.begin());
+    out.append(text, i, run - i);
+    i = run;
+    if (i >= text.size()) break;
     const char c = text[i];
     if (platform::IsCp949LeadByte(static_cast<unsigned char>(c)) && i + 1 < text.size()) {
       out += c;

@@ -9,31 +9,12 @@
 namespace retalo {
 namespace {
 
-bool IsAscii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
-// ASCII reads the same in CP949 and UTF-8: only other texts go through the converter, which is
-// set up anew for every text it converts.
-std::optional<std::string> ToUtf8(std::string_view cp949) {
-  if (IsAscii(cp949)) return std::string(cp949);
-  return platform::Cp949ToUtf8(cp949);
-}
-
-std::optional<std::string> ToCp949(std::string_view utf8) {
-  if (IsAscii(utf8)) return std::string(utf8);
-  return platform::Utf8ToCp949(utf8);
-}
-
 // The first result set of a batch in CP949; nullopt when a text has no CP949 form.
 std::optional<SqlRows> RowsToCp949(const tsql::ResultSet& set) {
   SqlRows rows;
   rows.columns.reserve(set.columns.size());
   for (const std::string& column : set.columns) {
-    std::optional<std::string> name = ToCp949(column);
+    std::optional<std::string> name = platform::Utf8ToCp949(column);
     if (!name) return std::nullopt;
     rows.columns.push_back(std::move(*name));
   }
@@ -46,7 +27,7 @@ std::optional<SqlRows> RowsToCp949(const tsql::ResultSet& set) {
         row.push_back(SqlCell{true, {}});
         continue;
       }
-      std::optional<std::string> text = ToCp949(cell.text);
+      std::optional<std::string> text = platform::Utf8ToCp949(cell.text);
       if (!text) return std::nullopt;
       row.push_back(SqlCell{false, std::move(*text)});
     }
@@ -85,7 +66,7 @@ bool SqliteBackend::Execute(std::string_view cp949_text, SqlOutcome* out, std::s
     *error = "not open";
     return false;
   }
-  std::optional<std::string> utf8 = ToUtf8(cp949_text);
+  std::optional<std::string> utf8 = platform::Cp949ToUtf8(cp949_text);
   if (!utf8) {
     *error = "the text is not valid CP949";
     return false;

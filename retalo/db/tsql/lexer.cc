@@ -9,8 +9,11 @@ namespace {
 bool IsAsciiLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 bool IsIdentStart(unsigned char c) { return IsAsciiLetter(c) || c == '_' || c >= 0x80; }
 
+bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+// The blanks of the "C" locale.
+bool IsSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool IsIdentPart(unsigned char c) {
-  return IsIdentStart(c) || std::isdigit(c) != 0 || c == '@' || c == '#' || c == '$';
+  return IsIdentStart(c) || IsDigit(c) || c == '@' || c == '#' || c == '$';
 }
 
 class Lexer {
@@ -41,7 +44,7 @@ class Lexer {
   bool SkipSpaceAndComments() {
     while (pos_ < src_.size()) {
       unsigned char c = At(pos_);
-      if (std::isspace(c) != 0) {
+      if (IsSpace(c)) {
         ++pos_;
       } else if (c == '-' && At(pos_ + 1) == '-') {
         while (pos_ < src_.size() && src_[pos_] != '\n') ++pos_;
@@ -103,17 +106,17 @@ class Lexer {
     if (At(pos_) == '0' && (At(pos_ + 1) == 'x' || At(pos_ + 1) == 'X')) {
       return Fail("binary literal", start);
     }
-    while (std::isdigit(At(pos_)) != 0) ++pos_;
+    while (IsDigit(At(pos_))) ++pos_;
     if (At(pos_) == '.') {
       ++pos_;
-      while (std::isdigit(At(pos_)) != 0) ++pos_;
+      while (IsDigit(At(pos_))) ++pos_;
     }
     if (At(pos_) == 'e' || At(pos_) == 'E') {
       size_t exp = pos_ + 1;
       if (At(exp) == '+' || At(exp) == '-') ++exp;
-      if (std::isdigit(At(exp)) == 0) return Fail("malformed number", start);
+      if (!IsDigit(At(exp))) return Fail("malformed number", start);
       pos_ = exp;
-      while (std::isdigit(At(pos_)) != 0) ++pos_;
+      while (IsDigit(At(pos_))) ++pos_;
     }
     if (IsIdentStart(At(pos_))) return Fail("malformed number", start);
     Emit(TokenKind::kNumber, std::string(src_.substr(start, pos_ - start)), start);
@@ -161,7 +164,7 @@ class Lexer {
       Emit(TokenKind::kQuotedIdentifier, std::move(value), start);
       return true;
     }
-    if (std::isdigit(c) != 0 || (c == '.' && std::isdigit(At(pos_ + 1)) != 0)) return ReadNumber();
+    if (IsDigit(c) || (c == '.' && IsDigit(At(pos_ + 1)))) return ReadNumber();
     if (c == '@') {
       ++pos_;
       if (At(pos_) == '@') ++pos_;
@@ -188,6 +191,7 @@ class Lexer {
 
 bool Tokenize(std::string_view source, std::vector<Token>* tokens, std::string* error) {
   tokens->clear();
+  tokens->reserve(source.size() / 4 + 1);  // about one token in four bytes of the system's texts
   return Lexer(source, tokens, error).Run();
 }
 
