@@ -37,4 +37,8 @@ std::unique_ptr<FileMapping> FileMapping::OpenExisting(std::string_view name, si
   return Wrap(SharedFile::Open(kMappingKind, name, size, SharedFile::Mode::kOpenExisting));
 }
 
+std::unique_ptr<FileMapping> FileMapping::ReadExisting(std::string_view name, size_t size) {
+  return Wrap(SharedFile::Open(kMappingKind, name, size, SharedFile::Mode::kReadExisting));
+}
+
 }  // namespace platform

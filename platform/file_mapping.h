@@ -31,6 +31,10 @@ class FileMapping {
   // Opens an existing mapping with a view of `size` bytes (0: all of it); nullptr when nobody
   // holds a mapping of that name or it is smaller than `size` (MapViewOfFile would fail).
   static std::unique_ptr<FileMapping> OpenExisting(std::string_view name, size_t size = 0);
+  // As OpenExisting, for a reader that must write nothing: the files are opened for reading,
+  // nothing is created under the prefix, and the view is read-only (writing through data()
+  // faults). It holds the mapping like any other holder while it lives.
+  static std::unique_ptr<FileMapping> ReadExisting(std::string_view name, size_t size = 0);
 };
 
 }  // namespace platform

@@ -64,6 +64,26 @@ TEST_F(FileMappingTest, OpenExistingNeedsALiveHolderAndEnoughBytes) {
   EXPECT_EQ(FileMapping::OpenExisting("memorymap"), nullptr);
 }
 
+// A reader that must write nothing sees the live block, creates nothing where there is none, and
+// cannot write through its view.
+TEST_F(FileMappingTest, ReadExistingCreatesNothingAndCannotWrite) {
+  EXPECT_EQ(FileMapping::ReadExisting("statusboard"), nullptr);
+  EXPECT_FALSE(fs::exists(RunDirPath()));
+
+  std::unique_ptr<FileMapping> writer = FileMapping::CreateOrOpen("statusboard", 64);
+  ASSERT_NE(writer, nullptr);
+  std::unique_ptr<FileMapping> reader = FileMapping::ReadExisting("statusboard");
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(reader->size(), 64u);
+  writer->data()[10] = 0x42;
+  EXPECT_EQ(reader->data()[10], 0x42);
+  EXPECT_DEATH(reader->data()[10] = 0, "");
+  writer.reset();
+  reader.reset();
+  // A file nobody holds is no object, for a reader too.
+  EXPECT_EQ(FileMapping::ReadExisting("statusboard"), nullptr);
+}
+
 TEST_F(FileMappingTest, BlockLeftByAnEndedRunStartsAfresh) {
   // A crashed run left its block file behind, with an old reply in it.
   fs::path dir = RunDir() / "mappings";

@@ -68,22 +68,31 @@ std::optional<fs::path> ObjectPath(std::string_view kind, std::string_view name)
   return *dir / *file;
 }
 
-DirectoryLock::DirectoryLock(const fs::path& dir)
-    : fd_(open((dir / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)) {
+DirectoryLock::DirectoryLock(const fs::path& dir, bool read_only)
+    : fd_(open((dir / ".lock").c_str(),
+               (read_only ? O_RDONLY : O_RDWR | O_CREAT) | O_CLOEXEC | O_NOFOLLOW, 0600)) {
   if (fd_.valid() && FlockRetrying(fd_.get(), LOCK_EX) != 0) fd_.reset();
 }
 
 std::unique_ptr<SharedFile> SharedFile::Open(std::string_view kind, std::string_view name,
                                              size_t size, Mode mode) {
   const bool create = mode == Mode::kCreateOrOpen;
+  const bool read_only = mode == Mode::kReadExisting;
   if (create && size == 0) return nullptr;
   if (size > static_cast<size_t>(std::numeric_limits<off_t>::max())) return nullptr;
-  std::optional<fs::path> path = ObjectPath(kind, name);
+  std::optional<fs::path> path;
+  if (read_only) {
+    // A reader creates nothing: no folder means no object.
+    if (std::optional<std::string> file = ObjectFileName(name)) path = RunDirPath() / kind / *file;
+  } else {
+    path = ObjectPath(kind, name);
+  }
   if (!path) return nullptr;
 
-  DirectoryLock setup(path->parent_path());
+  DirectoryLock setup(path->parent_path(), read_only);
   if (!setup.held()) return nullptr;
-  UniqueFd fd(open(path->c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0), 0600));
+  const int access = read_only ? O_RDONLY : O_RDWR | (create ? O_CREAT : 0);
+  UniqueFd fd(open(path->c_str(), access | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!fd.valid()) return nullptr;
 
   // An exclusive lock is granted only when no live holder has the object.
@@ -115,7 +124,8 @@ std::unique_ptr<SharedFile> SharedFile::Open(std::string_view kind, std::string_
     view = size;
   }
   if (view == 0) return nullptr;
-  void* data = mmap(nullptr, view, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
+  const int protection = read_only ? PROT_READ : PROT_READ | PROT_WRITE;
+  void* data = mmap(nullptr, view, protection, MAP_SHARED, fd.get(), 0);
   if (data == MAP_FAILED) return nullptr;
   return std::unique_ptr<SharedFile>(
       new SharedFile(std::move(fd), static_cast<unsigned char*>(data), view, held_elsewhere));

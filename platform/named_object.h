@@ -36,7 +36,9 @@ std::optional<std::filesystem::path> ObjectPath(std::string_view kind, std::stri
 // so the lock file cannot clash with one of them.
 class DirectoryLock {
  public:
-  explicit DirectoryLock(const std::filesystem::path& dir);
+  // `read_only`: the lock file is opened for reading and never created, for a reader that
+  // writes nothing under the prefix (a missing lock file means no object was ever set up there).
+  explicit DirectoryLock(const std::filesystem::path& dir, bool read_only = false);
   bool held() const { return fd_.valid(); }
 
  private:
@@ -52,7 +54,9 @@ class DirectoryLock {
 // grows, under the folder's set-up lock, so a view another holder has mapped stays valid.
 class SharedFile {
  public:
-  enum class Mode { kCreateOrOpen, kOpenExisting };
+  // kReadExisting: as kOpenExisting, but every file is opened for reading only, nothing is
+  // created (neither folder nor lock file) and the view is mapped read-only (a write faults).
+  enum class Mode { kCreateOrOpen, kOpenExisting, kReadExisting };
 
   // kCreateOrOpen: `size` bytes at least (0 is refused); the view covers the whole file.
   // kOpenExisting: a view of `size` bytes (0: the whole file); nullptr when the file is smaller.

@@ -119,8 +119,10 @@ fs::path PrefixRoot() {
   return root;
 }
 
+fs::path RunDirPath() { return PrefixRoot() / "run"; }
+
 fs::path RunDir() {
-  fs::path run = PrefixRoot() / "run";
+  fs::path run = RunDirPath();
   std::error_code error;
   fs::create_directories(run, error);
   return run;

@@ -30,6 +30,8 @@ std::optional<std::filesystem::path> ResolvePath(std::string_view path);
 
 // <prefix>/run: where named mappings, events, mutexes and window endpoints live. Created.
 std::filesystem::path RunDir();
+// The same folder for a reader: not created (it may not exist).
+std::filesystem::path RunDirPath();
 
 // The directory of the running program (the install directory of our programs).
 std::filesystem::path ProgramDir();

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <optional>
 
 #include "platform/prefix.h"
@@ -176,6 +177,12 @@ void SetError(Status* error, StatusCode code, std::string text) {
 }
 
 }  // namespace
+
+bool ProcessAlive(int64_t pid) {
+  if (pid < 1 || pid > std::numeric_limits<pid_t>::max()) return false;
+  // Signal 0 only checks: EPERM means the process is there but not ours.
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
 
 bool StartProgram(std::string_view name, const std::vector<std::string>& args) {
   if (name.empty() || name.find('\0') != std::string_view::npos) return false;

@@ -1,6 +1,7 @@
 // Starting programs and loading libraries by their Windows names.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,6 +19,9 @@ namespace platform {
 // they come before `args`. True when the program was started (its exec succeeded); the
 // program is not a child of the caller, so nothing is left to reap.
 bool StartProgram(std::string_view name, const std::vector<std::string>& args = {});
+
+// Whether a process of that id lives (it may belong to another user); false for ids below 1.
+bool ProcessAlive(int64_t pid);
 
 // LoadLibrary("X.dll"): dlopen of libX.so found case-insensitively in $ORDELLA_LIB_PATH
 // (colon-separated), the running program's directory, then <program dir>/../lib. A name with

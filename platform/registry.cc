@@ -46,19 +46,29 @@ RegStatus FailErrno(const std::string& what, const fs::path& path) {
 
 bool SameName(std::string_view a, std::string_view b) { return NamesEqualIgnoringCase(a, b); }
 
-// flock on a file beside the registry: shared for reading, exclusive for a change.
+// flock on a file beside the registry: shared for reading, exclusive for a change. A reader
+// neither creates the lock file nor opens it for writing, so reading the registry writes nothing
+// under the prefix: without a lock file no change was ever made under the lock, and every change
+// creates it before it begins, so there is nothing to wait for.
 class FileLock {
  public:
-  FileLock(const fs::path& path, int operation)
-      : fd_(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+  FileLock(const fs::path& path, int operation) {
+    const bool shared = operation == LOCK_SH;
+    fd_ = UniqueFd(open(path.c_str(), shared ? O_RDONLY | O_CLOEXEC : O_RDWR | O_CREAT | O_CLOEXEC,
+                        0600));
+    if (!fd_.valid()) {
+      no_lock_file_ = shared && errno == ENOENT;
+      return;
+    }
     // Closing releases the lock.
-    if (fd_.valid() && internal::FlockRetrying(fd_.get(), operation) != 0) fd_.reset();
+    if (internal::FlockRetrying(fd_.get(), operation) != 0) fd_.reset();
   }
 
-  bool held() const { return fd_.valid(); }
+  bool held() const { return fd_.valid() || no_lock_file_; }
 
  private:
   UniqueFd fd_;
+  bool no_lock_file_ = false;
 };
 
 fs::path RegistryPath() { return PrefixRoot() / kFileName; }

@@ -114,6 +114,39 @@ std::string_view CutCp949(std::string_view text, size_t max_bytes) {
   return text.substr(0, end);
 }
 
+std::string Cp949ForDisplay(std::string_view cp949) {
+  if (std::optional<std::string> text = Cp949ToUtf8(cp949)) return *text;
+  std::string shown;
+  for (const char c : cp949) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      shown += c;
+    } else {
+      shown += "\\x" + ToHex(std::string_view(&c, 1));
+    }
+  }
+  return shown;
+}
+
+std::string JsonString(std::string_view utf8) {
+  std::string json = "\"";
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (byte < 0x20) {
+      constexpr char kLowerHex[] = "0123456789abcdef";
+      json += "\\u00";
+      json += kLowerHex[byte >> 4];
+      json += kLowerHex[byte & 0x0F];
+    } else {
+      json += c;
+    }
+  }
+  return json + "\"";
+}
+
 std::string ToHex(std::string_view bytes) {
   std::string hex;
   hex.reserve(bytes.size() * 2);

@@ -28,6 +28,13 @@ constexpr bool IsCp949LeadByte(unsigned char byte) { return byte >= 0x81 && byte
 // character.
 std::string_view CutCp949(std::string_view text, size_t max_bytes);
 
+// A CP949 text for a person's terminal or a report: UTF-8, or, when the bytes are not CP949
+// text, printable ASCII kept and every other byte (and the backslash) written as \xHH.
+std::string Cp949ForDisplay(std::string_view cp949);
+// A UTF-8 text as a JSON string, quotes included: '"' and '\' escaped, control bytes as
+// \u00xx (lower-case digits).
+std::string JsonString(std::string_view utf8);
+
 // Upper-case hexadecimal text, two characters per byte, high half first ("\x1C\xA2" -> "1CA2").
 std::string ToHex(std::string_view bytes);
 // The bytes of a hexadecimal text (either case); nullopt for an odd length or a non-hex character.

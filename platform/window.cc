@@ -136,7 +136,7 @@ std::optional<std::string> EntryName(std::string_view prefix, std::string_view n
 std::optional<WindowHandle> Lookup(std::string_view prefix, std::string_view name) {
   std::optional<std::string> entry = EntryName(prefix, name);
   if (!entry) return std::nullopt;
-  fs::path dir = RunDir() / kWindowKind;
+  fs::path dir = RunDirPath() / kWindowKind;  // a look-up creates nothing
   std::error_code error;
   fs::path target = fs::read_symlink(dir / *entry, error);
   if (error || !target.has_filename()) return std::nullopt;

@@ -42,6 +42,7 @@ constexpr char kSelectUndelivered[] = "select SEQ, DATA from RETALO_812 order by
 constexpr char kDeleteUndelivered[] = "delete from RETALO_812 where SEQ = %lld;";
 
 constexpr char kUndeliveredTable[] = "RETALO_812";
+constexpr char kRequestTable[] = "RETALO_DB_TEMP";
 
 // ---- The barcode database files: one per terminal ----
 
@@ -220,6 +221,27 @@ int DeleteUndeliveredFrame(int64_t seq) {
   } catch (const CppSQLite3Exception&) {
     return 0;
   }
+}
+
+std::optional<KeptWorkCounts> CountKeptWork() {
+  const auto file = LocalFile(kTempStorePath);
+  if (!file) return std::nullopt;
+  KeptWorkCounts counts;
+  if (!FileExists(*file)) return counts;
+  try {
+    CppSQLite3DB db;
+    db.OpenFileReadOnly(file->string());
+    const auto count = [&db](const char* table) -> int64_t {
+      if (!db.TableExists(table)) return 0;
+      CppSQLite3Query rows = db.ExecuteQuery(std::string("select count(*) from ") + table);
+      return rows.Eof() ? 0 : rows.FieldInt(0);
+    };
+    counts.requests = count(kRequestTable);
+    counts.frames = count(kUndeliveredTable);
+  } catch (const CppSQLite3Exception&) {
+    return std::nullopt;
+  }
+  return counts;
 }
 
 }  // namespace stores

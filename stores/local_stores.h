@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,5 +68,14 @@ std::vector<KeptFrame> ReadUndeliveredFramesWithIds();
 
 // Deletes the kept frame of row `seq`. 1 done (also when the row was already gone), 0 failed.
 int DeleteUndeliveredFrame(int64_t seq);
+
+// What waits in the temporary store: requests for retry (RETALO_DB_TEMP) and undelivered frames
+// (RETALO_812). Read without writing anything, not even the rolling back of a write a crash
+// left (a missing file or table counts 0). nullopt when the file is there but cannot be read.
+struct KeptWorkCounts {
+  int64_t requests = 0;
+  int64_t frames = 0;
+};
+std::optional<KeptWorkCounts> CountKeptWork();
 
 }  // namespace stores

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,30 @@ TEST_F(LocalStoresTest, UnreadableStoreLeavesThePendingCountAlone) {
   EXPECT_EQ(DeleteStoredRequest(1), 0);
   EXPECT_EQ(StoreUndeliveredFrame("x"), 0);
   EXPECT_TRUE(ReadUndeliveredFrames().empty());
+}
+
+// The status command's count: what waits in both tables, read without writing; a missing file
+// counts nothing and creates nothing; a file that is no database cannot be counted.
+TEST_F(LocalStoresTest, KeptWorkIsCountedWithoutWriting) {
+  std::optional<KeptWorkCounts> none = CountKeptWork();
+  ASSERT_TRUE(none.has_value());
+  EXPECT_EQ(none->requests, 0);
+  EXPECT_EQ(none->frames, 0);
+  EXPECT_FALSE(fs::exists(TempStore()));
+
+  ASSERT_EQ(StoreRequest(800, "a", ""), 1);
+  ASSERT_EQ(StoreRequest(812, "b", ""), 1);
+  ASSERT_EQ(StoreUndeliveredFrame("frame"), 1);
+  const auto written = fs::last_write_time(TempStore());
+  std::optional<KeptWorkCounts> counts = CountKeptWork();
+  ASSERT_TRUE(counts.has_value());
+  EXPECT_EQ(counts->requests, 2);
+  EXPECT_EQ(counts->frames, 1);
+  EXPECT_EQ(fs::last_write_time(TempStore()), written);
+
+  fs::remove(TempStore());
+  std::ofstream(TempStore()) << "this is not a database file, whatever its name says";
+  EXPECT_FALSE(CountKeptWork().has_value());
 }
 
 TEST_F(LocalStoresTest, NothingIsStoredWhenTheDirectoryCannotBeMade) {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/prefix.h"
+#include "platform/text.h"
 #include "protocol/card_mask.h"
 #include "stores/cpp_sqlite3.h"
 
@@ -431,6 +432,42 @@ platform::Status JournalFile::Select(const std::string& where,
   } catch (const CppSQLite3Exception& e) {
     return Failure(file_, access_, e);
   }
+}
+
+std::string JournalEntryJson(const JournalEntry& entry) {
+  const JournalIdentity& request = entry.request;
+  std::string json = "{\"id\": " + std::to_string(entry.id);
+  auto text = [&](const char* name, std::string_view value) {
+    json += std::string(", \"") + name + "\": " +
+            platform::JsonString(platform::Cp949ForDisplay(value));
+  };
+  auto time = [&](const char* name, int64_t ms) {
+    json += std::string(", \"") + name + "\": " +
+            (ms == 0 ? std::string("null") : platform::JsonString(JournalTimeText(ms)));
+  };
+  text("state", JournalStateName(entry.state));
+  json += std::string(", \"open\": ") + (IsOpenJournalState(entry.state) ? "true" : "false");
+  text("terminal_id", request.terminal_id);
+  json += ", \"request_code\": " + std::to_string(request.request_code);
+  text("amount1", request.amount1);
+  text("amount2", request.amount2);
+  text("amount3", request.amount3);
+  json += ", \"total\": " + std::to_string(request.total);
+  text("card", request.card);
+  text("original_date", request.original_date);
+  text("original_approval", request.original_approval);
+  text("approval_number", entry.approval_number);
+  text("response_code", entry.response_code);
+  text("answer", entry.answer);
+  time("requested_at", entry.requested_ms);
+  time("sent_at", entry.sent_ms);
+  time("decided_at", entry.decided_ms);
+  time("printed_at", entry.printed_ms);
+  time("answered_at", entry.answered_ms);
+  time("collected_at", entry.collected_ms);
+  time("settled_at", entry.settled_ms);
+  time("repeated_at", entry.repeated_ms);
+  return json + "}";
 }
 
 }  // namespace stores

@@ -121,6 +121,10 @@ std::string JournalTimeText(int64_t ms);
 //   card 941012******1234 approval 30012345 response 0000
 std::string DescribeJournalEntry(const JournalEntry& entry);
 
+// The entry as one JSON object (texts in UTF-8, times as local "YYYY-MM-DD HH:MM:SS" or null),
+// for the staff's command and the status command.
+std::string JournalEntryJson(const JournalEntry& entry);
+
 class JournalFile {
  public:
   enum class Access { kReadWrite, kReadOnly };

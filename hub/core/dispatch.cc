@@ -9,6 +9,7 @@
 #include "hub/core/frame_decoder.h"
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/module_state.h"
+#include "hub/core/module_status.h"
 #include "platform/prefix.h"
 #include "platform/process.h"
 #include "platform/system_info.h"
@@ -410,7 +411,9 @@ DispatchServices ModuleDispatchServices() {
 }
 
 int Dispatch(TerminalContext& context, MessageRecord& record) {
-  return Dispatch(context, record, ModuleDispatchServices());
+  const int result = Dispatch(context, record, ModuleDispatchServices());
+  NoteTerminalFrame(context.index, record.code);  // for the status command
+  return result;
 }
 
 int Dispatch(TerminalContext& context, MessageRecord& record, const DispatchServices& services) {

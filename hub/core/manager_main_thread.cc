@@ -5,12 +5,14 @@
 
 #include "companions/connmap/ordella_connmap.h"
 #include "hub/core/module_state.h"
+#include "hub/core/module_status.h"
 #include "hub/core/relay_slot.h"
 #include "hub/core/server_relay.h"
 #include "hub/core/terminal_loop.h"
 #include "hub/core/terminal_port.h"
 #include "platform/socket.h"
 #include "platform/system_info.h"
+#include "protocol/status_board.h"
 
 namespace hub {
 
@@ -113,6 +115,7 @@ bool CManagerMainThread::CreateThread() {
 
 bool CManagerMainThread::InitInstance() {
   Module().running.store(true, std::memory_order_release);
+  StartModuleStatus();
   LoadVanModule();
   CreateRelaySlot();
   // What the last run left open is reported before a repeated request can collect it.
@@ -151,6 +154,7 @@ int CManagerMainThread::Run() {
   constexpr auto kReplayLook = std::chrono::seconds(1);
   std::unique_lock<std::mutex> lock(quit_mutex_);
   while (!quit_signal_.wait_for(lock, kReplayLook, [this] { return QuitRequested(); })) {
+    PublishModuleHeartbeat(relay_slot_.get());
     if (!options_.replay_kept) continue;
     lock.unlock();
     options_.replay_kept();
@@ -249,6 +253,7 @@ void CManagerMainThread::StartTcpTerminalLink(int terminal) {
     listeners_[kTcpTerminalSlot] = std::move(workers->listener);
     peer_loop_ = std::move(workers->peer_loop);
   }
+  NoteTerminalLink(terminal, kBoardLinkTcp, "TCP " + text);
   PostHostNotification(kEventTcpTerminal, 0);
 }
 
@@ -275,6 +280,8 @@ void CManagerMainThread::StartSerialTerminal(int terminal, int port_number) {
     return;
   }
   terminals_[static_cast<size_t>(terminal)] = std::move(port);
+  lock.unlock();
+  NoteTerminalLink(terminal, kBoardLinkSerial, name);
 }
 
 bool CManagerMainThread::ExitInstance() {
@@ -284,6 +291,7 @@ bool CManagerMainThread::ExitInstance() {
   StopTerminals();
   StopWorkers();
   FreeRelaySlot();
+  StopModuleStatus();
   Module().van = VanEntryPoints{};
   van_library_.reset();
   CManagerMainThread* self = this;

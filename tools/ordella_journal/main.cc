@@ -52,21 +52,7 @@ void Print(const std::string& text) {
   std::fputc('\n', stdout);
 }
 
-// A text of the journal (CP949) for the terminal: UTF-8, or, where a byte is not CP949 text,
-// printable ASCII kept and every other byte as \xHH.
-std::string Utf8(std::string_view cp949) {
-  if (std::optional<std::string> text = platform::Cp949ToUtf8(cp949)) return *text;
-  std::string shown;
-  for (const char c : cp949) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-      shown += c;
-    } else {
-      shown += "\\x" + platform::ToHex(std::string_view(&c, 1));
-    }
-  }
-  return shown;
-}
+std::string Utf8(std::string_view cp949) { return platform::Cp949ForDisplay(cp949); }
 
 // A frame made readable: its control bytes named.
 std::string ReadableFrame(std::string_view frame) {
@@ -100,63 +86,6 @@ std::string ReadableFrame(std::string_view frame) {
   }
   flush();
   return shown;
-}
-
-std::string JsonText(std::string_view utf8) {
-  std::string json = "\"";
-  for (const char c : utf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += c;
-    } else if (byte < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      json += escaped;
-    } else {
-      json += c;
-    }
-  }
-  return json + "\"";
-}
-
-std::string JsonTime(int64_t ms) {
-  return ms == 0 ? "null" : JsonText(stores::JournalTimeText(ms));
-}
-
-std::string Json(const stores::JournalEntry& entry) {
-  const stores::JournalIdentity& request = entry.request;
-  std::string json = "{\"id\": " + std::to_string(entry.id);
-  auto text = [&](const char* name, std::string_view value) {
-    json += std::string(", \"") + name + "\": " + JsonText(Utf8(value));
-  };
-  auto time = [&](const char* name, int64_t ms) {
-    json += std::string(", \"") + name + "\": " + JsonTime(ms);
-  };
-  text("state", stores::JournalStateName(entry.state));
-  json +=
-      std::string(", \"open\": ") + (stores::IsOpenJournalState(entry.state) ? "true" : "false");
-  text("terminal_id", request.terminal_id);
-  json += ", \"request_code\": " + std::to_string(request.request_code);
-  text("amount1", request.amount1);
-  text("amount2", request.amount2);
-  text("amount3", request.amount3);
-  json += ", \"total\": " + std::to_string(request.total);
-  text("card", request.card);
-  text("original_date", request.original_date);
-  text("original_approval", request.original_approval);
-  text("approval_number", entry.approval_number);
-  text("response_code", entry.response_code);
-  text("answer", entry.answer);
-  time("requested_at", entry.requested_ms);
-  time("sent_at", entry.sent_ms);
-  time("decided_at", entry.decided_ms);
-  time("printed_at", entry.printed_ms);
-  time("answered_at", entry.answered_ms);
-  time("collected_at", entry.collected_ms);
-  time("settled_at", entry.settled_ms);
-  time("repeated_at", entry.repeated_ms);
-  return json + "}";
 }
 
 void PrintEntry(const stores::JournalEntry& entry) {
@@ -209,7 +138,7 @@ int List(const stores::JournalFile& journal, bool all, bool json) {
   if (json) {
     std::string text = "[";
     for (const stores::JournalEntry& entry : entries) {
-      text += (text.size() > 1 ? ",\n " : "") + Json(entry);
+      text += (text.size() > 1 ? ",\n " : "") + stores::JournalEntryJson(entry);
     }
     Print(text + "]");
     return kExitDone;
@@ -233,7 +162,7 @@ int Show(const stores::JournalFile& journal, int64_t id, bool json) {
   if (!status.ok()) return JournalFailed(status);
   if (!entry) return NoEntry(id, journal);
   if (json) {
-    Print(Json(*entry));
+    Print(stores::JournalEntryJson(*entry));
   } else {
     PrintEntry(*entry);
   }
