@@ -2,9 +2,12 @@
 // serial line, the simulated cash-receipt server and a POS client, in one temporary prefix. The
 // hub exchanges the request with the server through the card-network library it loads by name
 // and answers the POS client: at once under a pharmacy program that prints its own receipts,
-// after the terminal has printed the receipt under any other.
+// after the terminal has printed the receipt under any other. And Helvar's cancellation of a
+// cash receipt at the card network, which reaches the hub's POS port through the same library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,9 +16,12 @@
 #include "companions/ediconn/cash_protocol.h"
 #include "platform/registry.h"
 #include "platform/socket.h"
+#include "hub/core/server_relay.h"
 #include "platform/testing/support.h"
 #include "protocol/testing/cash_receipt_sim.h"
+#include "protocol/testing/gateway_server_sim.h"
 #include "tests/e2e/host_fixture.h"
+#include "tests/fixtures/fixture.h"
 #include "tools/pos_client.h"
 #include "tools/terminal_sim.h"
 
@@ -158,6 +164,81 @@ TEST_F(CashReceiptTest, DISABLED_AnApprovalIsPrintedAndAnsweredOnceTheTerminalHa
   EXPECT_EQ(answer.code, 162);
   EXPECT_EQ(answer.fields, AnswerFields({"T0001", "0000", Cp("정상승인"), "", "01012345678",
                                          "123456789", "11000"}));
+}
+
+// Helvar, for real, cancels a cash receipt that the terminal's cancellation (883) names: the
+// card-network library takes the cancellation to the hub's POS port (127.0.0.1:9988, where
+// Helvar always finds it), the hub exchanges it with the cash-receipt server through the same
+// library and answers at once, and Helvar shows the outcome on the terminal (157).
+class CashCancellationTest : public HostTest {
+ protected:
+  CashCancellationTest() : HostTest("helvar") {}
+
+  void SetUp() override {
+    HostTest::SetUp();
+    ASSERT_EQ(platform::RegSetString("Software\\Tavenor\\Update", "path", "c:\\tavenor"),
+              platform::RegStatus::kOk);
+    ASSERT_EQ(platform::RegSetDword("Software\\Tavenor", "edicode_index", 1),
+              platform::RegStatus::kOk);
+    std::string error;
+    ASSERT_TRUE(fixture::LoadFixture(fixture::DefaultDir(), &error)) << error;
+    const fs::path pm2000 = prefix_.path() / "drive_c" / "PM2000V6";
+    fs::create_directories(pm2000);
+    std::ofstream(pm2000 / "PM2000V6.INI") << "[DATAPATH]\r\nPATH=PHARMSRV\r\n";
+
+    cash_server_ = gateway_sim::CashReceiptServerSimulator::Start({}, &error);
+    ASSERT_NE(cash_server_, nullptr) << error;
+    ASSERT_EQ(platform::RegSetString(ediconn::kTavenorKey, ediconn::kCashServerPortValue,
+                                     cash_server_->port_text()),
+              platform::RegStatus::kOk);
+    gateway_ = gateway_sim::GatewayServerSimulator::Start({}, &error);
+    ASSERT_NE(gateway_, nullptr) << error;
+    terminal_ = TerminalSimulator::Create(kTerminalCom, &error);
+    ASSERT_NE(terminal_, nullptr) << error;
+    HostTest::StartHost(
+        "terminal_count = 1\nterminal0_port = " + std::to_string(kTerminalCom) +
+            "\nterminal0_id = T0001\npos_listener_port = 9988\nfirst_ack_listener_port = 0000"
+            "\nsecond_ack_listener_port = 0000\nprogram_index = 1"
+            "\nbusiness_number = 1234567890\nserver_address = 127.0.0.1\nserver_port = " +
+            std::to_string(gateway_->port(gateway_sim::PortKind::kPassThrough)) + "\n",
+        {{hub::kSaleRelayPortVariable,
+          std::to_string(gateway_->port(gateway_sim::PortKind::kSale))}});
+    ASSERT_TRUE(terminal_->NextFrame(841, kPatienceMs).has_value()) << Diagnostics();
+  }
+
+  std::unique_ptr<gateway_sim::CashReceiptServerSimulator> cash_server_;
+  std::unique_ptr<gateway_sim::GatewayServerSimulator> gateway_;
+  std::unique_ptr<TerminalSimulator> terminal_;
+};
+
+TEST_F(CashCancellationTest, ACashReceiptIsCancelledAtTheServerAndTheTerminalIsTold) {
+  // Message fields 1-20 of the terminal's cancellation: identity (7), approval number (8), the
+  // prescription amount, the amount over the counter and its tax (9-11), the approval date of
+  // the cancelled sale (17), payment kind "H" (18), no items.
+  std::vector<std::string> fields(20, "");
+  fields[0] = "01";
+  fields[1] = "0000";
+  fields[4] = "0";
+  fields[6] = "01012345678";
+  fields[7] = "A200";
+  fields[8] = "1500";
+  fields[9] = "700";
+  fields[10] = "70";
+  fields[16] = "131220153000";
+  fields[17] = "H";
+  fields[18] = "0";
+  ASSERT_TRUE(terminal_->SendFrame(883, fields));
+
+  ASSERT_TRUE(cash_server_->WaitForReceived(1, kPatienceMs)) << Diagnostics();
+  EXPECT_EQ(cash_server_->Received()[0],
+            (std::vector<std::string>{"0210", "1234567890", "", "01012345678", "2270", "70", "",
+                                      "1500", "700", "00", "A200", "20131220", "200"}));
+  const std::optional<terminal_sim::Received> told = terminal_->NextFrame(157, kPatienceMs);
+  ASSERT_TRUE(told.has_value()) << Diagnostics();
+  ASSERT_GE(told->fields.size(), 2u);
+  std::string shown = told->fields[1];
+  shown.erase(std::remove(shown.begin(), shown.end(), ' '), shown.end());
+  EXPECT_EQ(shown, Cp("현금영수증취소승인성공"));
 }
 
 }  // namespace
