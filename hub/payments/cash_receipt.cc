@@ -281,6 +281,7 @@ PosRequestResult HandleCashReceipt(RelaySlot& slot, const PosRequest& request,
   const long long total = StoreCashRequest(slot, request, settings, services.log);
   const JournalRequest journaled = JournalRequestOf(request.code, slot.payment, total, settings);
   const PosRequestResult given_to_slot{.queued = true, .answer = {}};
+  slot.journal_id.store(0, std::memory_order_relaxed);
 
   if (services.journal != nullptr) {
     if (std::optional<KeptAnswer> kept = services.journal->CollectKeptAnswer(journaled)) {
@@ -302,6 +303,8 @@ PosRequestResult HandleCashReceipt(RelaySlot& slot, const PosRequest& request,
     Log(services.log, "request " + std::to_string(request.code) +
                           " approved, but its printout was not queued: answered unprinted");
   }
+  // Answered here: nothing later completes this request, so the slot keeps no entry of it.
+  slot.journal_id.store(0, std::memory_order_relaxed);
   const bool answered =
       AnswerRelayClient(slot, slot.answer, services.notify, clock, services.log);
   if (answered && services.journal != nullptr && id != 0) services.journal->MarkAnswered(id);

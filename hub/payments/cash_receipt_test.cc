@@ -225,6 +225,7 @@ TEST_F(CashReceiptHandlerTest, AnApprovalIsAnsweredAtOnceUnderAProgramThatPrints
   EXPECT_EQ(journal_.begun[0].request_code, 181);
   EXPECT_EQ(journal_.begun[0].total, 11000);
   EXPECT_EQ(journal_.kept_frame, *answer);
+  EXPECT_EQ(slot_->journal_id.load(), 0);  // nothing left for a later print to complete
 }
 
 TEST_F(CashReceiptHandlerTest, AnApprovalUnderAnotherProgramIsPrintedAndItsAnswerWaits) {
