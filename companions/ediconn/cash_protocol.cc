@@ -4,19 +4,15 @@
 
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "protocol/frame.h"
 
 namespace ediconn {
 namespace {
 
 // The decimal number of exactly `digits` characters at `offset`; nullopt when any is no digit.
 std::optional<size_t> Digits(std::string_view bytes, size_t offset, size_t digits) {
-  if (bytes.size() < offset + digits) return std::nullopt;
-  size_t value = 0;
-  for (const char c : bytes.substr(offset, digits)) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<size_t>(c - '0');
-  }
-  return value;
+  const std::optional<int> value = protocol::ReadDecimal(bytes, offset, digits);
+  return value ? std::optional<size_t>(static_cast<size_t>(*value)) : std::nullopt;
 }
 
 bool KnownKind(char kind) {
@@ -50,7 +46,8 @@ std::optional<std::vector<std::string>> ParseTexts(MessageKind kind, std::string
 }  // namespace
 
 size_t TextCount(MessageKind kind) {
-  return kind == MessageKind::kRequest ? kRequestTexts : kAnswerTexts;
+  return kind == MessageKind::kRequest ? static_cast<size_t>(kRequestTexts)
+                                       : static_cast<size_t>(kAnswerTexts);
 }
 
 std::optional<std::string> EncodeMessage(MessageKind kind, std::span<const std::string> texts) {

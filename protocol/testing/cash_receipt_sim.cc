@@ -84,16 +84,7 @@ void CashReceiptServerSimulator::Converse(int client) {
     received_.push_back(request.texts);
     arrived_.notify_all();
   }
-  if (options_.port.behaviour == Behaviour::kSilent) {
-    // Keep the connection open without a word until the client gives up.
-    std::array<char, 256> ignored;
-    size_t got = 0;
-    while (platform::ReceiveSome(client, ignored.data(), ignored.size(),
-                                 platform::Deadline::Never(), &got, &stopping_)
-               .ok()) {
-    }
-    return;
-  }
+  if (options_.port.behaviour == Behaviour::kSilent) return StaySilent(client, stopping_);
   if (options_.port.behaviour == Behaviour::kSlow && !Pause(options_.port.delay_ms)) return;
   const std::optional<std::string> answer =
       ediconn::EncodeMessage(ediconn::MessageKind::kAnswer, CashAnswerTexts(options_.answer));

@@ -116,6 +116,15 @@ bool ParseBehaviour(std::string_view text, PortOptions* options) {
   return true;
 }
 
+void StaySilent(int client, const platform::WakeEvent& stopping) {
+  std::array<char, 256> ignored;
+  size_t got = 0;
+  while (platform::ReceiveSome(client, ignored.data(), ignored.size(), platform::Deadline::Never(),
+                               &got, &stopping)
+             .ok()) {
+  }
+}
+
 std::string SaleAnswer(int code) { return Frame(code, {"0000"}); }
 
 std::string RegistrationAnswer(std::string_view terminal_version) {
@@ -304,16 +313,7 @@ void GatewayServerSimulator::ConverseVan(const Listener& listener, int client) {
   const kicc::MessageKind kind = message.kind;
   std::string whole = kicc::EncodeMessage(kind, message.payload).value_or(std::string());
   Record(PortKind::kVan, std::move(whole));
-  if (listener.options.behaviour == Behaviour::kSilent) {
-    // Keep the connection open without a word until the client gives up.
-    std::array<char, 256> ignored;
-    size_t got = 0;
-    while (platform::ReceiveSome(client, ignored.data(), ignored.size(),
-                                 platform::Deadline::Never(), &got, &stopping_)
-               .ok()) {
-    }
-    return;
-  }
+  if (listener.options.behaviour == Behaviour::kSilent) return StaySilent(client, stopping_);
   if (listener.options.behaviour == Behaviour::kSlow && !Pause(listener.options.delay_ms)) return;
   std::optional<std::string> reply;
   if (kind == kicc::MessageKind::kApprovalRequest) {
