@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "companions/util/ordella_util.h"
+#include "helvar/card_network_binding.h"
 #include "helvar/helvar_log.h"
 #include "helvar/request_intake.h"
 #include "helvar/request_worker.h"
@@ -158,6 +159,10 @@ int CHelvarApp::Run(const ShellHooks& hooks) {
     return 0;
   }
   SetInstallDir(ReadInstallDir());
+  // The card-network library of the cancellations at the card network (860-862); without it
+  // they fail and the terminal is told so.
+  std::unique_ptr<CEdiconnBinding> card_network = CEdiconnBinding::Load();
+  InstallCardNetwork(card_network.get());
   if (update == nullptr) WriteLog("Helvar", "UPDATE_ORDELLA_EVENT cannot be opened");
 
   CHelvarDlg dialog;
@@ -212,8 +217,11 @@ int CHelvarApp::Run(const ShellHooks& hooks) {
   window.reset();
   database_sync.reset();
   if (tray_shown) platform::TrayNotify(platform::TrayAction::kDelete, "", "");
-  if (!CGuideUpdateThread::WaitForAll(kWorkerPatienceMs)) {
+  if (CGuideUpdateThread::WaitForAll(kWorkerPatienceMs)) {
+    InstallCardNetwork(nullptr);
+  } else {
     WriteLog("Helvar", "a request was still running at the end");
+    (void)card_network.release();  // the request may still be calling the library
   }
   if (display) CloseScreen();
   return 0;

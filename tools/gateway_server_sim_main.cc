@@ -13,18 +13,24 @@
 //     --record  every request received is appended as "<port> <hex>"
 //     --signpad-answer  what the sign-pad network answers a request packet: approve (default)
 //                       or decline
+//   and the cash-receipt server (protocol/testing/cash_receipt_sim.h):
+//                      [--cash-port N] [--cash MODE] [--cash-answer approve|decline]
 //
 // Standard output: "ports sale=<n> registration=<n> pass=<n> van=<n> signpad=<n>" once listening,
-// then one line
-// "received <port> <hex>" per request. Ends when its standard input ends.
+// then one line "received <port> <hex>" per request; the cash-receipt server's port follows as
+// its own line "ports cash=<n>", and each cash-receipt request as "received cash <hex>". Ends
+// when its standard input ends.
 #include <charconv>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "companions/ediconn/cash_protocol.h"
 #include "platform/text.h"
+#include "protocol/testing/cash_receipt_sim.h"
 #include "protocol/testing/gateway_server_sim.h"
 
 namespace {
@@ -36,7 +42,17 @@ bool ParsePort(std::string_view text, int* port) {
   return error == std::errc() && end == text.data() + text.size() && *port >= 0 && *port <= 65535;
 }
 
-bool ParseOptions(int argc, char** argv, gateway_sim::Options* options) {
+// The cash-receipt server's options; nullopt when `name` is none of them.
+std::optional<bool> ParseCashOption(std::string_view name, std::string_view value,
+                                    gateway_sim::CashServerOptions* cash) {
+  if (name == "--cash-port") return ParsePort(value, &cash->port.port);
+  if (name == "--cash") return gateway_sim::ParseBehaviour(value, &cash->port);
+  if (name == "--cash-answer") return gateway_sim::ParseCashVerdict(value, &cash->answer);
+  return std::nullopt;
+}
+
+bool ParseOptions(int argc, char** argv, gateway_sim::Options* options,
+                  gateway_sim::CashServerOptions* cash) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string_view name = argv[i];
     const std::string_view value = argv[i + 1];
@@ -71,6 +87,9 @@ bool ParseOptions(int argc, char** argv, gateway_sim::Options* options) {
       options->terminal_version = value;
     } else if (name == "--record") {
       options->record_file = value;
+      cash->record_file = value;
+    } else if (const std::optional<bool> parsed = ParseCashOption(name, value, cash)) {
+      ok = *parsed;
     } else {
       ok = false;
     }
@@ -83,12 +102,14 @@ bool ParseOptions(int argc, char** argv, gateway_sim::Options* options) {
 
 int main(int argc, char** argv) {
   gateway_sim::Options options;
-  if (!ParseOptions(argc, argv, &options)) {
+  gateway_sim::CashServerOptions cash_options;
+  if (!ParseOptions(argc, argv, &options, &cash_options)) {
     std::cerr << "usage: gateway_server_sim [--address A] [--sale-port N] [--registration-port N]"
                  " [--pass-port N] [--van-port N] [--sale MODE] [--registration MODE]"
                  " [--pass MODE] [--van MODE] [--van-answer VERDICT] [--terminal-version TEXT]"
                  " [--record FILE] [--signpad-port N] [--signpad MODE]"
-                 " [--signpad-answer approve|decline]\n";
+                 " [--signpad-answer approve|decline] [--cash-port N] [--cash MODE]"
+                 " [--cash-answer VERDICT]\n";
     return kUsage;
   }
   std::mutex output;
@@ -103,6 +124,18 @@ int main(int argc, char** argv) {
     std::cerr << error << '\n';
     return 1;
   }
+  cash_options.on_received = [&output](const std::vector<std::string>& texts) {
+    std::lock_guard<std::mutex> lock(output);
+    std::cout << "received cash "
+              << platform::ToHex(
+                     ediconn::EncodeMessage(ediconn::MessageKind::kRequest, texts).value_or(""))
+              << std::endl;
+  };
+  auto cash = gateway_sim::CashReceiptServerSimulator::Start(cash_options, &error);
+  if (cash == nullptr) {
+    std::cerr << error << '\n';
+    return 1;
+  }
   {
     std::lock_guard<std::mutex> lock(output);
     std::cout << "ports sale=" << sim->port(gateway_sim::PortKind::kSale)
@@ -110,6 +143,7 @@ int main(int argc, char** argv) {
               << " pass=" << sim->port(gateway_sim::PortKind::kPassThrough)
               << " van=" << sim->port(gateway_sim::PortKind::kVan)
               << " signpad=" << sim->port(gateway_sim::PortKind::kSignPad) << std::endl;
+    std::cout << "ports cash=" << cash->port() << std::endl;
   }
   for (std::string line; std::getline(std::cin, line);) {
   }

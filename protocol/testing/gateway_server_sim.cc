@@ -119,6 +119,15 @@ bool ParseBehaviour(std::string_view text, PortOptions* options) {
   return true;
 }
 
+void StaySilent(int client, const platform::WakeEvent& stopping) {
+  std::array<char, 256> ignored;
+  size_t got = 0;
+  while (platform::ReceiveSome(client, ignored.data(), ignored.size(), platform::Deadline::Never(),
+                               &got, &stopping)
+             .ok()) {
+  }
+}
+
 std::string SaleAnswer(int code) { return Frame(code, {"0000"}); }
 
 std::string RegistrationAnswer(std::string_view terminal_version) {
@@ -332,13 +341,7 @@ void GatewayServerSimulator::ConverseVan(const Listener& listener, int client) {
 
 bool GatewayServerSimulator::AwaitAnswerTurn(const Listener& listener, int client) const {
   if (listener.options.behaviour == Behaviour::kSilent) {
-    // Keep the connection open without a word until the client gives up.
-    std::array<char, 256> ignored;
-    size_t got = 0;
-    while (platform::ReceiveSome(client, ignored.data(), ignored.size(),
-                                 platform::Deadline::Never(), &got, &stopping_)
-               .ok()) {
-    }
+    StaySilent(client, stopping_);
     return false;
   }
   return listener.options.behaviour != Behaviour::kSlow || Pause(listener.options.delay_ms);

@@ -128,6 +128,10 @@ struct Options {
 // Parses "answer", "silent", "refuse" or "slow:<ms>" into `options`; false when it is none.
 bool ParseBehaviour(std::string_view text, PortOptions* options);
 
+// A silent port's connection: kept open without a word until the client gives up (or `stopping`
+// is signalled).
+void StaySilent(int client, const platform::WakeEvent& stopping);
+
 // The answers the simulator gives (also what tests expect to see at the terminal).
 std::string SaleAnswer(int code);
 std::string RegistrationAnswer(std::string_view terminal_version);
