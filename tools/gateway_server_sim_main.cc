@@ -3,16 +3,21 @@
 //   gateway_server_sim [--address A] [--sale-port N] [--registration-port N] [--pass-port N]
 //                      [--van-port N] [--sale MODE] [--registration MODE] [--pass MODE]
 //                      [--van MODE] [--van-answer VERDICT] [--terminal-version TEXT]
-//                      [--record FILE]
+//                      [--record FILE] [--guidance-port N] [--guidance MODE|short]
+//                      [--guide-drug CODE=NAME;EFFECT;PICTOGRAMS]...
 //     ports   0 (the default) picks a free port
 //     MODE    answer (default), silent, refuse or slow:<ms>
 //     VERDICT what the VAN approval port answers: approve (default), decline or blank (response
 //             code "0000" without an approval number)
 //     --terminal-version   field 10 of the registration answer (default V2501)
 //     --record  every request received is appended as "<port> <hex>"
+//     --guidance short   the guidance answer announces its length but stops half-way
+//     --guide-drug       a drug the guidance service knows (UTF-8 texts; pictogram codes
+//                        separated by ",", e.g. 645301220=Amoxil;Antibiotic;F01,C16)
 //
-// Standard output: "ports sale=<n> registration=<n> pass=<n> van=<n>" once listening, then one line
+// Standard output: "ports sale=<n> registration=<n> pass=<n> van=<n> guidance=<n>" once listening, then one line
 // "received <port> <hex>" per request. Ends when its standard input ends.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <iostream>
@@ -21,6 +26,7 @@
 #include <string_view>
 
 #include "platform/text.h"
+#include "protocol/frame.h"
 #include "protocol/testing/gateway_server_sim.h"
 
 namespace {
@@ -30,6 +36,26 @@ constexpr int kUsage = 64;
 bool ParsePort(std::string_view text, int* port) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *port);
   return error == std::errc() && end == text.data() + text.size() && *port >= 0 && *port <= 65535;
+}
+
+// "CODE=NAME;EFFECT;PICTOGRAMS" into the guidance catalogue.
+bool ParseGuideDrug(std::string_view text, gateway_sim::GuidanceService* service) {
+  const size_t equals = text.find('=');
+  const size_t first = text.find(';', equals);
+  const size_t second = first == std::string_view::npos ? first : text.find(';', first + 1);
+  if (equals == std::string_view::npos || second == std::string_view::npos) return false;
+  const std::optional<std::string> name =
+      platform::Utf8ToCp949(text.substr(equals + 1, first - equals - 1));
+  const std::optional<std::string> effect =
+      platform::Utf8ToCp949(text.substr(first + 1, second - first - 1));
+  if (!name || !effect) return false;
+  std::string codes(text.substr(second + 1));
+  const size_t count = codes.empty() ? 0 : std::count(codes.begin(), codes.end(), ',') + 1;
+  std::replace(codes.begin(), codes.end(), ',', protocol::kGs);
+  const std::string digits = std::to_string(count);
+  service->drugs[std::string(text.substr(0, equals))] = {
+      *name, *effect, std::string(2 - std::min<size_t>(2, digits.size()), '0') + digits + codes};
+  return true;
 }
 
 bool ParseOptions(int argc, char** argv, gateway_sim::Options* options) {
@@ -59,6 +85,14 @@ bool ParseOptions(int argc, char** argv, gateway_sim::Options* options) {
       ok = gateway_sim::ParseBehaviour(value, &options->pass_through);
     } else if (name == "--terminal-version") {
       options->terminal_version = value;
+    } else if (name == "--guidance-port") {
+      ok = ParsePort(value, &options->guidance.port);
+    } else if (name == "--guidance") {
+      options->guidance_service.short_answer = value == "short";
+      ok = options->guidance_service.short_answer ||
+           gateway_sim::ParseBehaviour(value, &options->guidance);
+    } else if (name == "--guide-drug") {
+      ok = ParseGuideDrug(value, &options->guidance_service);
     } else if (name == "--record") {
       options->record_file = value;
     } else {
@@ -77,7 +111,8 @@ int main(int argc, char** argv) {
     std::cerr << "usage: gateway_server_sim [--address A] [--sale-port N] [--registration-port N]"
                  " [--pass-port N] [--van-port N] [--sale MODE] [--registration MODE]"
                  " [--pass MODE] [--van MODE] [--van-answer VERDICT] [--terminal-version TEXT]"
-                 " [--record FILE]\n";
+                 " [--record FILE] [--guidance-port N] [--guidance MODE|short]"
+                 " [--guide-drug CODE=NAME;EFFECT;PICTOGRAMS]\n";
     return kUsage;
   }
   std::mutex output;
@@ -97,7 +132,8 @@ int main(int argc, char** argv) {
     std::cout << "ports sale=" << sim->port(gateway_sim::PortKind::kSale)
               << " registration=" << sim->port(gateway_sim::PortKind::kRegistration)
               << " pass=" << sim->port(gateway_sim::PortKind::kPassThrough)
-              << " van=" << sim->port(gateway_sim::PortKind::kVan) << std::endl;
+              << " van=" << sim->port(gateway_sim::PortKind::kVan)
+              << " guidance=" << sim->port(gateway_sim::PortKind::kGuidance) << std::endl;
   }
   for (std::string line; std::getline(std::cin, line);) {
   }

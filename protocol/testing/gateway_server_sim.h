@@ -14,7 +14,9 @@
 //   VAN approval   takes the sign-pad module library's approval request (kicc_protocol.h) and
 //                  answers with an 832-byte answer record: approved with an approval number,
 //                  declined with a code and a message, or "0000" with a blank approval number
-//                  (VanAnswer); takes the library's confirmations and acknowledges them.
+//                  (VanAnswer); takes the library's confirmations and acknowledges them;
+//   guidance       takes a guidance request (protocol/guidance_sheet.h) and answers with the
+//                  texts of its drugs from the catalogue (guidance_service.h).
 //
 // The sale port answers every frame it takes, a repeated one too: the hub sends a cancellation
 // it kept while the server was down again once the server answers, and again after that when
@@ -38,14 +40,15 @@
 
 #include "platform/socket.h"
 #include "platform/wake_event.h"
+#include "protocol/testing/guidance_service.h"
 
 namespace gateway_sim {
 
-enum class PortKind { kSale, kRegistration, kPassThrough, kBarcode, kVan };
+enum class PortKind { kSale, kRegistration, kPassThrough, kBarcode, kVan, kGuidance };
 inline constexpr PortKind kPortKinds[] = {PortKind::kSale, PortKind::kRegistration,
                                           PortKind::kPassThrough, PortKind::kBarcode,
-                                          PortKind::kVan};
-// "sale", "registration", "pass", "barcode", "van".
+                                          PortKind::kVan, PortKind::kGuidance};
+// "sale", "registration", "pass", "barcode", "van", "guidance".
 std::string_view PortName(PortKind kind);
 
 enum class Behaviour { kAnswer, kSilent, kRefuse, kSlow };
@@ -95,6 +98,8 @@ struct Options {
   std::map<std::string, KnownItem> items;  // the barcode service's catalogue, by barcode
   PortOptions van;
   VanAnswer van_answer;
+  PortOptions guidance;
+  GuidanceService guidance_service;
   std::string terminal_version = "V2501";  // field 10 of the registration answer
   std::string record_file;                 // each request appended as "<port> <hex>"; "" none
   std::function<void(const ReceivedRequest&)> on_received;  // called on the port's thread
