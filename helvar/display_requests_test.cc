@@ -2,14 +2,15 @@
 // clears the display; both only while the customer display flag is set.
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <string>
+#include <vector>
 
 #include "helvar/customer_list.h"
 #include "helvar/helvar_log.h"
 #include "helvar/pos_sale.h"
 #include "helvar/test_support.h"
 #include "helvar/work_context.h"
+#include "platform/clock.h"
 #include "platform/prefix.h"
 #include "platform/testing/support.h"
 #include "platform/testing/temp_prefix.h"
@@ -21,12 +22,7 @@ namespace helvar {
 namespace {
 
 std::string TodaySerial(int n) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%m%d", &local);
-  return text + std::string("00000") + std::to_string(n);
+  return platform::SystemClock().LocalDate() + "00000" + std::to_string(n);
 }
 
 // The payload the hub sends: the count digit, then each customer record's packed key as

@@ -60,7 +60,7 @@ std::optional<std::string> SheetFrame(const GuidanceOrder& order, std::string_vi
 int RequestProgramGuidance(CWorkContext& context, const Request& request, std::string_view tag,
                            std::string_view program_code) {
   GuidanceOrder order;
-  CollectRequestOrder(request.data, Today().year, &order);
+  CollectRequestOrder(request.data, TodayDate().year, &order);
   if (order.drugs.empty()) WriteLog(tag, "no drugs in the request");
   const std::optional<std::string> frame =
       order.drugs.empty() ? std::nullopt : SheetFrame(order, program_code, false);
@@ -152,7 +152,7 @@ int UbcareGuidance(CWorkContext& context, const Request& request) {
       routed ? data.substr(data.size() - std::min(kUbcareKeySize, data.size()))
              : data.substr(0, kUbcareKeySize);
   GuidanceOrder order;
-  CollectUbcareOrder(upharm, key, Today(), &order);
+  CollectUbcareOrder(upharm, key, TodayDate(), &order);
   if (order.drugs.empty()) WriteLog(kTag, "no drugs for prescription " + std::string(key));
   const std::optional<std::string> frame =
       order.drugs.empty() ? std::nullopt : SheetFrame(order, kGuideProgramUbcare, routed);

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 #include "helvar/helvar_log.h"
 #include "helvar/pm2000_db.h"
 #include "helvar/upharm_binding.h"
+#include "platform/clock.h"
 #include "protocol/frame.h"
 
 namespace helvar {
@@ -78,11 +78,10 @@ void GuidanceOrder::SetDate(std::string_view digits) {
          std::string(digits.substr(6, 2));
 }
 
-CalendarDate Today() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+CalendarDate TodayDate() {
+  const std::string today = platform::SystemClock().LocalDate();  // yyyymmdd
+  const std::string_view t = today;
+  return {Number(t.substr(0, 4), 0), Number(t.substr(4, 2), 0), Number(t.substr(6, 2), 0)};
 }
 
 void FillPm2000Order(const CPm2000Db& db, std::string_view serial, std::string_view aux2,

@@ -41,7 +41,7 @@ struct CalendarDate {
   int month = 0;
   int day = 0;
 };
-CalendarDate Today();
+CalendarDate TodayDate();  // by the system clock
 
 // --- PM2000 (request data: the prescription serial) ---
 

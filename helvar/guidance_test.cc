@@ -19,6 +19,7 @@
 #include "helvar/helvar_log.h"
 #include "helvar/test_support.h"
 #include "helvar/work_context.h"
+#include "platform/clock.h"
 #include "platform/prefix.h"
 #include "platform/socket.h"
 #include "platform/testing/support.h"
@@ -41,12 +42,7 @@ std::string Utf8(std::string_view cp949) {
 }
 
 // Today as "YYYYMMDD", as the fixture's prescription serials begin.
-std::string TodayDigits() {
-  const CalendarDate today = Today();
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d%02d%02d", today.year, today.month, today.day);
-  return text;
-}
+std::string TodayDigits() { return platform::SystemClock().LocalDate(); }
 
 void WriteFile(std::string_view windows_path, const std::string& text) {
   const std::filesystem::path path = platform::MapPath(windows_path).value();
@@ -381,7 +377,7 @@ TEST_F(GuidanceTest, Pm2000PrescriptionPrintedThroughTheSharedBlock) {
   const std::string frame = block_.data();
   const std::string sheet = SheetOf(frame, "\x02TavenorGatewayXX");
   EXPECT_EQ(frame.substr(24, 11), "151\x1C\x1C\x1CPRINT");
-  const int age = 100 + (Today().year % 100) - 80;
+  const int age = 100 + (TodayDate().year % 100) - 80;
   EXPECT_NE(sheet.find("\x0E홍길동님 (만 " + std::to_string(age) + "세)\x0F\n"), std::string::npos)
       << sheet;
   EXPECT_NE(sheet.find("조제일자: " + serial_.substr(0, 4) + "." + serial_.substr(4, 2) + "." +
@@ -526,7 +522,7 @@ TEST_F(GuidanceTest, UbcarePrescriptionThroughTheLibrary) {
   ASSERT_EQ(block_.status(), 312);
   const std::string sheet = SheetOf(block_.data(), "\x02TavenorGatewayXX");
   char age[8];
-  std::snprintf(age, sizeof age, "%02d", FullYears({1980, 12, 31}, Today()));
+  std::snprintf(age, sizeof age, "%02d", FullYears({1980, 12, 31}, TodayDate()));
   EXPECT_NE(sheet.find(std::string("\x0E김민수님(만") + age + "세/남)\x0F"), std::string::npos)
       << sheet;
   EXPECT_NE(sheet.find("약명> 코대원포르테시럽\n용법> 1일 3회 식후\n"), std::string::npos);
