@@ -75,14 +75,8 @@ std::string FixedBody(int answer_code, std::string_view message_utf8, CheckKind 
 }
 
 std::vector<std::string> Split(std::string_view text, char separator) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (;;) {
-    const size_t at = text.find(separator, start);
-    fields.emplace_back(text.substr(start, at == std::string_view::npos ? at : at - start));
-    if (at == std::string_view::npos) return fields;
-    start = at + 1;
-  }
+  const std::vector<std::string_view> fields = protocol::SplitAll(text, separator);
+  return {fields.begin(), fields.end()};
 }
 
 std::string Field(const std::vector<std::string>& fields, size_t index) {

@@ -3,6 +3,7 @@
 #include "helvar/cancel_transaction.h"
 #include "helvar/card_cancel.h"
 #include "helvar/customer_list.h"
+#include "helvar/guidance.h"
 #include "helvar/pos_items.h"
 #include "helvar/pos_sale.h"
 #include "helvar/work_context.h"
@@ -42,8 +43,14 @@ void FillDispatchTable(CWorkContext& context) {
   context.SetHandler(kProgramPm2000, kHelvarDisplayCustomers, ShowDisplayCustomers);
   // Stored requests, one per tick of the shell's timer.
   context.SetHandler(kProgramPm2000, kHelvarRetryStored, RetryStoredRequest);
-  // Still to come here: medication guidance (PM2000 8, 66, 310-312; UBcare 9, 310-312;
-  // OnPharm and OptiPharm 9).
+  // Medication guidance sheets.
+  context.SetHandler(kProgramPm2000, kHelvarGuidanceSheet, Pm2000Guidance);
+  context.SetHandler(kProgramPm2000, kHelvarGuidanceWithoutPatient, Pm2000Guidance);
+  SetForTerminals(context, kProgramPm2000, kHelvarGuidancePrint, Pm2000Guidance);
+  context.SetHandler(kProgramUbcare, kHelvarGuidanceLibrary, UbcareGuidance);
+  SetForTerminals(context, kProgramUbcare, kHelvarGuidancePrint, UbcareGuidance);
+  context.SetHandler(kProgramOnPharm, kHelvarGuidanceLibrary, OnPharmGuidance);
+  context.SetHandler(kProgramOptiPharm, kHelvarGuidanceLibrary, OptiPharmGuidance);
 }
 
 }  // namespace helvar

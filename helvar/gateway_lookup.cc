@@ -14,7 +14,6 @@ namespace helvar {
 namespace {
 
 constexpr const char* kSettingsKey = "Software\\Tavenor";
-constexpr int kSettingRoom = 20;
 constexpr int kBusinessNumberRoom = 20;
 constexpr size_t kReceiveRoom = 90000;
 constexpr size_t kAnswerRoom = 8192;  // what the callers keep of an answer, terminator included
@@ -22,14 +21,6 @@ constexpr size_t kCodeOffset = 25;
 constexpr size_t kCodeSize = 4;
 constexpr int kConnectMs = 5000;
 constexpr int kSendFailed = -3006;
-
-std::string ReadSetting(const char* name, std::string fallback, int room = kSettingRoom) {
-  std::string buffer(static_cast<size_t>(room), '\0');
-  std::memcpy(buffer.data(), fallback.data(), std::min(fallback.size(), buffer.size() - 1));
-  UtilRegReadText(kSettingsKey, name, buffer.data(), room);
-  buffer.resize(strnlen(buffer.data(), buffer.size()));
-  return buffer;
-}
 
 void LogNoAnswer(int error, std::string_view buffer) {
   std::string text = "ERROR CODE [" + std::to_string(error) + "] [" + std::string(buffer) + "]";
@@ -64,6 +55,14 @@ std::optional<std::string> Exchange(const GatewayServer& server, const std::stri
 }
 
 }  // namespace
+
+std::string ReadSetting(const char* name, std::string fallback, int room) {
+  std::string buffer(static_cast<size_t>(room), '\0');
+  std::memcpy(buffer.data(), fallback.data(), std::min(fallback.size(), buffer.size() - 1));
+  UtilRegReadText(kSettingsKey, name, buffer.data(), room);
+  buffer.resize(strnlen(buffer.data(), buffer.size()));
+  return buffer;
+}
 
 GatewayServer ReadGatewayServer() {
   GatewayServer server;

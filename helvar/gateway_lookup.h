@@ -9,6 +9,11 @@
 
 namespace helvar {
 
+// A text value under "Software\Tavenor" read through a buffer of `room` bytes (terminator
+// included); `fallback` when the value is missing.
+inline constexpr int kSettingRoom = 20;
+std::string ReadSetting(const char* name, std::string fallback, int room = kSettingRoom);
+
 // Where the barcode service listens: registry "Software\Tavenor", values "GatewayServer Ip"
 // (default 127.0.0.1) and "GatewayServer Port" (default 15042), read for each look-up.
 struct GatewayServer {

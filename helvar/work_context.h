@@ -31,6 +31,8 @@ inline constexpr int kDispatchNoHandler = -1;
 // Pharmacy program indices (registry "edicode_index").
 inline constexpr int kProgramPm2000 = 1;
 inline constexpr int kProgramUbcare = 2;
+inline constexpr int kProgramOnPharm = 3;
+inline constexpr int kProgramOptiPharm = 16;
 
 // The dispatch table: 36 program indices x 1,000 codes.
 inline constexpr int kProgramSlots = 36;

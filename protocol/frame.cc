@@ -58,6 +58,16 @@ void AppendCheckByte(std::string* frame) {
 
 }  // namespace
 
+std::vector<std::string_view> SplitAll(std::string_view text, char separator) {
+  std::vector<std::string_view> fields;
+  for (size_t start = 0;;) {
+    const size_t at = text.find(separator, start);
+    fields.push_back(text.substr(start, at == std::string_view::npos ? at : at - start));
+    if (at == std::string_view::npos) return fields;
+    start = at + 1;
+  }
+}
+
 std::optional<int> ReadDecimal(std::string_view bytes, size_t offset, size_t digits) {
   constexpr size_t kMaxDigits = 9;  // always fits an int
   if (digits > kMaxDigits || bytes.size() < offset + digits) return std::nullopt;

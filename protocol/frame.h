@@ -23,6 +23,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace protocol {
 
@@ -214,6 +215,10 @@ Fields<N> SplitFields(std::string_view text, char separator) {
     start = end + 1;
   }
 }
+
+// Every field of a text split at `separator`, as views into it; a text without the separator
+// is one field.
+std::vector<std::string_view> SplitAll(std::string_view text, char separator);
 
 // The fields of a frame: field 0 runs from STX to the first FS, field n follows the n-th FS.
 // The last field ends before ETX, so no field holds ETX or the check byte.

@@ -194,6 +194,10 @@ TEST(FrameTest, SplitsFieldsIntoBoundedSlots) {
   const Fields<4> items = SplitFields<4>(eight[3], kGs);
   EXPECT_EQ(items.count, 3u);
   EXPECT_EQ(items[2], "c");
+  // Without a bound on their number: an empty field before and after each separator.
+  EXPECT_EQ(SplitAll(eight[3], kGs), (std::vector<std::string_view>{"a", "b", "c"}));
+  EXPECT_EQ(SplitAll("|x|", '|'), (std::vector<std::string_view>{"", "x", ""}));
+  EXPECT_EQ(SplitAll("", '|'), (std::vector<std::string_view>{""}));
 
   // A frame without its tail still gives its fields.
   EXPECT_EQ(FrameFields<4>("\x02XX0000TRM839\x1c"

@@ -5,6 +5,8 @@
 //                      [--van MODE] [--van-answer VERDICT] [--terminal-version TEXT]
 //                      [--record FILE] [--signpad-port N] [--signpad MODE]
 //                      [--signpad-answer approve|decline]
+//                      [--record FILE] [--guidance-port N] [--guidance MODE|short]
+//                      [--guide-drug CODE=NAME;EFFECT;PICTOGRAMS]...
 //     ports   0 (the default) picks a free port
 //     MODE    answer (default), silent, refuse or slow:<ms>
 //     VERDICT what the VAN approval port answers: approve (default), decline or blank (response
@@ -13,13 +15,17 @@
 //     --record  every request received is appended as "<port> <hex>"
 //     --signpad-answer  what the sign-pad network answers a request packet: approve (default)
 //                       or decline
+//     --guidance short   the guidance answer announces its length but stops half-way
+//     --guide-drug       a drug the guidance service knows (UTF-8 texts; pictogram codes
+//                        separated by ",", e.g. 645301220=Amoxil;Antibiotic;F01,C16)
 //   and the cash-receipt server (protocol/testing/cash_receipt_sim.h):
 //                      [--cash-port N] [--cash MODE] [--cash-answer approve|decline]
 //
-// Standard output: "ports sale=<n> registration=<n> pass=<n> van=<n> signpad=<n>" once listening,
-// then one line "received <port> <hex>" per request; the cash-receipt server's port follows as
-// its own line "ports cash=<n>", and each cash-receipt request as "received cash <hex>". Ends
-// when its standard input ends.
+// Standard output: "ports sale=<n> registration=<n> pass=<n> van=<n> signpad=<n> guidance=<n>"
+// once listening, then one line "received <port> <hex>" per request; the cash-receipt server's
+// port follows as its own line "ports cash=<n>", and each cash-receipt request as
+// "received cash <hex>". Ends when its standard input ends.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <iostream>
@@ -31,6 +37,7 @@
 #include "companions/ediconn/cash_protocol.h"
 #include "platform/text.h"
 #include "protocol/testing/cash_receipt_sim.h"
+#include "protocol/frame.h"
 #include "protocol/testing/gateway_server_sim.h"
 
 namespace {
@@ -40,6 +47,26 @@ constexpr int kUsage = 64;
 bool ParsePort(std::string_view text, int* port) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *port);
   return error == std::errc() && end == text.data() + text.size() && *port >= 0 && *port <= 65535;
+}
+
+// "CODE=NAME;EFFECT;PICTOGRAMS" into the guidance catalogue.
+bool ParseGuideDrug(std::string_view text, gateway_sim::GuidanceService* service) {
+  const size_t equals = text.find('=');
+  const size_t first = text.find(';', equals);
+  const size_t second = first == std::string_view::npos ? first : text.find(';', first + 1);
+  if (equals == std::string_view::npos || second == std::string_view::npos) return false;
+  const std::optional<std::string> name =
+      platform::Utf8ToCp949(text.substr(equals + 1, first - equals - 1));
+  const std::optional<std::string> effect =
+      platform::Utf8ToCp949(text.substr(first + 1, second - first - 1));
+  if (!name || !effect) return false;
+  std::string codes(text.substr(second + 1));
+  const size_t count = codes.empty() ? 0 : std::count(codes.begin(), codes.end(), ',') + 1;
+  std::replace(codes.begin(), codes.end(), ',', protocol::kGs);
+  const std::string digits = std::to_string(count);
+  service->drugs[std::string(text.substr(0, equals))] = {
+      *name, *effect, std::string(2 - std::min<size_t>(2, digits.size()), '0') + digits + codes};
+  return true;
 }
 
 // The cash-receipt server's options; nullopt when `name` is none of them.
@@ -85,6 +112,14 @@ bool ParseOptions(int argc, char** argv, gateway_sim::Options* options,
       ok = gateway_sim::ParseBehaviour(value, &options->pass_through);
     } else if (name == "--terminal-version") {
       options->terminal_version = value;
+    } else if (name == "--guidance-port") {
+      ok = ParsePort(value, &options->guidance.port);
+    } else if (name == "--guidance") {
+      options->guidance_service.short_answer = value == "short";
+      ok = options->guidance_service.short_answer ||
+           gateway_sim::ParseBehaviour(value, &options->guidance);
+    } else if (name == "--guide-drug") {
+      ok = ParseGuideDrug(value, &options->guidance_service);
     } else if (name == "--record") {
       options->record_file = value;
       cash->record_file = value;
@@ -109,7 +144,8 @@ int main(int argc, char** argv) {
                  " [--pass MODE] [--van MODE] [--van-answer VERDICT] [--terminal-version TEXT]"
                  " [--record FILE] [--signpad-port N] [--signpad MODE]"
                  " [--signpad-answer approve|decline] [--cash-port N] [--cash MODE]"
-                 " [--cash-answer VERDICT]\n";
+                 " [--cash-answer VERDICT] [--guidance-port N] [--guidance MODE|short]"
+                 " [--guide-drug CODE=NAME;EFFECT;PICTOGRAMS]\n";
     return kUsage;
   }
   std::mutex output;
@@ -142,7 +178,8 @@ int main(int argc, char** argv) {
               << " registration=" << sim->port(gateway_sim::PortKind::kRegistration)
               << " pass=" << sim->port(gateway_sim::PortKind::kPassThrough)
               << " van=" << sim->port(gateway_sim::PortKind::kVan)
-              << " signpad=" << sim->port(gateway_sim::PortKind::kSignPad) << std::endl;
+              << " signpad=" << sim->port(gateway_sim::PortKind::kSignPad)
+              << " guidance=" << sim->port(gateway_sim::PortKind::kGuidance) << std::endl;
     std::cout << "ports cash=" << cash->port() << std::endl;
   }
   for (std::string line; std::getline(std::cin, line);) {

@@ -7,6 +7,7 @@
 #include "companions/huffcompress/huff_decoder.h"
 #include "companions/util/ordella_util.h"
 #include "protocol/frame.h"
+#include "protocol/guidance_sheet.h"
 #include "platform/text.h"
 #include "tools/peer_frame.h"
 
@@ -230,6 +231,27 @@ std::optional<std::string> PrintText(const Received& message) {
   return text;
 }
 
+// GS and six digits, the printer's picture command of a guidance sheet: its head, or up to three
+// pictograms by their positions, shown by their codes ("#nn" for a position without one).
+std::optional<std::string> PictureCommand(std::string_view text, size_t gs) {
+  namespace guide = protocol::guidance;
+  const std::string_view digits = text.substr(gs + 1, guide::kPictogramDigits);
+  if (digits.size() < guide::kPictogramDigits ||
+      digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  if (digits == guide::kSheetHead) return std::string("[guidance sheet]");
+  std::string shown = "[pictograms";
+  for (size_t at = 0; at < digits.size(); at += guide::kPictogramPositionDigits) {
+    const std::string_view two = digits.substr(at, guide::kPictogramPositionDigits);
+    const int position = (two[0] - '0') * 10 + (two[1] - '0');
+    if (position == 0) continue;
+    const std::string_view code = guide::PictogramCode(position);
+    shown += " " + (code.empty() ? "#" + std::string(two) : std::string(code));
+  }
+  return shown == "[pictograms" ? "[no pictograms]" : shown + "]";
+}
+
 std::string RenderPrint(std::string_view text) {
   std::string out;
   size_t run_start = 0;
@@ -243,6 +265,13 @@ std::string RenderPrint(std::string_view text) {
     flush(i);
     if (c == protocol::kLf) {
       out.push_back('\n');
+    } else if (const std::optional<std::string> picture =
+                   c == protocol::kGs ? PictureCommand(text, i) : std::nullopt) {
+      // The pictures take a row of their own on the paper.
+      out += *picture;
+      i += protocol::guidance::kPictogramDigits;
+      run_start = i + 1;
+      if (i + 1 < text.size() && text[i + 1] != protocol::kLf) out.push_back('\n');
     } else if (c == 0x0E || c == 0x0F) {
       out += kEmphasis;
     } else if (c == 0x7F) {

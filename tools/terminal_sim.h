@@ -76,7 +76,9 @@ std::optional<std::string> PrintText(const Received& message);
 
 // A print text as readable UTF-8: CP949 converted, LF ends a line, SO and SI shown as "**" around
 // the highlighted stretch, every other control byte by its name in angle brackets ("<ESC>",
-// "<RS>", "<US>", "<FS>", "<TAB>"...), bytes that are no CP949 text as "<xHH>".
+// "<RS>", "<US>", "<FS>", "<TAB>"...), bytes that are no CP949 text as "<xHH>". GS and six
+// digits, a guidance sheet's picture command, is shown as "[guidance sheet]" (its head) or
+// "[pictograms F01 C16]" on a row of its own.
 std::string RenderPrint(std::string_view text);
 
 // One line describing a message:

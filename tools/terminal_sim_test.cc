@@ -143,6 +143,16 @@ TEST(StreamSplitter, SplitsWhatTheHubSendsIntoMessages) {
   }
 }
 
+TEST(RenderPrint, ShowsAGuidanceSheetsPicturesByTheirCodes) {
+  const std::string rule(43, '-');
+  const std::string text = "\x1d" "680000\n\n\x0e" + platform::Utf8ToCp949("홍길동님").value() +
+                           "\x0f\n\x1d" "189800" + rule + "\n\x1d" "681800\n\x1d" "000000" +
+                           rule + "\n\x1d" "12";
+  EXPECT_EQ(RenderPrint(text), "[guidance sheet]\n\n**홍길동님**\n[pictograms F01 C16]\n" + rule +
+                                   "\n[pictograms #68 F01]\n[no pictograms]\n" + rule +
+                                   "\n<GS>12");
+}
+
 TEST(RenderPrint, ShowsThePaperAsReadableText) {
   const std::string text = platform::Utf8ToCp949("약제비 계산서\n").value() + "\x0e" +
                            platform::Utf8ToCp949("합계 : 1,000원").value() + "\x0f\n\x1b" +

@@ -28,7 +28,7 @@ constexpr size_t kRegistrationVersionField = 10;
 // True when `bytes` hold a whole request of the port's framing.
 bool Complete(PortKind kind, std::string_view bytes) {
   if (kind == PortKind::kBarcode) return !bytes.empty() && bytes.back() == protocol::kEtx;
-  if (kind == PortKind::kRegistration) {
+  if (kind == PortKind::kRegistration || kind == PortKind::kGuidance) {
     const std::optional<int> length =
         protocol::ReadDecimal(bytes, protocol::kLengthOffset, protocol::kServerLengthDigits);
     return length && bytes.size() >= static_cast<size_t>(*length);
@@ -92,6 +92,8 @@ std::string_view PortName(PortKind kind) {
       return "van";
     case PortKind::kSignPad:
       return "signpad";
+    case PortKind::kGuidance:
+      return "guidance";
   }
   return "?";
 }
@@ -208,13 +210,14 @@ std::string VanAnswerRecord(const VanAnswer& answer, std::string_view request_re
 std::unique_ptr<GatewayServerSimulator> GatewayServerSimulator::Start(Options options,
                                                                       std::string* error) {
   std::unique_ptr<GatewayServerSimulator> sim(new GatewayServerSimulator(std::move(options)));
-  const std::array<std::pair<PortKind, PortOptions>, 6> ports = {
+  const std::array<std::pair<PortKind, PortOptions>, std::size(kPortKinds)> ports = {
       std::pair{PortKind::kSale, sim->options_.sale},
       std::pair{PortKind::kRegistration, sim->options_.registration},
       std::pair{PortKind::kPassThrough, sim->options_.pass_through},
       std::pair{PortKind::kBarcode, sim->options_.barcode},
       std::pair{PortKind::kVan, sim->options_.van},
-      std::pair{PortKind::kSignPad, sim->options_.signpad}};
+      std::pair{PortKind::kSignPad, sim->options_.signpad},
+      std::pair{PortKind::kGuidance, sim->options_.guidance}};
   for (const auto& [kind, port_options] : ports) {
     auto listener = std::make_unique<Listener>();
     listener->kind = kind;
@@ -277,6 +280,8 @@ void GatewayServerSimulator::Converse(const Listener& listener, int client) {
   if (!ReadRequest(kind, client, &request)) return;
   const int code = protocol::MessageCode(request).value_or(0);
   const std::string barcode(protocol::SplitFields<2>(request, protocol::kFs)[1]);
+  const std::string guidance =
+      kind == PortKind::kGuidance ? GuidanceAnswer(options_.guidance_service, request) : "";
   Record(kind, std::move(request));
   if (silent) {
     // Keep the connection open without a word until the client gives up.
@@ -311,6 +316,13 @@ void GatewayServerSimulator::Converse(const Listener& listener, int client) {
       }
       break;
     }
+    case PortKind::kGuidance:
+      if (!Pause(delay)) break;
+      // A short answer ends with the connection, before the length it announced.
+      SendAll(client, options_.guidance_service.short_answer
+                          ? std::string_view(guidance).substr(0, guidance.size() / 2)
+                          : std::string_view(guidance));
+      break;
     case PortKind::kVan:  // served by ConverseVan
     case PortKind::kSignPad:  // served by ConverseSignPad
       break;

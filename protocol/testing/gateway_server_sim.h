@@ -20,6 +20,8 @@
 //                  and answers a request packet with an answer packet: approved, or declined with
 //                  a code and two messages (SignPadAnswer); a packet whose signature does not
 //                  match its hash code, or whose terminal has no working key, is declined.
+//   guidance       takes a guidance request (protocol/guidance_sheet.h) and answers with the
+//                  texts of its drugs from the catalogue (guidance_service.h).
 //
 // The sale port answers every frame it takes, a repeated one too: the hub sends a cancellation
 // it kept while the server was down again once the server answers, and again after that when
@@ -44,14 +46,16 @@
 
 #include "platform/socket.h"
 #include "platform/wake_event.h"
+#include "protocol/testing/guidance_service.h"
 
 namespace gateway_sim {
 
-enum class PortKind { kSale, kRegistration, kPassThrough, kBarcode, kVan, kSignPad };
-inline constexpr PortKind kPortKinds[] = {PortKind::kSale, PortKind::kRegistration,
+enum class PortKind { kSale, kRegistration, kPassThrough, kBarcode, kVan, kSignPad, kGuidance };
+inline constexpr PortKind kPortKinds[] = {PortKind::kSale,    PortKind::kRegistration,
                                           PortKind::kPassThrough, PortKind::kBarcode,
-                                          PortKind::kVan, PortKind::kSignPad};
-// "sale", "registration", "pass", "barcode", "van", "signpad".
+                                          PortKind::kVan,     PortKind::kSignPad,
+                                          PortKind::kGuidance};
+// "sale", "registration", "pass", "barcode", "van", "signpad", "guidance".
 std::string_view PortName(PortKind kind);
 
 enum class Behaviour { kAnswer, kSilent, kRefuse, kSlow };
@@ -120,6 +124,8 @@ struct Options {
   VanAnswer van_answer;
   PortOptions signpad;
   SignPadAnswer signpad_answer;
+  PortOptions guidance;
+  GuidanceService guidance_service;
   std::string terminal_version = "V2501";  // field 10 of the registration answer
   std::string record_file;                 // each request appended as "<port> <hex>"; "" none
   std::function<void(const ReceivedRequest&)> on_received;  // called on the port's thread

@@ -359,5 +359,55 @@ TEST_F(HelvarTest, ASaleMadeAtTheTerminalIsRecordedWithItsItems) {
             "ZP00000041|1|1100|600");
 }
 
+// A guidance sheet asked for at the terminal (822, the prescription's packed key): Helvar
+// collects the PM2000 prescription, asks the gateway server's guidance service and answers the
+// print frame, which the hub forwards to the terminal's printer.
+TEST_F(HelvarTest, AGuidanceSheetForAPm2000PrescriptionIsPrintedAtTheTerminal) {
+  constexpr int kCom = 3;
+  std::string error;
+  auto terminal = terminal_sim::TerminalSimulator::Create(kCom, &error);
+  ASSERT_NE(terminal, nullptr) << error;
+  const auto cp = [](std::string_view utf8) { return platform::Utf8ToCp949(utf8).value(); };
+  gateway_sim::Options options;
+  options.guidance_service.drugs["E100000001"] = {
+      cp("아목시실린캡슐"), cp("세균 감염증에 쓰는 항생제입니다. 정해진 기간 동안 빠짐없이 드세요."),
+      "02F01\x1D" "C16"};
+  auto server = gateway_sim::GatewayServerSimulator::Start(options, &error);
+  ASSERT_NE(server, nullptr) << error;
+  ASSERT_EQ(platform::RegSetString("Software\\Tavenor", "GuideServer Port",
+                                   std::to_string(server->port(gateway_sim::PortKind::kGuidance))),
+            platform::RegStatus::kOk);
+  ASSERT_EQ(platform::RegSetString("Software\\Tavenor", "pharmacy", cp("행복약국")),
+            platform::RegStatus::kOk);
+  terminal->AnswerRelayedRequests(terminal_sim::TerminalSimulator::RelayAnswer::kAck);
+  StartHost("terminal_count = 1\nterminal0_port = " + std::to_string(kCom) + "\n");
+  ASSERT_TRUE(terminal->NextFrame(841, kPatienceMs).has_value()) << Diagnostics();
+
+  // The terminal sends the key of the prescription it picked from the 821 list: today's first.
+  std::string rows, failure;
+  ASSERT_TRUE(fixture::QueryFixture(fixture::DefaultDir(),
+                                    "SELECT PRESERIAL FROM PM_PRES.PS_MAIN WHERE DAY_SERIAL = 1",
+                                    &rows, &failure))
+      << failure;
+  const std::string key = platform::FromHex("000000" + rows).value();
+  ASSERT_TRUE(terminal->SendFrame(822, {key}));
+
+  const std::optional<terminal_sim::Received> print = terminal->NextFrame(151, kPatienceMs);
+  ASSERT_TRUE(print) << Diagnostics();
+  EXPECT_TRUE(print->routing_prefix);
+  EXPECT_EQ(print->check, "ok");
+  const std::string paper = terminal_sim::RenderPrint(terminal_sim::PrintText(*print).value());
+  EXPECT_TRUE(paper.starts_with("[guidance sheet]\n\n**홍길동님 (만 ")) << paper;
+  // The effect wrapped into lines of at most 40 bytes, then the pictograms and the rule.
+  EXPECT_NE(paper.find("약명> 아목시실린캡슐\n용법> 1일,3회,1캡슐/3일\n효능> 세균 감염증에 쓰는 "
+                       "항생제입니다. 정해진 \n기간 동안 빠짐없이 드세요.\n\n"
+                       "[pictograms F01 C16]\n-------------------------------------------\n"),
+            std::string::npos)
+      << paper;
+  EXPECT_NE(paper.find("약국: **행복약국**"), std::string::npos) << paper;
+  ASSERT_EQ(server->Received().size(), 1u);
+  EXPECT_NE(server->Received()[0].bytes.find(rows), std::string::npos);
+}
+
 }  // namespace
 }  // namespace e2e
