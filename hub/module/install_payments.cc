@@ -10,6 +10,8 @@
 // nothing, so loading never fails because of it.
 #include "hub/core/manager_main_thread.h"
 #include "hub/core/pos_services.h"
+#include "hub/core/terminal_loop.h"
+#include "hub/payments/card_payment.h"
 #include "hub/payments/payment_journal.h"
 #include "hub/payments/payment_journal_store.h"
 #include "hub/payments/pos_services.h"
@@ -19,6 +21,7 @@ namespace {
 
 [[maybe_unused]] const bool payments_installed = [] {
   InstallPosServices(payments::ListenerPosServices());
+  InstallTerminalPayment(&payments::HandlePaymentFrame);
   payments::InstallPaymentJournal(&payments::ModulePaymentJournal());
   InstallOpenPaymentsReport(payments::ReportOpenJournalEntries);
   return true;
