@@ -336,7 +336,8 @@ std::optional<Received> StreamSplitter::Next(bool at_pause) {
     std::vector<size_t> readings = {value + prefix - 1, value - 1};
     if (prefix > 0) readings.push_back(value + 1);
     bool may_grow = false;
-    for (const size_t etx_at : readings) {
+    for (size_t reading = 0; reading < readings.size(); ++reading) {
+      const size_t etx_at = readings[reading];
       if (*length < 1 || etx_at < protocol::kCodeOffset) continue;
       if (etx_at >= pending_.size()) {
         may_grow = true;
@@ -349,7 +350,9 @@ std::optional<Received> StreamSplitter::Next(bool at_pause) {
         if (pending_[etx_at + 1] != check) continue;
         return DecodeFrame(take(etx_at + 2), true);
       }
-      if (!at_pause) return std::nullopt;  // the check byte may still come
+      // The check byte may still come. A frame toward the terminal whose length field follows
+      // the normal rule always has one; only the others may end at a pause without it.
+      if (!at_pause || (prefix > 0 && reading == 0)) return std::nullopt;
       return DecodeFrame(take(etx_at + 1), false);
     }
     if (may_grow) {

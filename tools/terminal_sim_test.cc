@@ -143,6 +143,66 @@ TEST(StreamSplitter, SplitsWhatTheHubSendsIntoMessages) {
   }
 }
 
+// A loaded machine may pause anywhere inside one write of the hub: a framed message is still
+// one message, while bytes without framing end at the pause.
+TEST(StreamSplitter, APauseNeverEndsAFramedMessage) {
+  const std::string greeting = Greeting();
+  const std::string binary =
+      protocol::BuildFrame(std::string("821\x1C\x02\x03\x00"
+                                       "ab",
+                                       9), protocol::LengthRule::kNormal,
+                           protocol::kTerminalShape)
+          .value();
+  const std::string copy = protocol::BuildFrame("151\x1C\x1C\x1CPRINTreceipt\n",
+                                                protocol::LengthRule::kReceiptCopy,
+                                                protocol::kTerminalShape)
+                               .value();
+  const std::string chunk = protocol::BuildBarcodeChunk(1, "abcdef").value();
+  const std::string signature = SignatureFrame(huffcompress::testing::SignatureBmp(32, 8));
+  struct Case {
+    const char* name;
+    std::vector<std::string> pieces;  // the line pauses after each
+    std::vector<std::string> kinds;   // the first word of each message's description
+  };
+  const std::vector<Case> cases = {
+      {"after STX", {greeting.substr(0, 1), greeting.substr(1)}, {"frame"}},
+      {"inside the routing prefix", {greeting.substr(0, 6), greeting.substr(6)}, {"frame"}},
+      {"inside the length field", {greeting.substr(0, 19), greeting.substr(19)}, {"frame"}},
+      {"in the body", {greeting.substr(0, 30), greeting.substr(30)}, {"frame"}},
+      {"before the check byte", {greeting.substr(0, 49), greeting.substr(49)}, {"frame"}},
+      {"after STX and ETX bytes of a binary body",
+       {binary.substr(0, 30), binary.substr(30)},
+       {"frame"}},
+      {"in a receipt copy", {copy.substr(0, 35), copy.substr(35)}, {"frame"}},
+      {"in a barcode chunk", {chunk.substr(0, 14), chunk.substr(14)}, {"chunk"}},
+      {"in a signature frame", {signature.substr(0, 20), signature.substr(20)}, {"signature"}},
+      {"VAN bytes end at the pause", {"\x10\x20", greeting}, {"bytes", "frame"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StreamSplitter splitter;
+    std::vector<std::string> kinds;
+    for (const std::string& piece : c.pieces) {
+      splitter.Feed(piece);
+      while (std::optional<Received> message = splitter.Next(false)) {
+        kinds.push_back(Describe(*message).substr(0, Describe(*message).find(' ')));
+      }
+      while (std::optional<Received> message = splitter.Next(true)) {
+        kinds.push_back(Describe(*message).substr(0, Describe(*message).find(' ')));
+      }
+    }
+    EXPECT_EQ(kinds, c.kinds);
+    EXPECT_TRUE(splitter.empty());
+  }
+  // A receipt copy is a whole frame with its check byte.
+  StreamSplitter splitter;
+  splitter.Feed(copy);
+  const std::optional<Received> message = splitter.Next(false);
+  ASSERT_TRUE(message.has_value());
+  EXPECT_EQ(message->check, "ok");
+  EXPECT_EQ(PrintText(*message), "receipt\n");
+}
+
 TEST(RenderPrint, ShowsThePaperAsReadableText) {
   const std::string text = platform::Utf8ToCp949("약제비 계산서\n").value() + "\x0e" +
                            platform::Utf8ToCp949("합계 : 1,000원").value() + "\x0f\n\x1b" +

@@ -31,7 +31,7 @@ class SlotText {
   // Stores `text`, cut to the room; false when it had to be cut.
   bool Set(std::string_view text) {
     const std::string_view kept = platform::CutCp949(text, Room);
-    std::memcpy(bytes_.data(), kept.data(), kept.size());
+    if (!kept.empty()) std::memcpy(bytes_.data(), kept.data(), kept.size());
     size_ = kept.size();
     return kept.size() == text.size();
   }

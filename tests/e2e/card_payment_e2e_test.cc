@@ -63,22 +63,45 @@ class CardPaymentTest : public HostTest {
     terminal_->AnswerRelayedRequests(TerminalSimulator::RelayAnswer::kAck);
     terminal_->AnswerPrints(prints);
     terminal_->PlayCard({.card_data = std::move(card_data)});
-    StartHost("terminal_count = 1\nterminal0_port = " + std::to_string(kTerminalCom) +
-              "\nterminal0_id = " + kTerminalId + "\npos_listener_port = " +
-              std::to_string(pos_port_) + "\nserver_address = 127.0.0.1\nprogram_index = 1\n" +
-              "payment_path = 0\nsecond_receipt_copy = " + (second_copy ? "1" : "0") +
-              "\ntrade_name = Ordella Pharmacy\nowner_name = Kim\n");
+    settings_ = "terminal_count = 1\nterminal0_port = " + std::to_string(kTerminalCom) +
+                "\nterminal0_id = " + kTerminalId + "\npos_listener_port = " +
+                std::to_string(pos_port_) + "\nserver_address = 127.0.0.1\nprogram_index = 1\n" +
+                "payment_path = 0\nsecond_receipt_copy = " + (second_copy ? "1" : "0") +
+                "\ntrade_name = Ordella Pharmacy\nowner_name = Kim\n";
+    StartGreetedHost();
+  }
+
+  void StartGreetedHost() {
+    StartHost(settings_);
     // The hub purges its port when it opens it: talk once the terminal has been greeted.
     ASSERT_TRUE(terminal_->NextFrame(841, kPatienceMs).has_value()) << Diagnostics();
   }
 
-  // Sends a POS request and returns what came back before the hub closed the connection.
-  std::string Pay(int code, const std::vector<std::string>& fields) {
+  std::unique_ptr<Connection> Connect() {
     std::unique_ptr<Connection> client;
     EXPECT_TRUE(platform::testing::Eventually([&] {
       client = Connection::Open(pos_port_, kPatienceMs, nullptr);
       return client != nullptr;
     })) << Diagnostics();
+    return client;
+  }
+
+  // The approval requests the VAN service has received (its confirmations left out).
+  size_t ApprovalRequests() const {
+    size_t count = 0;
+    for (const gateway_sim::ReceivedRequest& request : server_->Received()) {
+      if (request.bytes.size() > kicc::kMagic.size() &&
+          request.bytes[kicc::kMagic.size()] ==
+              static_cast<char>(kicc::MessageKind::kApprovalRequest)) {
+        ++count;
+      }
+    }
+    return count;
+  }
+
+  // Sends a POS request and returns what came back before the hub closed the connection.
+  std::string Pay(int code, const std::vector<std::string>& fields) {
+    std::unique_ptr<Connection> client = Connect();
     if (client == nullptr) return {};
     EXPECT_TRUE(client->Send(pos_client::RequestFrame(code, fields).value()));
     std::string answer;
@@ -116,6 +139,7 @@ class CardPaymentTest : public HostTest {
   }
 
   const uint16_t pos_port_ = FreePort();
+  std::string settings_;
   std::unique_ptr<gateway_sim::GatewayServerSimulator> server_;
   std::unique_ptr<TerminalSimulator> terminal_;
 };
@@ -210,6 +234,39 @@ TEST_F(CardPaymentTest, ARefusedCustomerCopyClosesThePosClientWithoutAnAnswer) {
   AwaitFrame(41);
   EXPECT_NE(AwaitPrint().find("[ 회원용 ]"), std::string::npos);
   EXPECT_TRUE(host_->ReadLineWith("notify code=900 terminal=0 ", kPatienceMs)) << Diagnostics();
+}
+
+// The host dies after the network approved and before the till heard: the journal keeps the
+// approval, the staff's command lists it, and the till's repeat gets it without a second charge.
+TEST_F(CardPaymentTest, AnApprovalACrashLeftUnansweredIsAnsweredFromTheJournalOnTheRepeat) {
+  Start(gateway_sim::VanVerdict::kApprove, TerminalSimulator::PrintAnswer::kSilent, false);
+  const std::vector<std::string> fields = {"9000", "1000", "1000", "3", "", "", "", "", "", kTrack};
+  std::unique_ptr<Connection> till = Connect();
+  ASSERT_NE(till, nullptr);
+  ASSERT_TRUE(till->Send(pos_client::RequestFrame(61, fields).value()));
+  AwaitFrame(41);
+  EXPECT_NE(AwaitPrint().find("[ 회원용 ]"), std::string::npos);  // approved, printing
+  host_->Kill();
+  std::string nothing;
+  EXPECT_TRUE(till->ReceiveUntilClosed(kPatienceMs, &nothing));
+  EXPECT_EQ(nothing, "");
+
+  const std::unique_ptr<ChildProcess> journal = ChildProcess::Start(bin_ / "ordella_journal", {"list"});
+  ASSERT_NE(journal, nullptr);
+  EXPECT_TRUE(journal->ReadLineWith("approved", kPatienceMs)) << journal->output();
+  EXPECT_NE(journal->output().find("30012345"), std::string::npos) << journal->output();
+  EXPECT_EQ(journal->Wait(kPatienceMs), 0) << journal->output();
+
+  terminal_->AnswerPrints(TerminalSimulator::PrintAnswer::kPrinted);
+  StartGreetedHost();
+  EXPECT_TRUE(host_->ReadLineWith("notify code=1040 ", kPatienceMs)) << Diagnostics();
+  const pos_client::Answer repeat = Decoded(Pay(61, fields));
+  ASSERT_EQ(repeat.fields.size(), 32u) << pos_client::DescribeAnswer(repeat);
+  EXPECT_EQ(repeat.code, 62);
+  EXPECT_EQ(repeat.fields[1], "0000");
+  EXPECT_EQ(repeat.fields[5], "30012345");
+  EXPECT_EQ(ApprovalRequests(), 1u);
+  ExpectNoCardDataKept();
 }
 
 }  // namespace
