@@ -340,6 +340,28 @@ TEST(TerminalSimProgram, SendsWhatItIsToldAndPrintsWhatItReceives) {
   EXPECT_TRUE(program->ReadLineWith("frame 841 prefix=yes length=35 check=ok fields=21 ", 10000))
       << program->output();
 
+  // Told to, it plays the card side: 012 for 011, and ACK and 152 for a print.
+  ASSERT_TRUE(program->WriteLine("card 9410123456785678"));
+  ASSERT_TRUE(program->WriteLine("prints printed"));
+  ASSERT_TRUE(program->WriteLine("prints later"));
+  EXPECT_TRUE(program->ReadLineWith("error prints needs", 10000));
+  const std::string_view no_fields[] = {"", "", ""};
+  const std::string ask =
+      protocol::InsertRoutingPrefix(protocol::BuildMessage(11, no_fields).value()).value();
+  ASSERT_EQ(hub_side->Write(reinterpret_cast<const unsigned char*>(ask.data()), ask.size(), 10000),
+            static_cast<long>(ask.size()));
+  const std::string card = TerminalFrame(12, {"", "", "9410123456785678"}).value();
+  EXPECT_EQ(hub_reads(card.size()), card);
+  const std::string_view print_fields[] = {"", "", "PRINTreceipt\n"};
+  const std::string print =
+      protocol::InsertRoutingPrefix(protocol::BuildMessage(151, print_fields).value()).value();
+  ASSERT_EQ(
+      hub_side->Write(reinterpret_cast<const unsigned char*>(print.data()), print.size(), 10000),
+      static_cast<long>(print.size()));
+  const std::string printed = "\x06" + TerminalFrame(152, {}).value();
+  EXPECT_EQ(hub_reads(printed.size()), printed);
+  EXPECT_TRUE(program->ReadLineWith("  | receipt", 10000)) << program->output();
+
   ASSERT_TRUE(program->WriteLine("lose"));
   EXPECT_TRUE(program->ReadLineWith("lost", 10000));
   EXPECT_EQ(hub_side->WaitEvent(10000), platform::SerialPort::Event::kLost);
