@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "companions/huffcompress/huff_decoder.h"
+#include "companions/huffcompress/testing/signature_bmp.h"
 #include "companions/util/ordella_util.h"
 #include "protocol/frame.h"
 #include "protocol/guidance_sheet.h"
@@ -23,6 +25,11 @@ constexpr size_t kChunkTrailer = 3;  // ETX and the two check bytes
 constexpr std::string_view kSignatureTag = "BMPP";
 constexpr size_t kSignatureTrailer = 1;  // ETX
 constexpr int kPrintCode = 151;
+constexpr int kPrintedCode = 152;
+constexpr int kAskCardDataCode = 11;
+constexpr int kCardDataCode = 12;
+constexpr int kAskTotalCode = 41;
+constexpr int kSignatureCode = 42;
 constexpr std::string_view kPrintField = "PRINT";
 constexpr size_t kPrintTextField = 2;  // field 3, counting from the fields after the code
 
@@ -153,6 +160,23 @@ bool IsRelayedRequest(const Received& message) {
 // True when `head` (bytes after STX) may still grow into `tag`.
 bool MayBecome(std::string_view head, std::string_view tag) {
   return head.size() < tag.size() && tag.starts_with(head);
+}
+
+// True while the bytes after STX may still grow into the head of a framed message: a barcode
+// chunk, raw print or signature tag, or a gateway frame's routing prefix, flags and length
+// field (whose bytes so far are digits).
+bool MayBecomeFramed(std::string_view head) {
+  if (MayBecome(head, kChunkTag) || MayBecome(head, kPrintTag) || MayBecome(head, kSignatureTag) ||
+      MayBecome(head, protocol::kRoutingPrefix)) {
+    return true;
+  }
+  if (head.starts_with(protocol::kRoutingPrefix)) head.remove_prefix(protocol::kRoutingPrefix.size());
+  constexpr size_t kFlags = protocol::kLengthOffset - 1;
+  if (head.size() >= kFlags + protocol::kLengthDigits) return false;  // the length field decides
+  for (size_t at = kFlags; at < head.size(); ++at) {
+    if (head[at] < '0' || head[at] > '9') return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -298,31 +322,30 @@ std::optional<Received> StreamSplitter::Next(bool at_pause) {
     return Bytes(take(stx));
   }
   const std::string_view head = std::string_view(pending_).substr(1);
-  // Until an open message ends, a pause hands out what came as plain bytes.
+  // A message without framing of its own ends at a pause.
   auto open_until_pause = [&]() -> std::optional<Received> {
     if (at_pause) return Bytes(take(std::string::npos));
     return std::nullopt;
   };
-  if (MayBecome(head, kChunkTag) || MayBecome(head, kPrintTag) || MayBecome(head, kSignatureTag)) {
-    return open_until_pause();
-  }
+  // A framed message waits for its framing, however long the line pauses.
+  if (MayBecomeFramed(head)) return std::nullopt;
   if (head.starts_with(kSignatureTag)) {
-    if (pending_.size() < protocol::kSignatureHeadSize) return open_until_pause();
+    if (pending_.size() < protocol::kSignatureHeadSize) return std::nullopt;
     const std::optional<int> length =
         protocol::ReadDecimal(pending_, protocol::kSignatureLengthOffset, protocol::kSignatureLengthDigits);
     if (!length) return Bytes(take(next_stx));
     const size_t total = protocol::kSignatureHeadSize + static_cast<size_t>(*length) + kSignatureTrailer;
-    if (pending_.size() < total) return open_until_pause();
+    if (pending_.size() < total) return std::nullopt;
     return Signature(take(total), static_cast<size_t>(*length));
   }
 
   if (head.starts_with(kChunkTag)) {
-    if (pending_.size() < protocol::kChunkDataOffset) return open_until_pause();
+    if (pending_.size() < protocol::kChunkDataOffset) return std::nullopt;
     const std::optional<int> length =
         protocol::ReadDecimal(pending_, protocol::kChunkLengthOffset, protocol::kChunkLengthDigits);
     if (!length) return Bytes(take(next_stx));
     const size_t total = protocol::kChunkDataOffset + static_cast<size_t>(*length) + kChunkTrailer;
-    if (pending_.size() < total) return open_until_pause();
+    if (pending_.size() < total) return std::nullopt;
     return BarcodeChunk(take(total), static_cast<size_t>(*length));
   }
   if (head.starts_with(kPrintTag)) {
@@ -330,15 +353,20 @@ std::optional<Received> StreamSplitter::Next(bool at_pause) {
     return RawPrint(take(next_stx));
   }
   // A frame with a binary body (packed customer records) may hold STX and ETX bytes inside it,
-  // so its length field decides where it ends. The field counts either the frame from STX
-  // through ETX without the routing prefix (most frames) or the whole frame with it (the host's
-  // requests, customer lists); the reading whose end byte is ETX is the frame.
-  if (const std::optional<int> length = protocol::ReadLengthField(pending_)) {
+  // so its length field decides where it ends. The field counts the frame from STX through ETX
+  // without the routing prefix (most frames), the whole frame with it (the host's requests,
+  // customer lists), or, for the card-receipt copies, two bytes less than the whole frame; the
+  // reading whose end byte is ETX is the frame.
+  const std::optional<int> length = protocol::ReadLengthField(pending_);
+  if (length) {
     const size_t prefix =
         protocol::HasRoutingPrefix(pending_) ? protocol::kRoutingPrefix.size() : 0;
+    const auto value = static_cast<size_t>(*length);
+    std::vector<size_t> readings = {value + prefix - 1, value - 1};
+    if (prefix > 0) readings.push_back(value + 1);
     bool may_grow = false;
-    for (const size_t etx_at :
-         {static_cast<size_t>(*length) + prefix - 1, static_cast<size_t>(*length) - 1}) {
+    for (size_t reading = 0; reading < readings.size(); ++reading) {
+      const size_t etx_at = readings[reading];
       if (*length < 1 || etx_at < protocol::kCodeOffset) continue;
       if (etx_at >= pending_.size()) {
         may_grow = true;
@@ -351,14 +379,28 @@ std::optional<Received> StreamSplitter::Next(bool at_pause) {
         if (pending_[etx_at + 1] != check) continue;
         return DecodeFrame(take(etx_at + 2), true);
       }
-      if (!at_pause) return std::nullopt;  // the check byte may still come
+      // The check byte may still come. A frame toward the terminal whose length field follows
+      // the normal rule always has one; only the others may end at a pause without it.
+      if (!at_pause || (prefix > 0 && reading == 0)) return std::nullopt;
       return DecodeFrame(take(etx_at + 1), false);
     }
-    if (may_grow && !at_pause) return std::nullopt;
+    if (may_grow) {
+      // Still short of what its length field may say. At a pause, a frame whose length field
+      // follows none of the readings is known by its ETX and the check byte that fits it.
+      if (!at_pause) return std::nullopt;
+      for (size_t etx = pending_.find(kEtx, protocol::kCodeOffset); etx != std::string::npos;
+           etx = pending_.find(kEtx, etx + 1)) {
+        if (etx + 1 < pending_.size() &&
+            pending_[etx + 1] == protocol::CheckByte(std::string_view(pending_).substr(1, etx))) {
+          return DecodeFrame(take(etx + 2), true);
+        }
+      }
+      return std::nullopt;
+    }
   }
   const size_t etx = pending_.find(kEtx, 1);
   if (next_stx < etx) return Bytes(take(next_stx));  // a frame cut short by the next one
-  if (etx == std::string::npos) return open_until_pause();
+  if (etx == std::string::npos) return length ? std::nullopt : open_until_pause();
   if (etx + 1 < pending_.size()) {
     // A check byte always has bit 0x20 set, so it is never taken for the next STX.
     const bool has_check = pending_[etx + 1] != kStx;
@@ -372,6 +414,19 @@ std::optional<std::string> TerminalFrame(int code, const std::vector<std::string
                                          Encoding encoding, int packing_level) {
   return peer_frame::EncodedFrame(code, fields, encoding, packing_level,
                                   seed::CipherLengthField::kTerminal);
+}
+
+std::string SignatureBlocks(bool with_image) {
+  std::string blocks = "GP" + std::string(kSimSeed) + std::string(20, '0');
+  blocks += platform::PackDecimal(
+                platform::ZeroPadded(static_cast<long long>(kSimPenPoints.size()), 4).value())
+                .value();
+  blocks += kSimPenPoints;
+  if (with_image) {
+    const std::string image = huffcompress::testing::SignatureBmp();
+    blocks += "SM" + platform::ZeroPadded(static_cast<long long>(image.size()), 4).value() + image;
+  }
+  return blocks;
 }
 
 std::string BusyFrame() {
@@ -438,6 +493,42 @@ void TerminalSimulator::AnswerRelayedRequests(RelayAnswer answer) {
   relay_answer_ = answer;
 }
 
+void TerminalSimulator::PlayCard(CardPlay play) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  card_play_ = std::move(play);
+}
+
+void TerminalSimulator::AnswerPrints(PrintAnswer answer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  print_answer_ = answer;
+}
+
+void TerminalSimulator::AnswerMessage(const Received& message, RelayAnswer relay,
+                                      PrintAnswer print, const std::optional<CardPlay>& card) {
+  if (print != PrintAnswer::kRelayed) {
+    // A card-receipt copy (its signature frame and its print) is one send, answered once.
+    if (message.kind == Received::Kind::kSignature) return;
+    if (message.kind == Received::Kind::kFrame && message.code == kPrintCode) {
+      if (print == PrintAnswer::kPrinted) {
+        SendAck();
+        SendFrame(kPrintedCode, {});
+      } else if (print == PrintAnswer::kNak) {
+        SendNak();
+      }
+      return;
+    }
+  }
+  if (relay == RelayAnswer::kAck) SendAck();
+  if (relay == RelayAnswer::kNak) SendNak();
+  if (!card || message.kind != Received::Kind::kFrame) return;
+  if (message.code == kAskCardDataCode) {
+    SendFrame(kCardDataCode, {"", "", card->card_data});
+  } else if (message.code == kAskTotalCode) {
+    // The signature's bytes may hold STX: the body travels packed, as a terminal sends it.
+    SendFrame(kSignatureCode, {"", "", SignatureBlocks(card->with_image)}, Encoding::kPacked);
+  }
+}
+
 void TerminalSimulator::LosePort() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -475,12 +566,14 @@ void TerminalSimulator::ReadLine() {
     const bool at_pause = event == platform::SerialPort::Event::kTimeout;
     std::unique_lock<std::mutex> lock(mutex_);
     while (std::optional<Received> message = splitter.Next(at_pause)) {
-      const RelayAnswer answer = IsRelayedRequest(*message) ? relay_answer_ : RelayAnswer::kNone;
+      const RelayAnswer relay = IsRelayedRequest(*message) ? relay_answer_ : RelayAnswer::kNone;
+      const PrintAnswer print = print_answer_;
+      const std::optional<CardPlay> card = card_play_;
+      const Received answered = *message;
       received_.push_back(std::move(*message));
       arrived_.notify_all();
-      if (answer == RelayAnswer::kNone) continue;
       lock.unlock();
-      answer == RelayAnswer::kAck ? SendAck() : SendNak();
+      AnswerMessage(answered, relay, print, card);
       lock.lock();
     }
   }

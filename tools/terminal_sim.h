@@ -6,9 +6,15 @@
 // any other bytes (VAN traffic).
 //
 // What the hub sends carries no common end marker, so messages are split by their own framing:
-// a gateway frame ends at ETX and its check byte, a barcode chunk and a signature image frame by
-// their lengths, and a raw print frame or a run of other bytes by the next STX or a pause of
-// kQuietMs on the line.
+// a gateway frame ends at the ETX its length field places (and the check byte after it), a
+// barcode chunk and a signature image frame by their lengths. A pause on the line never ends
+// one of those half-way: a loaded machine may pause anywhere inside a write. Only a raw print
+// frame and a run of other bytes, which have no framing, end at the next STX or at a pause of
+// kQuietMs; and at a pause a frame whose ETX stands where its length field says, with nothing
+// after it, is taken as one sent without a check byte (Helvar's customer lists).
+//
+// It can also play the card side of a payment by itself (PlayCard, AnswerPrints): the card data
+// for 011, the signature for 041, and ACK, NAK or silence for each print, with 152 once printed.
 //
 // Print messages (frames 151 with "PRINT", raw print frames) are also rendered as the paper
 // would show them (RenderPrint), and a signature image frame is decompressed and described.
@@ -29,8 +35,16 @@
 
 namespace terminal_sim {
 
-// A pause on the line that ends an open message.
+// A pause on the line that ends a raw print frame or a run of other bytes.
 inline constexpr int kQuietMs = 60;
+
+// The terminal's signature for 041: a "GP" block (hub/payments/signature.h: seed, 20 unused
+// bytes, the length as two packed decimal bytes, pen points of the pad's x and y) and, when
+// asked, an "SM" block with a bitmap of the signature.
+inline constexpr std::string_view kSimSeed = "SIMULATEDTERMINALSEED00000000000";
+// A stroke across the pad and back.
+inline constexpr std::string_view kSimPenPoints{"\x00\x00\x7F\x3F\x10\x30", 6};
+std::string SignatureBlocks(bool with_image);
 
 using Encoding = peer_frame::Encoding;
 
@@ -138,6 +152,20 @@ class TerminalSimulator {
   enum class RelayAnswer { kNone, kAck, kNak };
   void AnswerRelayedRequests(RelayAnswer answer);
 
+  // Plays the card side of a payment: 011 is answered with 012 carrying `card_data` in field 3,
+  // 041 with 042 carrying the signature blocks (SignatureBlocks), packed as a terminal sends
+  // binary bodies. Each answer follows the relayed request's own ACK (AnswerRelayedRequests).
+  struct CardPlay {
+    std::string card_data;
+    bool with_image = false;  // an "SM" block too (the sign-pad objects' path)
+  };
+  void PlayCard(CardPlay play);
+
+  // How a print message (151) is answered, instead of the relayed requests' answer: ACK and,
+  // printed, 152; NAK; or nothing at all. kRelayed: as every relayed request.
+  enum class PrintAnswer { kRelayed, kPrinted, kNak, kSilent };
+  void AnswerPrints(PrintAnswer answer);
+
   // The next message from the hub, waiting up to timeout_ms; nullopt when none came.
   std::optional<Received> Next(int timeout_ms);
   // The next gateway frame with message code `code`, skipping others; nullopt when none came.
@@ -151,6 +179,9 @@ class TerminalSimulator {
  private:
   explicit TerminalSimulator(std::unique_ptr<platform::SerialPort> line);
   void ReadLine();
+  // Answers `message` as the terminal was told to (called without mutex_).
+  void AnswerMessage(const Received& message, RelayAnswer relay, PrintAnswer print,
+                     const std::optional<CardPlay>& card);
 
   std::string device_;
   mutable std::mutex mutex_;
@@ -160,6 +191,8 @@ class TerminalSimulator {
   bool stop_ = false;                              // GUARDED_BY(mutex_)
   std::deque<Received> received_;                  // GUARDED_BY(mutex_)
   RelayAnswer relay_answer_ = RelayAnswer::kNone;  // GUARDED_BY(mutex_)
+  std::optional<CardPlay> card_play_;              // GUARDED_BY(mutex_)
+  PrintAnswer print_answer_ = PrintAnswer::kRelayed;  // GUARDED_BY(mutex_)
   std::thread reader_;
 };
 

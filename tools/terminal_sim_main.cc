@@ -11,6 +11,11 @@
 //   busy | ack | nak                   the BUSY answer, ACK (0x06), NAK (0x15)
 //   answer ack|nak|none                how every later relayed request is answered at once
 //                                      (none: by hand, the default)
+//   card <data> [image]                play the card side of payments: 011 answered with 012
+//                                      carrying <data> ("" none), 041 with 042 and the
+//                                      signature ("image": an SM bitmap block too)
+//   prints printed|nak|silent|relayed  how each print (151) is answered: ACK then 152, NAK,
+//                                      nothing, or as every relayed request (the default)
 //   van <hex>                          raw bytes, e.g. "van 1020414243"
 //   lose                               hang the line up (the hub sees its port lost)
 //   quit                               (also at the end of input)
@@ -110,6 +115,25 @@ bool Run(terminal_sim::TerminalSimulator& terminal, const std::vector<std::strin
     terminal.AnswerRelayedRequests(kind == "ack"   ? Answer::kAck
                                    : kind == "nak" ? Answer::kNak
                                                    : Answer::kNone);
+    return true;
+  } else if (command == "card") {
+    if (words.size() < 2 || words.size() > 3 || (words.size() == 3 && words[2] != "image")) {
+      PrintLine("error card needs the card data and optionally image");
+      return true;
+    }
+    terminal.PlayCard({.card_data = words[1], .with_image = words.size() == 3});
+    return true;
+  } else if (command == "prints") {
+    using Print = terminal_sim::TerminalSimulator::PrintAnswer;
+    const std::string kind = words.size() == 2 ? words[1] : "";
+    if (kind != "printed" && kind != "nak" && kind != "silent" && kind != "relayed") {
+      PrintLine("error prints needs printed, nak, silent or relayed");
+      return true;
+    }
+    terminal.AnswerPrints(kind == "printed" ? Print::kPrinted
+                          : kind == "nak"   ? Print::kNak
+                          : kind == "silent" ? Print::kSilent
+                                            : Print::kRelayed);
     return true;
   } else if (command == "van") {
     const std::optional<std::string> bytes =

@@ -153,6 +153,66 @@ TEST(RenderPrint, ShowsAGuidanceSheetsPicturesByTheirCodes) {
                                    "\n<GS>12");
 }
 
+// A loaded machine may pause anywhere inside one write of the hub: a framed message is still
+// one message, while bytes without framing end at the pause.
+TEST(StreamSplitter, APauseNeverEndsAFramedMessage) {
+  const std::string greeting = Greeting();
+  const std::string binary =
+      protocol::BuildFrame(std::string("821\x1C\x02\x03\x00"
+                                       "ab",
+                                       9), protocol::LengthRule::kNormal,
+                           protocol::kTerminalShape)
+          .value();
+  const std::string copy = protocol::BuildFrame("151\x1C\x1C\x1CPRINTreceipt\n",
+                                                protocol::LengthRule::kReceiptCopy,
+                                                protocol::kTerminalShape)
+                               .value();
+  const std::string chunk = protocol::BuildBarcodeChunk(1, "abcdef").value();
+  const std::string signature = SignatureFrame(huffcompress::testing::SignatureBmp(32, 8));
+  struct Case {
+    const char* name;
+    std::vector<std::string> pieces;  // the line pauses after each
+    std::vector<std::string> kinds;   // the first word of each message's description
+  };
+  const std::vector<Case> cases = {
+      {"after STX", {greeting.substr(0, 1), greeting.substr(1)}, {"frame"}},
+      {"inside the routing prefix", {greeting.substr(0, 6), greeting.substr(6)}, {"frame"}},
+      {"inside the length field", {greeting.substr(0, 19), greeting.substr(19)}, {"frame"}},
+      {"in the body", {greeting.substr(0, 30), greeting.substr(30)}, {"frame"}},
+      {"before the check byte", {greeting.substr(0, 49), greeting.substr(49)}, {"frame"}},
+      {"after STX and ETX bytes of a binary body",
+       {binary.substr(0, 30), binary.substr(30)},
+       {"frame"}},
+      {"in a receipt copy", {copy.substr(0, 35), copy.substr(35)}, {"frame"}},
+      {"in a barcode chunk", {chunk.substr(0, 14), chunk.substr(14)}, {"chunk"}},
+      {"in a signature frame", {signature.substr(0, 20), signature.substr(20)}, {"signature"}},
+      {"VAN bytes end at the pause", {"\x10\x20", greeting}, {"bytes", "frame"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StreamSplitter splitter;
+    std::vector<std::string> kinds;
+    for (const std::string& piece : c.pieces) {
+      splitter.Feed(piece);
+      while (std::optional<Received> message = splitter.Next(false)) {
+        kinds.push_back(Describe(*message).substr(0, Describe(*message).find(' ')));
+      }
+      while (std::optional<Received> message = splitter.Next(true)) {
+        kinds.push_back(Describe(*message).substr(0, Describe(*message).find(' ')));
+      }
+    }
+    EXPECT_EQ(kinds, c.kinds);
+    EXPECT_TRUE(splitter.empty());
+  }
+  // A receipt copy is a whole frame with its check byte.
+  StreamSplitter splitter;
+  splitter.Feed(copy);
+  const std::optional<Received> message = splitter.Next(false);
+  ASSERT_TRUE(message.has_value());
+  EXPECT_EQ(message->check, "ok");
+  EXPECT_EQ(PrintText(*message), "receipt\n");
+}
+
 TEST(RenderPrint, ShowsThePaperAsReadableText) {
   const std::string text = platform::Utf8ToCp949("약제비 계산서\n").value() + "\x0e" +
                            platform::Utf8ToCp949("합계 : 1,000원").value() + "\x0f\n\x1b" +
@@ -289,6 +349,28 @@ TEST(TerminalSimProgram, SendsWhatItIsToldAndPrintsWhatItReceives) {
             static_cast<long>(greeting.size()));
   EXPECT_TRUE(program->ReadLineWith("frame 841 prefix=yes length=35 check=ok fields=21 ", 10000))
       << program->output();
+
+  // Told to, it plays the card side: 012 for 011, and ACK and 152 for a print.
+  ASSERT_TRUE(program->WriteLine("card 9410123456785678"));
+  ASSERT_TRUE(program->WriteLine("prints printed"));
+  ASSERT_TRUE(program->WriteLine("prints later"));
+  EXPECT_TRUE(program->ReadLineWith("error prints needs", 10000));
+  const std::string_view no_fields[] = {"", "", ""};
+  const std::string ask =
+      protocol::InsertRoutingPrefix(protocol::BuildMessage(11, no_fields).value()).value();
+  ASSERT_EQ(hub_side->Write(reinterpret_cast<const unsigned char*>(ask.data()), ask.size(), 10000),
+            static_cast<long>(ask.size()));
+  const std::string card = TerminalFrame(12, {"", "", "9410123456785678"}).value();
+  EXPECT_EQ(hub_reads(card.size()), card);
+  const std::string_view print_fields[] = {"", "", "PRINTreceipt\n"};
+  const std::string print =
+      protocol::InsertRoutingPrefix(protocol::BuildMessage(151, print_fields).value()).value();
+  ASSERT_EQ(
+      hub_side->Write(reinterpret_cast<const unsigned char*>(print.data()), print.size(), 10000),
+      static_cast<long>(print.size()));
+  const std::string printed = "\x06" + TerminalFrame(152, {}).value();
+  EXPECT_EQ(hub_reads(printed.size()), printed);
+  EXPECT_TRUE(program->ReadLineWith("  | receipt", 10000)) << program->output();
 
   ASSERT_TRUE(program->WriteLine("lose"));
   EXPECT_TRUE(program->ReadLineWith("lost", 10000));

@@ -65,9 +65,9 @@ TEST_F(PosRequestTest, EachCodeBecomesItsTerminalFrameOrARefusal) {
       {912, {"one", "two", "three"}, "^TavenorGatewayXX0023TRM912||one|two", nullptr},
       {161, {"x"}, nullptr, "^XX0048TRM162|T0001|9999|CASH RECEIPT NOT READY"},
       {183, {"x"}, nullptr, "^XX0048TRM184|T0001|9999|CASH RECEIPT NOT READY"},
-      {51, {"x"}, nullptr, "^XX0048TRM052|T0001|9999|CARD PAYMENT NOT READY"},
-      {63, {"x"}, nullptr, "^XX0048TRM064|T0001|9999|CARD PAYMENT NOT READY"},
-      {71, {"x"}, nullptr, "^XX0048TRM072|T0001|9999|CARD PAYMENT NOT READY"},
+      {51, {"x"}, "^TavenorGatewayXX0017TRM011|||", nullptr},  // card data asked for
+      {63, {"x"}, "^TavenorGatewayXX0017TRM011|||", nullptr},  // card data asked for
+      {71, {"x"}, "^TavenorGatewayXX0017TRM011|||", nullptr},  // card data asked for
   };
   // The cash receipt handler talks to the card-network library; its own tests drive it.
   PosServices services = services_;

@@ -134,6 +134,9 @@ struct RelaySlot {
   PaymentFields payment;
   PrintCopyBuffer customer_copy;
   PrintCopyBuffer merchant_copy;
+  // Set when the customer copy of an approved card receipt is queued and the merchant copy is to
+  // follow once the terminal has printed it (152); cleared when the merchant copy is queued.
+  std::atomic<bool> merchant_copy_pending{false};
   // The answer area: the answer frame of the pending cash or card request, kept until it is sent
   // to the relay client. Written by whoever decides the answer before it stores the send state
   // (or before it answers at once), read by whoever completes the request.
@@ -143,6 +146,7 @@ struct RelaySlot {
     payment.Clear();
     customer_copy.count = 0;
     merchant_copy.count = 0;
+    merchant_copy_pending.store(false, std::memory_order_relaxed);
     answer.clear();
   }
 

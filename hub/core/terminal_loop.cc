@@ -25,6 +25,8 @@ constexpr int kGreetingCode = 841;
 // The greeting: body "841" and 21 empty fields, with the routing prefix and the length field 35.
 std::string GreetingFrame() { return LinkFrame(kGreetingCode); }
 
+std::atomic<PaymentFn> installed_payment{nullptr};
+
 void RunTerminalLoop(TerminalPort* port) {
   TerminalLoop loop(*port, TerminalLoopServices::ForModule());
   loop.Run();
@@ -44,6 +46,12 @@ int LogAndDropFrame(TerminalContext& context, MessageRecord& record) {
   return kDispatchDone;
 }
 
+void InstallTerminalPayment(PaymentFn payment) {
+  installed_payment.store(payment, std::memory_order_release);
+}
+
+PaymentFn InstalledTerminalPayment() { return installed_payment.load(std::memory_order_acquire); }
+
 TerminalLoopServices TerminalLoopServices::ForModule() {
   ModuleState& module = Module();
   TerminalLoopServices services;
@@ -54,6 +62,7 @@ TerminalLoopServices TerminalLoopServices::ForModule() {
   services.clock = &platform::SystemClock();
   services.log = ModuleLogTarget();
   services.dispatch = &Dispatch;
+  services.payment = InstalledTerminalPayment();
   if (const char* record = PropertyRecord(); record != nullptr) {
     services.payment_path = connmap::ReadInt(record, connmap::kPaymentPath);
   }
@@ -103,6 +112,9 @@ TerminalLoop::TerminalLoop(TerminalPort& port, TerminalLoopServices services)
   context_.shared_block = SharedBlock::Open(services_.log);
   context_.sign_pad = sign_pad_.get();
   context_.log = services_.log;
+  context_.relay_slot = services_.relay_slot;
+  context_.notify = services_.notify;
+  context_.clock = services_.clock;
 
   if (services_.van != nullptr && services_.van->CreateVanModule != nullptr) {
     van_handle_ = services_.van->CreateVanModule(port_.record(), services_.payment_path);

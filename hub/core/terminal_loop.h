@@ -65,6 +65,11 @@ struct TerminalContext {
   std::unique_ptr<SharedBlock> shared_block;  // null when it could not be opened
   platform::Library* sign_pad = nullptr;      // the loop's own sign-pad library; may be null
   LogTarget log;
+  // The loop's relay slot, host notifications and clock, for the payment path that runs on it
+  // (null or empty: the loaded module's, the system clock).
+  const std::atomic<RelaySlot*>* relay_slot = nullptr;
+  std::function<void(uint32_t event, int64_t lparam)> notify;
+  platform::Clock* clock = nullptr;
 
   // Keeps `bytes` as the last frame sent (for BUSY resends) and writes them to the terminal.
   // Returns the count written (0 on failure).
@@ -87,6 +92,11 @@ enum DispatchResult : int {
 };
 using DispatchFn = int (*)(TerminalContext& context, MessageRecord& record);
 using PaymentFn = void (*)(TerminalContext& context, MessageRecord& record);
+
+// The payment path of the loaded module, installed once while the library loads (hub/module/),
+// before any loop starts; ForModule hands it to every loop. None installed: null.
+void InstallTerminalPayment(PaymentFn payment);
+PaymentFn InstalledTerminalPayment();
 
 // The dispatcher used until terminal messages are handled: the frame goes to the diagnostic log
 // ("TerminalFrame", card data masked) and is dropped.

@@ -1,5 +1,6 @@
 #include "hub/payments/pos_services.h"
 
+#include "hub/payments/card_payment.h"
 #include "hub/payments/cash_receipt.h"
 #include "hub/payments/pharmacy_settings.h"
 #include "hub/payments/print_entries.h"
@@ -14,6 +15,7 @@ PosServices ListenerPosServices() {
   services.print_second_ack = &PrintSecondAckFrame;
   services.queue_body = &QueuePrintBody;
   services.cash_receipt = &CashReceiptRequest;
+  services.card_request = &CardRequest;
   return services;
 }
 

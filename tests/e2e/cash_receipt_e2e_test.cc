@@ -139,9 +139,9 @@ TEST_F(CashReceiptTest, AServerThatCannotBeReachedIsAnsweredWith9999) {
   EXPECT_EQ(terminal_->NextFrame(151, 0), std::nullopt);
 }
 
-// Needs the terminal's 152 to answer: the terminal answer handler sends the kept answer once the
-// print is done.
-TEST_F(CashReceiptTest, DISABLED_AnApprovalIsPrintedAndAnsweredOnceTheTerminalHasPrinted) {
+// Under a program that prints, the answer waits for the terminal's 152: the terminal answer
+// handler sends the kept answer once the print is done.
+TEST_F(CashReceiptTest, AnApprovalIsPrintedAndAnsweredOnceTheTerminalHasPrinted) {
   Start(/*program_index=*/3);
   std::unique_ptr<Connection> client;
   ASSERT_TRUE(platform::testing::Eventually([&] {
