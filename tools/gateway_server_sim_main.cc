@@ -49,6 +49,10 @@ bool ParseOptions(int argc, char** argv, gateway_sim::Options* options) {
       ok = ParsePort(value, &options->van.port);
     } else if (name == "--van") {
       ok = gateway_sim::ParseBehaviour(value, &options->van);
+    } else if (name == "--vanlink-port") {
+      ok = ParsePort(value, &options->van_link.port);
+    } else if (name == "--vanlink") {
+      ok = gateway_sim::ParseBehaviour(value, &options->van_link);
     } else if (name == "--van-answer") {
       ok = gateway_sim::ParseVanVerdict(value, &options->van_answer);
     } else if (name == "--sale") {
@@ -77,7 +81,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: gateway_server_sim [--address A] [--sale-port N] [--registration-port N]"
                  " [--pass-port N] [--van-port N] [--sale MODE] [--registration MODE]"
                  " [--pass MODE] [--van MODE] [--van-answer VERDICT] [--terminal-version TEXT]"
-                 " [--record FILE]\n";
+                 " [--vanlink-port N] [--vanlink MODE] [--record FILE]\n";
     return kUsage;
   }
   std::mutex output;
@@ -97,7 +101,8 @@ int main(int argc, char** argv) {
     std::cout << "ports sale=" << sim->port(gateway_sim::PortKind::kSale)
               << " registration=" << sim->port(gateway_sim::PortKind::kRegistration)
               << " pass=" << sim->port(gateway_sim::PortKind::kPassThrough)
-              << " van=" << sim->port(gateway_sim::PortKind::kVan) << std::endl;
+              << " van=" << sim->port(gateway_sim::PortKind::kVan)
+              << " vanlink=" << sim->port(gateway_sim::PortKind::kVanLink) << std::endl;
   }
   for (std::string line; std::getline(std::cin, line);) {
   }

@@ -1,4 +1,5 @@
 #include "tools/terminal_sim.h"
+#include "tools/terminal_tcp_line.h"
 
 #include <chrono>
 #include <cstdio>
@@ -358,6 +359,23 @@ std::unique_ptr<TerminalSimulator> TerminalSimulator::Create(int com_number, std
     return nullptr;
   }
   return std::unique_ptr<TerminalSimulator>(new TerminalSimulator(std::move(line)));
+}
+
+std::unique_ptr<TerminalSimulator> TerminalSimulator::ConnectTcp(const std::string& address,
+                                                                 uint16_t port,
+                                                                 std::string* error) {
+  platform::Status status;
+  std::unique_ptr<platform::SerialPort> line = ConnectTcpLine(address, port, &status);
+  if (line == nullptr) {
+    if (error != nullptr) *error = status.message();
+    return nullptr;
+  }
+  std::unique_ptr<TerminalSimulator> terminal(new TerminalSimulator(std::move(line)));
+  if (!terminal->SendLinkCheck()) {
+    if (error != nullptr) *error = "the link check could not be sent";
+    return nullptr;
+  }
+  return terminal;
 }
 
 TerminalSimulator::TerminalSimulator(std::unique_ptr<platform::SerialPort> line)

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -116,6 +117,12 @@ class TerminalSimulator {
   // Makes the line and names it COM<com_number> in the current prefix; nullptr (with *error)
   // when it cannot.
   static std::unique_ptr<TerminalSimulator> Create(int com_number, std::string* error = nullptr);
+  // A TCP terminal instead: connects to the hub's TCP terminal port at `address`:`port` and
+  // sends the link check (ENQ ENQ ENQ), which the hub echoes; from then on it behaves as on a
+  // serial line (the hub closing the connection is the line lost). nullptr (with *error) when
+  // the hub does not take the connection.
+  static std::unique_ptr<TerminalSimulator> ConnectTcp(const std::string& address, uint16_t port,
+                                                       std::string* error = nullptr);
   ~TerminalSimulator();
   TerminalSimulator(const TerminalSimulator&) = delete;
   TerminalSimulator& operator=(const TerminalSimulator&) = delete;
@@ -129,6 +136,8 @@ class TerminalSimulator {
   bool SendBusy() { return Send(BusyFrame()); }
   bool SendAck() { return Send("\x06"); }
   bool SendNak() { return Send("\x15"); }
+  // The TCP terminal's link check.
+  bool SendLinkCheck() { return Send("\x05\x05\x05"); }
 
   // How the terminal answers each relayed request (a frame 151, 157 or 843 with the routing
   // prefix, or a signature image frame) as soon as it has it: ACK, NAK or not at all (the

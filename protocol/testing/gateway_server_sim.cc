@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "companions/kiccpad/kicc_protocol.h"
+#include "companions/tavenorvan/van_link.h"
 #include "hub/payments/approval_record.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
@@ -89,6 +90,8 @@ std::string_view PortName(PortKind kind) {
       return "barcode";
     case PortKind::kVan:
       return "van";
+    case PortKind::kVanLink:
+      return "vanlink";
   }
   return "?";
 }
@@ -190,12 +193,13 @@ std::string VanAnswerRecord(const VanAnswer& answer, std::string_view request_re
 std::unique_ptr<GatewayServerSimulator> GatewayServerSimulator::Start(Options options,
                                                                       std::string* error) {
   std::unique_ptr<GatewayServerSimulator> sim(new GatewayServerSimulator(std::move(options)));
-  const std::array<std::pair<PortKind, PortOptions>, 5> ports = {
+  const std::array<std::pair<PortKind, PortOptions>, 6> ports = {
       std::pair{PortKind::kSale, sim->options_.sale},
       std::pair{PortKind::kRegistration, sim->options_.registration},
       std::pair{PortKind::kPassThrough, sim->options_.pass_through},
       std::pair{PortKind::kBarcode, sim->options_.barcode},
-      std::pair{PortKind::kVan, sim->options_.van}};
+      std::pair{PortKind::kVan, sim->options_.van},
+      std::pair{PortKind::kVanLink, sim->options_.van_link}};
   for (const auto& [kind, port_options] : ports) {
     auto listener = std::make_unique<Listener>();
     listener->kind = kind;
@@ -246,6 +250,7 @@ void GatewayServerSimulator::Serve(Listener* listener) {
 
 void GatewayServerSimulator::Converse(const Listener& listener, int client) {
   if (listener.kind == PortKind::kVan) return ConverseVan(listener, client);
+  if (listener.kind == PortKind::kVanLink) return ConverseVanLink(listener, client);
   const PortKind kind = listener.kind;
   const bool silent = listener.options.behaviour == Behaviour::kSilent;
   const int delay = listener.options.behaviour == Behaviour::kSlow ? listener.options.delay_ms : 0;
@@ -291,9 +296,24 @@ void GatewayServerSimulator::Converse(const Listener& listener, int client) {
       }
       break;
     }
-    case PortKind::kVan:  // served by ConverseVan
+    case PortKind::kVan:      // served by ConverseVan
+    case PortKind::kVanLink:  // served by ConverseVanLink
       break;
   }
+}
+
+bool GatewayServerSimulator::AwaitAnswerTime(const Listener& listener, int client) const {
+  if (listener.options.behaviour == Behaviour::kSilent) {
+    // Keep the connection open without a word until the client gives up.
+    std::array<char, 256> ignored;
+    size_t got = 0;
+    while (platform::ReceiveSome(client, ignored.data(), ignored.size(),
+                                 platform::Deadline::Never(), &got, &stopping_)
+               .ok()) {
+    }
+    return false;
+  }
+  return listener.options.behaviour != Behaviour::kSlow || Pause(listener.options.delay_ms);
 }
 
 void GatewayServerSimulator::ConverseVan(const Listener& listener, int client) {
@@ -304,17 +324,7 @@ void GatewayServerSimulator::ConverseVan(const Listener& listener, int client) {
   const kicc::MessageKind kind = message.kind;
   std::string whole = kicc::EncodeMessage(kind, message.payload).value_or(std::string());
   Record(PortKind::kVan, std::move(whole));
-  if (listener.options.behaviour == Behaviour::kSilent) {
-    // Keep the connection open without a word until the client gives up.
-    std::array<char, 256> ignored;
-    size_t got = 0;
-    while (platform::ReceiveSome(client, ignored.data(), ignored.size(),
-                                 platform::Deadline::Never(), &got, &stopping_)
-               .ok()) {
-    }
-    return;
-  }
-  if (listener.options.behaviour == Behaviour::kSlow && !Pause(listener.options.delay_ms)) return;
+  if (!AwaitAnswerTime(listener, client)) return;
   std::optional<std::string> reply;
   if (kind == kicc::MessageKind::kApprovalRequest) {
     const std::optional<kicc::ApprovalRequest> request =
@@ -326,6 +336,20 @@ void GatewayServerSimulator::ConverseVan(const Listener& listener, int client) {
     reply = kicc::EncodeMessage(kicc::MessageKind::kConfirmationTaken, "");
   }
   if (reply) SendAll(client, *reply);
+}
+
+void GatewayServerSimulator::ConverseVanLink(const Listener& listener, int client) {
+  std::string message;
+  if (!tavenor_van::ReceiveMessage(client, platform::Deadline::Never(), &message, &stopping_)
+           .ok()) {
+    return;
+  }
+  const std::string payload(tavenor_van::PayloadOf(message).value_or(std::string_view()));
+  Record(PortKind::kVanLink, std::move(message));
+  if (!AwaitAnswerTime(listener, client)) return;
+  const std::optional<std::string> answer =
+      tavenor_van::EncodeMessage(std::string(tavenor_van::kSimulatedAnswerPrefix) + payload);
+  if (answer) SendAll(client, *answer);
 }
 
 bool GatewayServerSimulator::ReadRequest(PortKind kind, int client, std::string* request) const {

@@ -14,7 +14,10 @@
 //   VAN approval   takes the sign-pad module library's approval request (kicc_protocol.h) and
 //                  answers with an 832-byte answer record: approved with an approval number,
 //                  declined with a code and a message, or "0000" with a blank approval number
-//                  (VanAnswer); takes the library's confirmations and acknowledges them.
+//                  (VanAnswer); takes the library's confirmations and acknowledges them;
+//   VAN server     the VAN module's server (companions/tavenorvan/van_link.h): takes one VAN
+//                  message per connection and answers with the message whose payload is "ANS"
+//                  and the request's payload.
 //
 // The sale port answers every frame it takes, a repeated one too: the hub sends a cancellation
 // it kept while the server was down again once the server answers, and again after that when
@@ -41,11 +44,11 @@
 
 namespace gateway_sim {
 
-enum class PortKind { kSale, kRegistration, kPassThrough, kBarcode, kVan };
-inline constexpr PortKind kPortKinds[] = {PortKind::kSale, PortKind::kRegistration,
+enum class PortKind { kSale, kRegistration, kPassThrough, kBarcode, kVan, kVanLink };
+inline constexpr PortKind kPortKinds[] = {PortKind::kSale,        PortKind::kRegistration,
                                           PortKind::kPassThrough, PortKind::kBarcode,
-                                          PortKind::kVan};
-// "sale", "registration", "pass", "barcode", "van".
+                                          PortKind::kVan,         PortKind::kVanLink};
+// "sale", "registration", "pass", "barcode", "van", "vanlink".
 std::string_view PortName(PortKind kind);
 
 enum class Behaviour { kAnswer, kSilent, kRefuse, kSlow };
@@ -72,7 +75,8 @@ std::string VanAnswerRecord(const VanAnswer& answer, std::string_view request_re
 bool ParseVanVerdict(std::string_view text, VanAnswer* answer);
 
 // One request as received: the bytes of one read-until-complete; on the VAN port one whole
-// message (an approval request or a confirmation, header included).
+// message (an approval request or a confirmation, header included); on the VAN module's port
+// one VAN message as it came.
 struct ReceivedRequest {
   PortKind port = PortKind::kSale;
   std::string bytes;
@@ -95,6 +99,7 @@ struct Options {
   std::map<std::string, KnownItem> items;  // the barcode service's catalogue, by barcode
   PortOptions van;
   VanAnswer van_answer;
+  PortOptions van_link;  // the VAN module's server
   std::string terminal_version = "V2501";  // field 10 of the registration answer
   std::string record_file;                 // each request appended as "<port> <hex>"; "" none
   std::function<void(const ReceivedRequest&)> on_received;  // called on the port's thread
@@ -147,6 +152,10 @@ class GatewayServerSimulator {
   void Serve(Listener* listener);
   void Converse(const Listener& listener, int client);
   void ConverseVan(const Listener& listener, int client);
+  void ConverseVanLink(const Listener& listener, int client);
+  // What the port's behaviour asks before an answer: a silent port holds the connection until
+  // the client goes (false), a slow one pauses; false when the simulator stops meanwhile.
+  bool AwaitAnswerTime(const Listener& listener, int client) const;
   // Reads one request of the port's framing; false when the client went or the simulator stops.
   bool ReadRequest(PortKind kind, int client, std::string* request) const;
   void Record(PortKind kind, std::string bytes);
