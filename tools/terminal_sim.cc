@@ -371,12 +371,15 @@ std::unique_ptr<TerminalSimulator> TerminalSimulator::ConnectTcp(const std::stri
     return nullptr;
   }
   std::unique_ptr<TerminalSimulator> terminal(new TerminalSimulator(std::move(line)));
+  terminal->answer_run_.store(protocol::kTcpAnswerRun);
   if (!terminal->SendLinkCheck()) {
     if (error != nullptr) *error = "the link check could not be sent";
     return nullptr;
   }
   return terminal;
 }
+
+bool TerminalSimulator::SendLinkCheck() { return Send(protocol::kTcpLinkCheck); }
 
 TerminalSimulator::TerminalSimulator(std::unique_ptr<platform::SerialPort> line)
     : device_(line->device()), line_(std::move(line)) {

@@ -14,6 +14,7 @@
 // would show them (RenderPrint), and a signature image frame is decompressed and described.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -134,10 +135,11 @@ class TerminalSimulator {
   bool SendFrame(int code, const std::vector<std::string>& fields,
                  Encoding encoding = Encoding::kPlain, int packing_level = 6);
   bool SendBusy() { return Send(BusyFrame()); }
-  bool SendAck() { return Send("\x06"); }
-  bool SendNak() { return Send("\x15"); }
-  // The TCP terminal's link check.
-  bool SendLinkCheck() { return Send("\x05\x05\x05"); }
+  // ACK and NAK: one byte on a serial line, three in a row from a TCP terminal.
+  bool SendAck() { return Send(std::string(answer_run_.load(), '\x06')); }
+  bool SendNak() { return Send(std::string(answer_run_.load(), '\x15')); }
+  // The TCP terminal's link check (ENQ ENQ ENQ).
+  bool SendLinkCheck();
 
   // How the terminal answers each relayed request (a frame 151, 157 or 843 with the routing
   // prefix, or a signature image frame) as soon as it has it: ACK, NAK or not at all (the
@@ -167,6 +169,7 @@ class TerminalSimulator {
   bool stop_ = false;                              // GUARDED_BY(mutex_)
   std::deque<Received> received_;                  // GUARDED_BY(mutex_)
   RelayAnswer relay_answer_ = RelayAnswer::kNone;  // GUARDED_BY(mutex_)
+  std::atomic<size_t> answer_run_{1};
   std::thread reader_;
 };
 

@@ -19,7 +19,6 @@ constexpr const char* kLogTag = "TcpTerminal";
 constexpr const char* kPeerLogTag = "RelayPeer";
 constexpr std::string_view kAllAddresses = "0.0.0.0";
 constexpr int kBacklog = 4096;  // the largest the system takes (SOMAXCONN)
-constexpr std::string_view kPeerAcknowledged = "\x06\x06\x06";
 
 }  // namespace
 
@@ -265,7 +264,7 @@ void RemoteRelayPeerLoop::ServeRelaySlot(RelaySlot& slot) {
     slot.send_time.store(services_.clock->Now(), std::memory_order_relaxed);
     slot.acknowledged.store(false, std::memory_order_relaxed);
     slot.send_state.store(state + 1, std::memory_order_release);
-    if (answer.find(kPeerAcknowledged) != std::string::npos) {
+    if (answer.find(std::string(kTcpAnswerRun, kAck)) != std::string::npos) {
       if (services_.notify) services_.notify(kEventRelayAcknowledged, 0);
       slot.acknowledged.store(true, std::memory_order_release);
       WriteFrameLog(services_.log, kPeerLogTag, "request delivered to the remote relay peer");

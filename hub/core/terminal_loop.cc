@@ -21,8 +21,6 @@ namespace {
 constexpr char kTerminalFrameLogTag[] = "TerminalFrame";
 constexpr char kRelayAnswerLogTag[] = "RelayAnswer";
 constexpr int kGreetingCode = 841;
-// The TCP terminal's link check, echoed as it came.
-constexpr std::string_view kLinkCheck = "\x05\x05\x05";
 
 void RunTerminalLoop(TerminalPort* port) {
   TerminalLoop loop(*port, TerminalLoopServices::ForModule());
@@ -253,12 +251,12 @@ bool TerminalLoop::AnswerRun(char answer) const {
 }
 
 bool TerminalLoop::LinkCheck() {
-  if (!style_.link_check || assembler_.receiving() || cycle_bytes_.size() != kLinkCheck.size() ||
-      !std::equal(kLinkCheck.begin(), kLinkCheck.end(), cycle_bytes_.begin())) {
+  if (!style_.link_check || assembler_.receiving() || cycle_bytes_.size() != kTcpLinkCheck.size() ||
+      !std::equal(kTcpLinkCheck.begin(), kTcpLinkCheck.end(), cycle_bytes_.begin())) {
     return false;
   }
-  port_.Write(reinterpret_cast<const unsigned char*>(kLinkCheck.data()),
-              static_cast<int>(kLinkCheck.size()));
+  port_.Write(reinterpret_cast<const unsigned char*>(kTcpLinkCheck.data()),
+              static_cast<int>(kTcpLinkCheck.size()));
   if (services_.notify) services_.notify(kEventTcpTerminal, 0);
   return true;
 }

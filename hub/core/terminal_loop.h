@@ -59,6 +59,7 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/wake_event.h"
+#include "protocol/frame.h"
 
 namespace hub {
 
@@ -170,7 +171,7 @@ struct TerminalLoopStyle {
 
   static TerminalLoopStyle Serial() { return {}; }
   static TerminalLoopStyle Tcp(bool serves_relay) {
-    return TerminalLoopStyle{kLinkTcp, 0, 3, true, serves_relay};
+    return TerminalLoopStyle{kLinkTcp, 0, protocol::kTcpAnswerRun, true, serves_relay};
   }
 };
 
