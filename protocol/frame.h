@@ -37,6 +37,11 @@ inline constexpr char kNak = 0x15;
 inline constexpr char kFs = 0x1C;  // introduces each field
 inline constexpr char kGs = 0x1D;  // separates the items of a list field
 
+// The TCP terminal's link check, which the hub echoes, and the run of ACK (or NAK) bytes with
+// which the TCP terminal, and the remote relay peer, answer a relayed request.
+inline constexpr std::string_view kTcpLinkCheck = "\x05\x05\x05";
+inline constexpr size_t kTcpAnswerRun = 3;
+
 inline constexpr std::string_view kRoutingPrefix = "TavenorGateway";
 inline constexpr std::string_view kFrameType = "TRM";
 inline constexpr char kPlainFlag = 'X';

@@ -96,6 +96,10 @@ bool ParseOptions(int argc, char** argv, gateway_sim::Options* options,
       ok = ParsePort(value, &options->van.port);
     } else if (name == "--van") {
       ok = gateway_sim::ParseBehaviour(value, &options->van);
+    } else if (name == "--vanlink-port") {
+      ok = ParsePort(value, &options->van_link.port);
+    } else if (name == "--vanlink") {
+      ok = gateway_sim::ParseBehaviour(value, &options->van_link);
     } else if (name == "--van-answer") {
       ok = gateway_sim::ParseVanVerdict(value, &options->van_answer);
     } else if (name == "--signpad-port") {
@@ -145,7 +149,7 @@ int main(int argc, char** argv) {
                  " [--record FILE] [--signpad-port N] [--signpad MODE]"
                  " [--signpad-answer approve|decline] [--cash-port N] [--cash MODE]"
                  " [--cash-answer VERDICT] [--guidance-port N] [--guidance MODE|short]"
-                 " [--guide-drug CODE=NAME;EFFECT;PICTOGRAMS]\n";
+                 " [--guide-drug CODE=NAME;EFFECT;PICTOGRAMS] [--vanlink-port N] [--vanlink MODE]\n";
     return kUsage;
   }
   std::mutex output;
@@ -179,7 +183,8 @@ int main(int argc, char** argv) {
               << " pass=" << sim->port(gateway_sim::PortKind::kPassThrough)
               << " van=" << sim->port(gateway_sim::PortKind::kVan)
               << " signpad=" << sim->port(gateway_sim::PortKind::kSignPad)
-              << " guidance=" << sim->port(gateway_sim::PortKind::kGuidance) << std::endl;
+              << " guidance=" << sim->port(gateway_sim::PortKind::kGuidance)
+              << " vanlink=" << sim->port(gateway_sim::PortKind::kVanLink) << std::endl;
     std::cout << "ports cash=" << cash->port() << std::endl;
   }
   for (std::string line; std::getline(std::cin, line);) {

@@ -1,4 +1,5 @@
 #include "tools/terminal_sim.h"
+#include "tools/terminal_tcp_line.h"
 
 #include <chrono>
 #include <cstdio>
@@ -443,6 +444,26 @@ std::unique_ptr<TerminalSimulator> TerminalSimulator::Create(int com_number, std
   }
   return std::unique_ptr<TerminalSimulator>(new TerminalSimulator(std::move(line)));
 }
+
+std::unique_ptr<TerminalSimulator> TerminalSimulator::ConnectTcp(const std::string& address,
+                                                                 uint16_t port,
+                                                                 std::string* error) {
+  platform::Status status;
+  std::unique_ptr<platform::SerialPort> line = ConnectTcpLine(address, port, &status);
+  if (line == nullptr) {
+    if (error != nullptr) *error = status.message();
+    return nullptr;
+  }
+  std::unique_ptr<TerminalSimulator> terminal(new TerminalSimulator(std::move(line)));
+  terminal->answer_run_.store(protocol::kTcpAnswerRun);
+  if (!terminal->SendLinkCheck()) {
+    if (error != nullptr) *error = "the link check could not be sent";
+    return nullptr;
+  }
+  return terminal;
+}
+
+bool TerminalSimulator::SendLinkCheck() { return Send(protocol::kTcpLinkCheck); }
 
 TerminalSimulator::TerminalSimulator(std::unique_ptr<platform::SerialPort> line)
     : device_(line->device()), line_(std::move(line)) {

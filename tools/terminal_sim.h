@@ -20,7 +20,9 @@
 // would show them (RenderPrint), and a signature image frame is decompressed and described.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -132,6 +134,12 @@ class TerminalSimulator {
   // Makes the line and names it COM<com_number> in the current prefix; nullptr (with *error)
   // when it cannot.
   static std::unique_ptr<TerminalSimulator> Create(int com_number, std::string* error = nullptr);
+  // A TCP terminal instead: connects to the hub's TCP terminal port at `address`:`port` and
+  // sends the link check (ENQ ENQ ENQ), which the hub echoes; from then on it behaves as on a
+  // serial line (the hub closing the connection is the line lost). nullptr (with *error) when
+  // the hub does not take the connection.
+  static std::unique_ptr<TerminalSimulator> ConnectTcp(const std::string& address, uint16_t port,
+                                                       std::string* error = nullptr);
   ~TerminalSimulator();
   TerminalSimulator(const TerminalSimulator&) = delete;
   TerminalSimulator& operator=(const TerminalSimulator&) = delete;
@@ -143,8 +151,11 @@ class TerminalSimulator {
   bool SendFrame(int code, const std::vector<std::string>& fields,
                  Encoding encoding = Encoding::kPlain, int packing_level = 6);
   bool SendBusy() { return Send(BusyFrame()); }
-  bool SendAck() { return Send("\x06"); }
-  bool SendNak() { return Send("\x15"); }
+  // ACK and NAK: one byte on a serial line, three in a row from a TCP terminal.
+  bool SendAck() { return Send(std::string(answer_run_.load(), '\x06')); }
+  bool SendNak() { return Send(std::string(answer_run_.load(), '\x15')); }
+  // The TCP terminal's link check (ENQ ENQ ENQ).
+  bool SendLinkCheck();
 
   // How the terminal answers each relayed request (a frame 151, 157 or 843 with the routing
   // prefix, or a signature image frame) as soon as it has it: ACK, NAK or not at all (the
@@ -193,6 +204,7 @@ class TerminalSimulator {
   RelayAnswer relay_answer_ = RelayAnswer::kNone;  // GUARDED_BY(mutex_)
   std::optional<CardPlay> card_play_;              // GUARDED_BY(mutex_)
   PrintAnswer print_answer_ = PrintAnswer::kRelayed;  // GUARDED_BY(mutex_)
+  std::atomic<size_t> answer_run_{1};
   std::thread reader_;
 };
 

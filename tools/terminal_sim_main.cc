@@ -1,8 +1,10 @@
 // terminal_sim: a card terminal on a simulated serial line, driven from standard input.
 //
 //   terminal_sim [--com N]        (default COM1; the line is named in $ORDELLA_PREFIX)
+//   terminal_sim --tcp PORT       a TCP terminal: connects to the hub's TCP terminal port on
+//                                 this machine and sends the link check (ENQ ENQ ENQ)
 //
-// Prints "ready COM<N> <device>" once the line exists, then one line per message the hub sends
+// Prints "ready COM<N> <device>" (or "ready TCP <port> <device>") once the line exists, then one line per message the hub sends
 // (see Describe in terminal_sim.h); a print message is followed by the paper it prints, each
 // line as "  | <line>" (see RenderPrint). Commands, one per line:
 //   send <code> [field ...]            a plain frame; "" stands for an empty field
@@ -17,10 +19,12 @@
 //   prints printed|nak|silent|relayed  how each print (151) is answered: ACK then 152, NAK,
 //                                      nothing, or as every relayed request (the default)
 //   van <hex>                          raw bytes, e.g. "van 1020414243"
+//   enq                                the link check again (ENQ ENQ ENQ)
 //   lose                               hang the line up (the hub sees its port lost)
 //   quit                               (also at the end of input)
 // A command that cannot be carried out prints "error <why>".
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -32,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/socket.h"
 #include "platform/text.h"
 #include "tools/terminal_sim.h"
 
@@ -143,6 +148,8 @@ bool Run(terminal_sim::TerminalSimulator& terminal, const std::vector<std::strin
       return true;
     }
     sent = terminal.Send(*bytes);
+  } else if (command == "enq") {
+    sent = terminal.SendLinkCheck();
   } else if (command == "lose") {
     terminal.LosePort();
     PrintLine("lost");
@@ -159,23 +166,36 @@ bool Run(terminal_sim::TerminalSimulator& terminal, const std::vector<std::strin
 
 int main(int argc, char** argv) {
   int com = 1;
+  int tcp_port = 0;  // 0: a serial terminal
   for (int n = 1; n < argc; ++n) {
     const std::string arg = argv[n];
     if (arg == "--com" && n + 1 < argc && ParseNumber(argv[n + 1], &com) && com >= 1) {
       ++n;
+    } else if (arg == "--tcp" && n + 1 < argc) {
+      const std::optional<uint16_t> port = platform::ParsePort(argv[++n]);
+      if (!port) {
+        std::fprintf(stderr, "terminal_sim: --tcp needs a port number\n");
+        return 2;
+      }
+      tcp_port = *port;
     } else {
-      std::fprintf(stderr, "usage: terminal_sim [--com N]\n");
+      std::fprintf(stderr, "usage: terminal_sim [--com N | --tcp PORT]\n");
       return 2;
     }
   }
   std::string error;
   std::unique_ptr<terminal_sim::TerminalSimulator> terminal =
-      terminal_sim::TerminalSimulator::Create(com, &error);
+      tcp_port != 0
+          ? terminal_sim::TerminalSimulator::ConnectTcp("127.0.0.1", static_cast<uint16_t>(tcp_port),
+                                                        &error)
+          : terminal_sim::TerminalSimulator::Create(com, &error);
   if (terminal == nullptr) {
     std::fprintf(stderr, "terminal_sim: %s\n", error.c_str());
     return 1;
   }
-  PrintLine("ready COM" + std::to_string(com) + " " + terminal->device());
+  PrintLine((tcp_port != 0 ? "ready TCP " + std::to_string(tcp_port)
+                           : "ready COM" + std::to_string(com)) +
+            " " + terminal->device());
 
   std::atomic<bool> done{false};
   std::thread printer([&] {

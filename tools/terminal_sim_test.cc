@@ -10,6 +10,7 @@
 #include "companions/huffcompress/testing/signature_bmp.h"
 #include "hub/core/frame_decoder.h"
 #include "platform/serial_port.h"
+#include "platform/socket.h"
 #include "platform/testing/child_process.h"
 #include "platform/testing/temp_prefix.h"
 #include "platform/text.h"
@@ -300,6 +301,37 @@ TEST(TerminalSimulator, TalksWithTheProgramThatOpensItsPort) {
   EXPECT_TRUE(terminal->lost());
   EXPECT_FALSE(terminal->SendAck());
   EXPECT_EQ(hub_side->WaitEvent(10000), platform::SerialPort::Event::kLost);
+}
+
+TEST(TerminalSimulator, OverTcpItSendsTheLinkCheckAndAnswersInRunsOfThree) {
+  std::unique_ptr<platform::TcpListener> hub;
+  ASSERT_TRUE(platform::TcpListener::Listen("127.0.0.1", 0, 1, &hub).ok());
+  std::string error;
+  std::unique_ptr<TerminalSimulator> terminal =
+      TerminalSimulator::ConnectTcp("127.0.0.1", hub->port(), &error);
+  ASSERT_NE(terminal, nullptr) << error;
+  platform::UniqueFd hub_side;
+  ASSERT_TRUE(hub->Accept(platform::Deadline::After(10000), &hub_side).ok());
+  char check[3] = {};
+  ASSERT_TRUE(platform::ReceiveExactly(hub_side.get(), check, sizeof check,
+                                       platform::Deadline::After(10000))
+                  .ok());
+  EXPECT_EQ(std::string(check, sizeof check), "\x05\x05\x05");
+
+  terminal->AnswerRelayedRequests(TerminalSimulator::RelayAnswer::kAck);
+  const std::string_view print_fields[] = {"", "", "PRINTbill\n"};
+  const std::string print =
+      protocol::InsertRoutingPrefix(protocol::BuildMessage(151, print_fields).value()).value();
+  ASSERT_TRUE(platform::SendAll(hub_side.get(), Greeting() + print,
+                                platform::Deadline::After(10000))
+                  .ok());
+  EXPECT_EQ(terminal->NextFrame(841, 10000)->bytes, Greeting());
+  EXPECT_EQ(terminal->NextFrame(151, 10000)->bytes, print);
+  char answer[3] = {};
+  ASSERT_TRUE(platform::ReceiveExactly(hub_side.get(), answer, sizeof answer,
+                                       platform::Deadline::After(10000))
+                  .ok());
+  EXPECT_EQ(std::string(answer, sizeof answer), "\x06\x06\x06");
 }
 
 // The program: commands on standard input, one line per message received on standard output.

@@ -1,8 +1,9 @@
-// The start hooks of the local listeners that the start sequence calls with the port of each
-// listener's property text. The TCP terminal with its remote relay peer loop is not built yet:
-// its hook reports it as not started, and the start sequence posts its failure notification.
+// The start hooks of the local listeners and of the TCP terminal that the start sequence calls
+// with the port of each listener's property text.
 #include "hub/core/local_listener.h"
 #include "hub/core/manager_main_thread.h"
+#include "hub/core/module_state.h"
+#include "hub/core/tcp_terminal.h"
 
 namespace hub {
 namespace {
@@ -26,6 +27,24 @@ std::unique_ptr<Worker> StartSecondAckListener(int port) {
   return StartLocalListener(ListenerKind::kSecondAck, port);
 }
 
-std::optional<TcpTerminalWorkers> StartTcpTerminal(int /*port*/) { return std::nullopt; }
+std::optional<TcpTerminalWorkers> StartTcpTerminal(int port) {
+  if (port <= 0 || port > 65535) return std::nullopt;
+  const RelayPeer peer = RelayPeer::FromSettings(PropertyRecord());
+  std::unique_ptr<TcpTerminal> terminal = TcpTerminal::Start(
+      static_cast<uint16_t>(port), TerminalLoopServices::ForModule(), peer.configured());
+  if (terminal == nullptr) return std::nullopt;
+  RelayPeerServices services;
+  services.running = &Module().running;
+  services.relay_slot = &Module().relay_slot;
+  services.notify = &PostHostNotification;
+  services.log = ModuleLogTarget();
+  TcpTerminalWorkers workers;
+  workers.write = [raw = terminal.get()](std::string_view bytes) {
+    return raw->WriteToTerminal(bytes);
+  };
+  workers.listener = std::move(terminal);
+  workers.peer_loop = RemoteRelayPeerLoop::Start(peer, std::move(services));
+  return workers;
+}
 
 }  // namespace hub

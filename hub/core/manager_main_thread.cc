@@ -177,19 +177,40 @@ bool CManagerMainThread::Pause(int ms) {
                                 [this] { return QuitRequested(); });
 }
 
+// A terminal loop needs all five entry points to work with the module: with any missing, the
+// module is not used at all (logged, naming them) and the serial loops run without VAN traffic,
+// rather than hand the module bytes it is never asked to clear, or hold the hub's traffic back on
+// a state nobody can see change. Nothing is reported to the host.
 void CManagerMainThread::LoadVanModule() {
   platform::Status error;
-  van_library_ = platform::Library::Load(kVanLibrary, &error);
+  van_library_ = platform::Library::Load(options_.van_library, &error);
   if (!van_library_) {
     WriteModuleLog(kLogTag, "VAN module not loaded: " + error.message());
     return;
   }
-  VanEntryPoints& van = Module().van;
+  VanEntryPoints van;
   van.CreateVanModule = Entry<VanEntryPoints::CreateVanModuleFn>(*van_library_, "CreateVanModule");
   van.SendProtocal = Entry<VanEntryPoints::SendProtocalFn>(*van_library_, "SendProtocal");
   van.CloseVanPort = Entry<VanEntryPoints::VanHandleFn>(*van_library_, "CloseVanPort");
   van.SendClearBuffer = Entry<VanEntryPoints::VanHandleFn>(*van_library_, "SendClearBuffer");
   van.GetVanState = Entry<VanEntryPoints::VanHandleFn>(*van_library_, "GetVanState");
+  std::string missing;
+  const std::pair<const char*, bool> entries[] = {
+      {"CreateVanModule", van.CreateVanModule != nullptr},
+      {"SendProtocal", van.SendProtocal != nullptr},
+      {"CloseVanPort", van.CloseVanPort != nullptr},
+      {"SendClearBuffer", van.SendClearBuffer != nullptr},
+      {"GetVanState", van.GetVanState != nullptr}};
+  for (const auto& [name, present] : entries) {
+    if (!present) missing += std::string(missing.empty() ? "" : ", ") + name;
+  }
+  if (!missing.empty()) {
+    WriteModuleLog(kLogTag, "VAN module " + van_library_->path() + " lacks " + missing +
+                                ": the terminals run without it");
+    van_library_.reset();
+    return;
+  }
+  Module().van = van;
 }
 
 void CManagerMainThread::CreateRelaySlot() {
@@ -252,6 +273,7 @@ void CManagerMainThread::StartTcpTerminalLink(int terminal) {
     }
     listeners_[kTcpTerminalSlot] = std::move(workers->listener);
     peer_loop_ = std::move(workers->peer_loop);
+    tcp_terminal_write_ = std::move(workers->write);
   }
   NoteTerminalLink(terminal, kBoardLinkTcp, "TCP " + text);
   PostHostNotification(kEventTcpTerminal, 0);
@@ -318,6 +340,7 @@ void CManagerMainThread::StopWorkers() {
     std::lock_guard<std::mutex> lock(slots_mutex_);
     peer_loop = std::move(peer_loop_);
     listeners = std::move(listeners_);
+    tcp_terminal_write_ = nullptr;
   }
   if (peer_loop) peer_loop->Stop();
   for (std::unique_ptr<Worker>& listener : listeners) {  // slot order 3, 4, 5, 6
@@ -366,12 +389,15 @@ int CManagerMainThread::WriteToTerminal(int terminal, std::string_view bytes) {
     WriteModuleLog(kLogTag, "no terminal " + std::to_string(terminal) + ": frame not sent");
     return 0;
   }
-  if (SlotPortNumber(PropertyRecord(), terminal) == 0) {
-    WriteModuleLog(kLogTag, "terminal " + std::to_string(terminal) +
-                                " is the TCP terminal, which is not connected: frame not sent");
-    return 0;
-  }
   std::lock_guard<std::mutex> lock(slots_mutex_);
+  if (terminal == 0 && SlotPortNumber(PropertyRecord(), terminal) == 0) {
+    if (!tcp_terminal_write_) {
+      WriteModuleLog(kLogTag, "terminal 0 is the TCP terminal, whose listener did not start: "
+                              "frame not sent");
+      return 0;
+    }
+    return tcp_terminal_write_(bytes);
+  }
   TerminalPort* port = terminals_[static_cast<size_t>(terminal)].get();
   if (port == nullptr) {
     WriteModuleLog(kLogTag, "terminal " + std::to_string(terminal) +

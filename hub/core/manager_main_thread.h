@@ -40,6 +40,9 @@ class Worker {
 struct TcpTerminalWorkers {
   std::unique_ptr<Worker> listener;
   std::unique_ptr<Worker> peer_loop;  // may be null
+  // Writes to the connected TCP terminal (the host's requests); the count written, 0 when none
+  // is connected. Valid while `listener` lives.
+  std::function<int(std::string_view bytes)> write;
 };
 
 // Start hooks of the local listeners, each given the port number of its property text.
@@ -47,8 +50,8 @@ struct TcpTerminalWorkers {
 using ListenerStarter = std::function<std::unique_ptr<Worker>(int port)>;
 using TcpTerminalStarter = std::function<std::optional<TcpTerminalWorkers>(int port)>;
 
-// The hooks that start the local listeners (local_listener.h); nullptr when the port cannot be
-// taken. The TCP terminal is not built yet: its hook reports it as not started.
+// The hooks that start the local listeners (local_listener.h) and the TCP terminal with its remote
+// relay peer loop (tcp_terminal.h); nullptr (nullopt) when the port cannot be taken.
 std::unique_ptr<Worker> StartPosRequestListener(int port);
 std::unique_ptr<Worker> StartFirstAckListener(int port);
 std::unique_ptr<Worker> StartSecondAckListener(int port);
@@ -73,6 +76,8 @@ struct MainThreadOptions {
   ListenerStarter second_ack_listener = StartSecondAckListener;
   TcpTerminalStarter tcp_terminal = StartTcpTerminal;
   int terminal_pause_ms = 1500;  // between the start of one terminal and the next
+  // The VAN module's library, by its DLL name.
+  std::string van_library = "Ordella_TavenorVanDll.DLL";
   // Looked at once a second while the module runs: the timed replay of the frames kept in
   // RETALO_812, which itself goes at most once a minute. The main thread serves nothing else, so
   // a gateway server that stays silent holds no terminal's loop. None: no timed replay.
@@ -92,7 +97,6 @@ class CManagerMainThread {
  public:
   static constexpr int kTerminalSlots = 3;
   static constexpr int kBaudRate = 115200;
-  static constexpr std::string_view kVanLibrary = "Ordella_TavenorVanDll.DLL";
   static constexpr std::string_view kSignPadLibrary = "KiccPad.DLL";
 
   explicit CManagerMainThread(MainThreadOptions options = {});
@@ -128,9 +132,9 @@ class CManagerMainThread {
   // Gives up on a thread that does not end: it keeps running without an owner.
   void Abandon();
 
-  // Writes a frame to terminal `terminal`'s serial port (writes never interleave with the
-  // terminal loop's). Returns the bytes written; 0 with a diagnostic record when the terminal
-  // has no open port, or is the TCP terminal (not connected here).
+  // Writes a frame to terminal `terminal`'s serial port, or to the TCP terminal's connection
+  // (writes never interleave with the terminal loop's). Returns the bytes written; 0 with a
+  // diagnostic record when the terminal has no open port or no TCP terminal is connected.
   int WriteToTerminal(int terminal, std::string_view bytes);
 
  private:
@@ -167,6 +171,7 @@ class CManagerMainThread {
   std::array<std::unique_ptr<TerminalPort>, kTerminalSlots> terminals_;  // slots 0-2
   std::array<std::unique_ptr<Worker>, 4> listeners_;                     // slots 3-6
   std::unique_ptr<Worker> peer_loop_;                                    // slot 7
+  std::function<int(std::string_view)> tcp_terminal_write_;              // with slot 6
   bool closing_ = false;  // GUARDED_BY(slots_mutex_): the exit routine has taken the slots
 };
 

@@ -73,7 +73,14 @@ class MainThreadTest : public ::testing::Test {
     }
   }
 
+  // Another program holds the TCP terminal's port: its listener cannot start.
+  void TakeTcpTerminalPort() {
+    ASSERT_TRUE(platform::TcpListener::Listen("0.0.0.0", 0, 1, &taken_).ok());
+    connmap::WriteText(record_.data(), connmap::kTcpTerminalPort, std::to_string(taken_->port()));
+  }
+
   platform::testing::TempPrefix prefix_;
+  std::unique_ptr<platform::TcpListener> taken_;
   testing::TestHostWindow host_;
   std::array<char, connmap::kPropertyMapSize> record_{};
   MainThreadOptions options_;
@@ -135,7 +142,7 @@ TEST_F(MainThreadTest, StartedWorkersGetTheirPortsAndAreStoppedInSlotOrder) {
   options_.tcp_terminal = [&](int port) -> std::optional<TcpTerminalWorkers> {
     started.push_back("tcp " + std::to_string(port));
     return TcpTerminalWorkers{std::make_unique<FakeWorker>("tcp", &stopped),
-                              std::make_unique<FakeWorker>("peer", &stopped)};
+                              std::make_unique<FakeWorker>("peer", &stopped), nullptr};
   };
   CManagerMainThread main_thread(options_);
   main_thread.InitInstance();
@@ -173,9 +180,10 @@ TEST_F(MainThreadTest, TheInstalledOpenPaymentsReportRunsOnceBeforeAnyListenerSt
 }
 
 TEST_F(MainThreadTest, TerminalsThatCannotStartAreReportedWithTheirIndex) {
-  // Terminal 0 is the TCP terminal (its listener is not built); COM40 does not exist; only
-  // terminal 0 may be a TCP terminal, so port number 0 in slot 2 is a port that cannot open.
+  // Terminal 0 is the TCP terminal, whose port is taken; COM40 does not exist; only terminal 0
+  // may be a TCP terminal, so port number 0 in slot 2 is a port that cannot open.
   SetTerminals({0, 40, 0});
+  TakeTcpTerminalPort();
   CManagerMainThread main_thread(options_);
   main_thread.InitInstance();
   EXPECT_EQ(host_.Notifications(), (std::vector<Notification>{{kEventTcpListenerFailed, 0},
@@ -233,7 +241,8 @@ class PseudoTerminal {
 TEST_F(MainThreadTest, SerialTerminalOpensUnderItsComNameAndTakesHostFrames) {
   PseudoTerminal terminal(prefix_.path() / "dosdevices" / "com3");
   ASSERT_TRUE(terminal.ok());
-  SetTerminals({0, 3});  // terminal 0 over TCP, terminal 1 on COM3
+  SetTerminals({0, 3});  // terminal 0 over TCP (its port taken), terminal 1 on COM3
+  TakeTcpTerminalPort();
   CManagerMainThread main_thread(options_);
   main_thread.InitInstance();
   EXPECT_EQ(host_.Notifications(), (std::vector<Notification>{{kEventTcpListenerFailed, 0}}));
@@ -291,6 +300,35 @@ TEST_F(MainThreadTest, APosClientStillWaitingWhenTheModuleStopsSeesItsConnection
       platform::ReceiveSome(client_end.get(), &byte, 1, platform::Deadline::After(10000), &count)
           .code(),
       platform::StatusCode::kClosed);
+}
+
+TEST_F(MainThreadTest, TheVanModuleIsUsedOnlyWithAllFiveEntryPoints) {
+  SetTerminals({});
+  struct Case {
+    const char* library;
+    bool bound;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"Ordella_TavenorVanDll.DLL", true, ""},
+      {"NoSuchVanModule.DLL", false, "VAN module not loaded"},
+      {"OrdellaPartialVan.DLL", false, "lacks SendProtocal, CloseVanPort, SendClearBuffer"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.library);
+    options_.van_library = c.library;
+    CManagerMainThread main_thread(options_);
+    main_thread.InitInstance();
+    const VanEntryPoints& van = Module().van;
+    for (const bool present :
+         {van.CreateVanModule != nullptr, van.SendProtocal != nullptr, van.CloseVanPort != nullptr,
+          van.SendClearBuffer != nullptr, van.GetVanState != nullptr}) {
+      EXPECT_EQ(present, c.bound);
+    }
+    EXPECT_NE(testing::ReadFilesBelow(prefix_.path() / "install").find(c.logged), std::string::npos);
+    main_thread.ExitInstance();
+  }
+  EXPECT_TRUE(host_.Notifications().empty());  // neither failure is reported to the host
 }
 
 TEST(SerialPortNameTest, PortsFromTenOnAreNamedWithTheDevicePrefix) {

@@ -22,9 +22,6 @@ constexpr char kTerminalFrameLogTag[] = "TerminalFrame";
 constexpr char kRelayAnswerLogTag[] = "RelayAnswer";
 constexpr int kGreetingCode = 841;
 
-// The greeting: body "841" and 21 empty fields, with the routing prefix and the length field 35.
-std::string GreetingFrame() { return LinkFrame(kGreetingCode); }
-
 std::atomic<PaymentFn> installed_payment{nullptr};
 
 void RunTerminalLoop(TerminalPort* port) {
@@ -33,6 +30,8 @@ void RunTerminalLoop(TerminalPort* port) {
 }
 
 }  // namespace
+
+std::string GreetingFrame() { return LinkFrame(kGreetingCode); }
 
 int TerminalContext::SendToTerminal(std::string_view bytes) {
   if (port == nullptr || bytes.empty()) return 0;
@@ -97,9 +96,11 @@ bool AnswerRelayClient(RelaySlot& slot, std::string_view answer,
   return answered;
 }
 
-TerminalLoop::TerminalLoop(TerminalPort& port, TerminalLoopServices services)
+TerminalLoop::TerminalLoop(TerminalLink& port, TerminalLoopServices services,
+                           TerminalLoopStyle style)
     : port_(port),
       services_(std::move(services)),
+      style_(style),
       assembler_(services_.log),
       reply_(kTerminalReplyBuffer) {
   if (services_.clock == nullptr) services_.clock = &platform::SystemClock();
@@ -107,7 +108,7 @@ TerminalLoop::TerminalLoop(TerminalPort& port, TerminalLoopServices services)
   sign_pad_ = platform::Library::Load(services_.sign_pad_library);
 
   context_.index = port_.index();
-  context_.link_kind = kLinkSerial;
+  context_.link_kind = style_.link_kind;
   context_.port = &port_;
   context_.shared_block = SharedBlock::Open(services_.log);
   context_.sign_pad = sign_pad_.get();
@@ -116,33 +117,21 @@ TerminalLoop::TerminalLoop(TerminalPort& port, TerminalLoopServices services)
   context_.notify = services_.notify;
   context_.clock = services_.clock;
 
+  if (port_.van_record() == nullptr) services_.van = nullptr;  // the link carries no VAN traffic
   if (services_.van != nullptr && services_.van->CreateVanModule != nullptr) {
-    van_handle_ = services_.van->CreateVanModule(port_.record(), services_.payment_path);
+    van_handle_ = services_.van->CreateVanModule(port_.van_record(), services_.payment_path);
   }
   last_receive_ = services_.clock->Now();
   cycle_bytes_.reserve(ReceiveQueue::kSize);
-  if (context_.shared_block != nullptr) {
-    watching_block_.store(true, std::memory_order_release);
-    try {
-      block_watcher_ = std::thread(&TerminalLoop::WatchSharedBlock, this);
-    } catch (const std::system_error&) {
-      // Without the watcher a reply is still taken, at the latest after kIdleWakeMs.
-      watching_block_.store(false, std::memory_order_release);
-    }
+  // Without the relay role the loop never takes a reply, so nothing is watched for it.
+  if (context_.shared_block != nullptr && style_.serves_relay) {
+    block_watcher_ = std::make_unique<SharedBlockWatcher>(*context_.shared_block, context_.index,
+                                                          [this] { port_.WakeLoop(); });
   }
 }
 
 TerminalLoop::~TerminalLoop() {
-  if (block_watcher_.joinable()) {
-    watching_block_.store(false, std::memory_order_release);
-    // A wake given just before the watcher went to sleep would be lost: wake until it has ended.
-    do {
-      context_.shared_block->WakeStatusWaiters();
-      block_looks_.fetch_add(1, std::memory_order_acq_rel);
-      block_looks_.notify_all();
-    } while (!platform::SystemClock().SleepUnlessWoken(kWatcherEndCheckMs, block_watcher_ended_));
-    block_watcher_.join();
-  }
+  block_watcher_.reset();
   if (registered_slot_ != nullptr && services_.relay_slot != nullptr &&
       services_.relay_slot->load(std::memory_order_acquire) == registered_slot_) {
     const platform::WakeEvent* mine = &port_.loop_wake();
@@ -158,31 +147,44 @@ TerminalLoop::~TerminalLoop() {
 }
 
 void TerminalLoop::Run() {
-  while (services_.running != nullptr && services_.running->load(std::memory_order_acquire)) {
+  while (link_up_ && services_.running != nullptr &&
+         services_.running->load(std::memory_order_acquire)) {
     Cycle();
   }
 }
 
 void TerminalLoop::Cycle() {
   RegisterRelayWake();
-  services_.clock->SleepUnlessWoken(NextWaitMs(), port_.loop_wake());
-  // Cleared before looking, so a wake given from here on makes the next wait end at once.
-  port_.loop_wake().Clear();
-  const uint32_t queued = port_.queue().Count();
-  cycle_bytes_.resize(queued);
-  cycle_bytes_.resize(port_.queue().Take(cycle_bytes_.data(), queued));
+  cycle_bytes_.clear();
+  if (!port_.WaitAndTake(*services_.clock, NextWaitMs(), &cycle_bytes_)) {
+    link_up_ = false;
+    if (assembler_.receiving()) {
+      WriteFrameLog(context_.log, kTerminalFrameLogTag,
+                    "link ended in the middle of a frame: the partial frame is dropped");
+    }
+    return;
+  }
   const bool read_bytes = !cycle_bytes_.empty();
+  if (read_bytes && LinkCheck()) {
+    last_receive_ = services_.clock->Now();
+    return;
+  }
   assembler_.Feed(
       std::string_view(reinterpret_cast<const char*>(cycle_bytes_.data()), cycle_bytes_.size()),
       &fed_);
   record_.state = assembler_.receiving() ? MessageRecord::kReceiving : MessageRecord::kIdle;
 
-  if (context_.index == 0 && last_van_state_ == 0) {
-    ServeRelaySlot(read_bytes, read_bytes ? cycle_bytes_.front() : 0);
+  if (context_.index == 0 && style_.serves_relay) {
+    if (last_van_state_ == 0) {
+      van_holds_request_ = false;
+      ServeRelaySlot();
+    } else {
+      LimitVanHold();
+    }
   }
-  Greet(read_bytes);
+  if (style_.serves_relay) Greet(read_bytes);
   FollowVanState();
-  if (last_van_state_ == 0) ForwardHelvarReply();
+  if (last_van_state_ == 0 && style_.serves_relay) ForwardHelvarReply();
   if (!read_bytes) return;
 
   if (!fed_.other_bytes.empty() && services_.van != nullptr &&
@@ -202,11 +204,15 @@ uint32_t TerminalLoop::NextWaitMs() {
     return elapsed > limit ? 0 : limit + 1 - elapsed;
   };
   uint32_t wait = kIdleWakeMs;
-  if (!greeted_) wait = std::min(wait, until_past(last_receive_, kGreetingSilenceMs));
+  if (!greeted_ && style_.serves_relay) {
+    wait = std::min(wait, until_past(last_receive_, style_.greeting_silence_ms));
+  }
   if (services_.van != nullptr && services_.van->GetVanState != nullptr) {
     wait = std::min(wait, kVanPollMs);
   }
-  RelaySlot* slot = context_.index == 0 && last_van_state_ == 0 && services_.relay_slot != nullptr
+  if (van_holds_request_) wait = std::min(wait, until_past(van_hold_since_, kVanHoldLimitMs));
+  RelaySlot* slot = context_.index == 0 && last_van_state_ == 0 && style_.serves_relay &&
+                            services_.relay_slot != nullptr
                         ? services_.relay_slot->load(std::memory_order_acquire)
                         : nullptr;
   if (slot != nullptr) {
@@ -220,36 +226,54 @@ uint32_t TerminalLoop::NextWaitMs() {
   return wait;
 }
 
+void TerminalLoop::LimitVanHold() {
+  RelaySlot* slot =
+      services_.relay_slot != nullptr ? services_.relay_slot->load(std::memory_order_acquire) : nullptr;
+  if (slot == nullptr || slot->send_state.load(std::memory_order_acquire) != RelaySlot::kWaiting) {
+    van_holds_request_ = false;
+    return;
+  }
+  const uint32_t now = services_.clock->Now();
+  if (!van_holds_request_) {
+    van_holds_request_ = true;
+    van_hold_since_ = now;
+    return;
+  }
+  if (now - van_hold_since_ <= kVanHoldLimitMs) return;
+  van_holds_request_ = false;
+  WriteFrameLog(context_.log, kTerminalFrameLogTag,
+                "relay request refused: the VAN module stayed busy (state " +
+                    std::to_string(last_van_state_) + ")");
+  if (services_.notify) services_.notify(kEventRelayRefused, context_.index);
+  CloseRelayClient(*slot, services_.notify, *services_.clock);
+}
+
 void TerminalLoop::RegisterRelayWake() {
-  if (context_.index != 0 || services_.relay_slot == nullptr) return;
+  if (context_.index != 0 || !style_.serves_relay || services_.relay_slot == nullptr) return;
   RelaySlot* slot = services_.relay_slot->load(std::memory_order_acquire);
   if (slot == registered_slot_) return;
   if (slot != nullptr) slot->terminal_wake.store(&port_.loop_wake(), std::memory_order_release);
   registered_slot_ = slot;
 }
 
-// Runs beside the loop: sleeps on the block's status word, which every writer of the block (in
-// whichever process) wakes, and wakes the loop when the status names this terminal. It then
-// waits for the loop to have looked at the block before it reads the status again: a reply taken
-// and followed by the next one with the same status, all before this thread slept on the word,
-// would leave it asleep on an unchanged value whose wake has already been given. A status left
-// for this terminal (the VAN module busy) is taken when the loop next looks at the VAN state.
-void TerminalLoop::WatchSharedBlock() {
-  const SharedBlock& block = *context_.shared_block;
-  while (watching_block_.load(std::memory_order_acquire)) {
-    const int32_t seen = block.status();
-    if (SharedBlock::RoutedTo(seen, context_.index)) {
-      const uint32_t looks = block_looks_.load(std::memory_order_acquire);
-      port_.WakeLoop();
-      block_looks_.wait(looks, std::memory_order_acquire);
-      continue;
-    }
-    block.WaitWhileStatus(seen, -1);
-  }
-  block_watcher_ended_.Signal();
+bool TerminalLoop::AnswerRun(char answer) const {
+  if (cycle_bytes_.size() < style_.answer_run) return false;
+  return std::all_of(cycle_bytes_.begin(), cycle_bytes_.begin() + style_.answer_run,
+                     [answer](unsigned char byte) { return byte == static_cast<unsigned char>(answer); });
 }
 
-void TerminalLoop::ServeRelaySlot(bool read_bytes, unsigned char first_byte) {
+bool TerminalLoop::LinkCheck() {
+  if (!style_.link_check || assembler_.receiving() || cycle_bytes_.size() != kTcpLinkCheck.size() ||
+      !std::equal(kTcpLinkCheck.begin(), kTcpLinkCheck.end(), cycle_bytes_.begin())) {
+    return false;
+  }
+  port_.Write(reinterpret_cast<const unsigned char*>(kTcpLinkCheck.data()),
+              static_cast<int>(kTcpLinkCheck.size()));
+  if (services_.notify) services_.notify(kEventTcpTerminal, 0);
+  return true;
+}
+
+void TerminalLoop::ServeRelaySlot() {
   if (services_.relay_slot == nullptr) return;
   RelaySlot* slot = services_.relay_slot->load(std::memory_order_acquire);
   if (slot == nullptr) return;
@@ -268,11 +292,11 @@ void TerminalLoop::ServeRelaySlot(bool read_bytes, unsigned char first_byte) {
   if (state < RelaySlot::kSent) return;
   const bool acknowledged = slot->acknowledged.load(std::memory_order_acquire);
   const uint32_t waited = services_.clock->Now() - slot->send_time.load(std::memory_order_relaxed);
-  const bool refused_by_terminal = read_bytes && first_byte == static_cast<unsigned char>(kNak);
+  const bool refused_by_terminal = AnswerRun(kNak);
   if ((!acknowledged && waited > kRelayAckTimeoutMs) || refused_by_terminal) {
     if (services_.notify) services_.notify(kEventRelayRefused, context_.index);
     CloseRelayClient(*slot, services_.notify, *services_.clock);
-  } else if (read_bytes && first_byte == static_cast<unsigned char>(kAck)) {
+  } else if (AnswerRun(kAck)) {
     if (services_.notify) services_.notify(kEventRelayAcknowledged, context_.index);
     slot->acknowledged.store(true, std::memory_order_release);
   }
@@ -284,7 +308,7 @@ void TerminalLoop::Greet(bool read_bytes) {
     last_receive_ = now;
     return;
   }
-  if (greeted_ || now - last_receive_ <= kGreetingSilenceMs) return;
+  if (greeted_ || now - last_receive_ <= style_.greeting_silence_ms) return;
   greeted_ = true;
   context_.SendToTerminal(GreetingFrame());
 }
@@ -301,8 +325,7 @@ void TerminalLoop::ForwardHelvarReply() {
   if (context_.shared_block == nullptr) return;
   const int taken =
       context_.shared_block->Read(context_.index, reply_.data(), static_cast<int>(reply_.size()));
-  block_looks_.fetch_add(1, std::memory_order_acq_rel);  // the watcher may read the status again
-  block_looks_.notify_all();
+  if (block_watcher_ != nullptr) block_watcher_->Looked();  // it may read the status again
   if (taken <= 0) return;
   context_.SendToTerminal(
       std::string_view(reinterpret_cast<const char*>(reply_.data()), static_cast<size_t>(taken)));

@@ -11,7 +11,8 @@
 //   2. relay slot (terminal 0 only, only while the last VAN state is 0): a waiting request is
 //      written (state 1 -> 2); a sent one is refused (host notifications 900 and 0, relay client
 //      closed) when the terminal answers NAK or has not acknowledged it within 4,000 ms, and
-//      marked acknowledged (notification 951) when it answers ACK;
+//      marked acknowledged (notification 951) when it answers ACK. A waiting request that the
+//      VAN module holds back for more than kVanHoldLimitMs is refused the same way;
 //   3. greeting 841, once per loop, after 2,500 ms without bytes from the terminal;
 //   4. a changed VAN state is posted as a host notification (wParam the state, lParam the index);
 //   5. while the VAN state is 0, a Helvar reply for this terminal is written to it;
@@ -29,6 +30,13 @@
 //
 // Missing pieces do not stop the loop: without the VAN module (or one of its entry points) those
 // calls are skipped; without the sign-pad library or the shared block the loop runs without them.
+//
+// The same loop serves the TCP terminal (tcp_terminal.h) over its connection, with the
+// differences its link asks for (TerminalLoopStyle): no VAN module, the link check (ENQ ENQ ENQ
+// echoed, host notification 1010), ACK and NAK as runs of three bytes, the greeting in the first
+// quiet cycle of a connection, and, while a remote relay peer takes the relay slot's requests and
+// Helvar's replies, neither those nor the greeting. The loop ends when the terminal closes the
+// connection.
 #pragma once
 
 #include <atomic>
@@ -45,10 +53,13 @@
 #include "hub/core/helvar_bridge.h"
 #include "hub/core/module_state.h"
 #include "hub/core/relay_slot.h"
+#include "hub/core/shared_block_watcher.h"
+#include "hub/core/terminal_link.h"
 #include "hub/core/terminal_port.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "platform/wake_event.h"
+#include "protocol/frame.h"
 
 namespace hub {
 
@@ -61,7 +72,7 @@ struct TerminalContext {
   int index = 0;
   int link_kind = kLinkSerial;
   int barcode_chunk = 0;  // the barcode chunk being sent (0: none)
-  TerminalPort* port = nullptr;
+  TerminalLink* port = nullptr;  // the terminal's serial port or TCP connection
   std::unique_ptr<SharedBlock> shared_block;  // null when it could not be opened
   platform::Library* sign_pad = nullptr;      // the loop's own sign-pad library; may be null
   LogTarget log;
@@ -127,13 +138,19 @@ inline constexpr uint32_t kVanPollMs = 50;
 // The longest wait without a wake. Every piece of work signals the wake; this only bounds what a
 // writer that does not wake (a program built before the block's writers woke waiters) costs.
 inline constexpr uint32_t kIdleWakeMs = 1000;
-// How often the loop's end wakes its shared-block watcher again until the watcher has ended.
-inline constexpr uint32_t kWatcherEndCheckMs = 1;
 inline constexpr uint32_t kGreetingSilenceMs = 2500;
 inline constexpr uint32_t kRelayAckTimeoutMs = 4000;
 inline constexpr uint32_t kRelayClosePauseMs = 500;
 inline constexpr uint32_t kBusyPauseMs = 300;
 inline constexpr int kMaxBusyResends = 4;
+// How long a relay request may wait for a VAN module that stays busy. Longer than any VAN
+// exchange takes; past it the request is refused (host notifications 900 and 0, relay client
+// closed), so a module whose state never returns to 0 does not hold the POS client, and every
+// POS request after it, for good.
+inline constexpr uint32_t kVanHoldLimitMs = 60000;
+
+// The greeting: body "841" and 21 empty fields, with the routing prefix and the length field 35.
+std::string GreetingFrame();
 
 // Answers the relay client with nothing and closes it: host notification 0 (lParam 0), the
 // connection shut down and closed, byte count and send state 0 (state last), then a 500 ms
@@ -148,17 +165,39 @@ bool AnswerRelayClient(RelaySlot& slot, std::string_view answer,
                        const std::function<void(uint32_t, int64_t)>& notify,
                        platform::Clock& clock, const LogTarget& log);
 
+// How a loop's link differs from a serial terminal's.
+struct TerminalLoopStyle {
+  int link_kind = kLinkSerial;
+  // The greeting goes after this long without bytes from the terminal.
+  uint32_t greeting_silence_ms = kGreetingSilenceMs;
+  // How many ACK (or NAK) bytes in a row, at the start of what the terminal sent, answer a
+  // relayed request.
+  size_t answer_run = 1;
+  // ENQ ENQ ENQ alone is the link check: echoed, host notification 1010 (lParam 0).
+  bool link_check = false;
+  // False while a remote relay peer serves the relay slot and Helvar's replies (and greets):
+  // the terminal gets neither, and no greeting.
+  bool serves_relay = true;
+
+  static TerminalLoopStyle Serial() { return {}; }
+  static TerminalLoopStyle Tcp(bool serves_relay) {
+    return TerminalLoopStyle{kLinkTcp, 0, protocol::kTcpAnswerRun, true, serves_relay};
+  }
+};
+
 class TerminalLoop {
  public:
   // Set-up: the sign-pad library, the terminal context with its shared-block view, the VAN
-  // handle (CreateVanModule with the port's record and the payment path).
-  TerminalLoop(TerminalPort& port, TerminalLoopServices services);
+  // handle (CreateVanModule with the link's record and the payment path; a link without a
+  // record has no VAN handle).
+  TerminalLoop(TerminalLink& link, TerminalLoopServices services,
+               TerminalLoopStyle style = TerminalLoopStyle::Serial());
   // End: CloseVanPort, the shared-block view unmapped, the sign-pad library unloaded.
   ~TerminalLoop();
   TerminalLoop(const TerminalLoop&) = delete;
   TerminalLoop& operator=(const TerminalLoop&) = delete;
 
-  // Cycles while the running flag is set.
+  // Cycles while the running flag is set and the link lasts.
   void Run();
   // One cycle (the steps above), beginning with its wait.
   void Cycle();
@@ -167,18 +206,24 @@ class TerminalLoop {
 
   TerminalContext& context() { return context_; }
   int32_t last_van_state() const { return last_van_state_; }
+  // False once the link has ended (the TCP terminal closed its connection).
+  bool link_up() const { return link_up_; }
 
  private:
-  void ServeRelaySlot(bool read_bytes, unsigned char first_byte);
+  void ServeRelaySlot();
+  void LimitVanHold();
+  bool AnswerRun(char answer) const;
+  bool LinkCheck();
   void Greet(bool read_bytes);
   void FollowVanState();
   void ForwardHelvarReply();
   void HandleFrame(const std::string& frame);
-  void WatchSharedBlock();
   void RegisterRelayWake();
 
-  TerminalPort& port_;
+  TerminalLink& port_;
   TerminalLoopServices services_;
+  const TerminalLoopStyle style_;
+  bool link_up_ = true;
   std::unique_ptr<platform::Library> sign_pad_;
   TerminalContext context_;
   int32_t van_handle_ = 0;
@@ -191,11 +236,10 @@ class TerminalLoop {
   uint32_t last_receive_ = 0;
   int busy_count_ = 0;
   int32_t last_van_state_ = 0;
+  bool van_holds_request_ = false;  // a relay request waits for the VAN module since van_hold_since_
+  uint32_t van_hold_since_ = 0;
   RelaySlot* registered_slot_ = nullptr;  // the slot that holds this loop's wake (terminal 0)
-  std::atomic<bool> watching_block_{false};
-  platform::WakeEvent block_watcher_ended_;
-  std::atomic<uint32_t> block_looks_{0};  // counts the loop's looks at the block
-  std::thread block_watcher_;
+  std::unique_ptr<SharedBlockWatcher> block_watcher_;  // null without the shared block
 };
 
 // Starts the terminal loop for an open port as its worker thread, with the module's services.

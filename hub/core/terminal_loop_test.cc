@@ -467,6 +467,30 @@ TEST_F(RelayTest, ADispatcherThatDropsTheRequestClosesTheRelayClient) {
   EXPECT_TRUE(PosClientClosed());
 }
 
+TEST_F(RelayTest, ARequestTheVanModuleHoldsBackTooLongIsRefusedAndTheLoopGoesOn) {
+  van_.states = {3};  // busy, and it stays so
+  loop_->Cycle();
+  QueueRelayRequest(Frame(41, {"1000", "00"}));
+  loop_->Cycle();  // the hold begins
+  clock_.Advance(kVanHoldLimitMs);
+  port_->WakeLoop();
+  loop_->Cycle();
+  EXPECT_EQ(slot_->send_state.load(), RelaySlot::kWaiting);  // up to the limit it waits
+
+  EXPECT_EQ(loop_->NextWaitMs(), 1u);  // the loop wakes itself for the end of the hold
+  clock_.Advance(1);
+  port_->WakeLoop();
+  loop_->Cycle();
+  EXPECT_EQ(slot_->send_state.load(), RelaySlot::kIdle);
+  EXPECT_TRUE(PosClientClosed());
+  EXPECT_THAT(notifications_, ElementsAre(Notification{3, 0}, Notification{kEventRelayRefused, 0},
+                                          Notification{kEventFrameOrRelayClosed, 0}));
+  // Frames are still dispatched while the module stays busy.
+  TerminalSends(Frame(820, {}));
+  loop_->Cycle();
+  EXPECT_EQ(dispatched_.size(), 1u);
+}
+
 TEST_F(LoopTest, WithoutTheVanModuleFramesAreStillDispatched) {
   Start(0, VanEntryPoints{});
   const std::string frame = Frame(835, {"8801234567890"});

@@ -121,21 +121,23 @@ int TerminalPort::Write(const unsigned char* bytes, int length) {
   return length;
 }
 
-bool TerminalPort::SetLastSent(std::string_view bytes) {
-  std::lock_guard<std::mutex> lock(last_sent_mutex_);
-  if (bytes.size() > kLastSentSize) {
-    last_sent_length_ = 0;
-    return false;
-  }
-  std::memcpy(last_sent_.data(), bytes.data(), bytes.size());
-  last_sent_length_ = bytes.size();
-  return true;
-}
+bool TerminalPort::SetLastSent(std::string_view bytes) { return last_sent_.Set(bytes); }
 
 int TerminalPort::WriteLastSent() {
-  std::lock_guard<std::mutex> lock(last_sent_mutex_);
-  if (last_sent_length_ == 0) return 0;
-  return Write(last_sent_.data(), static_cast<int>(last_sent_length_));
+  return last_sent_.Resend(
+      [this](const unsigned char* bytes, int length) { return Write(bytes, length); });
+}
+
+bool TerminalPort::WaitAndTake(platform::Clock& clock, uint32_t wait_ms,
+                               std::vector<unsigned char>* bytes) {
+  clock.SleepUnlessWoken(wait_ms, loop_wake());
+  // Cleared before looking, so a wake given from here on makes the next wait end at once.
+  loop_wake().Clear();
+  const size_t held = bytes->size();
+  const uint32_t queued = queue_.Count();
+  bytes->resize(held + queued);
+  bytes->resize(held + queue_.Take(bytes->data() + held, queued));
+  return true;
 }
 
 bool TerminalPort::StartLoopThread(void (*body)(TerminalPort* port)) {

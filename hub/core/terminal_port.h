@@ -23,6 +23,7 @@
 
 #include <condition_variable>
 
+#include "hub/core/terminal_link.h"
 #include "platform/serial_port.h"
 #include "platform/wake_event.h"
 
@@ -51,23 +52,14 @@ class ReceiveQueue {
   std::atomic<uint32_t> read_{0};
 };
 
-// What the VAN module is given for its terminal (CreateVanModule's first argument): a plain
-// record it may keep for the life of its handle, with the terminal's index and a way to write
-// to the terminal through the port's serialised writer. Plain C layout: the module is a C library.
-struct TerminalPortRecord {
-  int32_t index;
-  void* port;  // the TerminalPort, passed back to write
-  int32_t (*write)(void* port, const unsigned char* bytes, int32_t length);
-};
-
-class TerminalPort {
+class TerminalPort final : public TerminalLink {
  public:
   static constexpr size_t kReadChunk = 1024;      // the most one read takes
-  static constexpr size_t kLastSentSize = 40000;  // the last frame the loop wrote
+  static constexpr size_t kLastSentSize = LastSentArea::kSize;  // the last frame the loop wrote
   static constexpr int kWriteTimeoutMs = 10000;   // a write that cannot drain gives up
 
   explicit TerminalPort(int index);
-  ~TerminalPort();  // closes the port; REQUIRES: the terminal loop has ended
+  ~TerminalPort() override;  // closes the port; REQUIRES: the terminal loop has ended
   TerminalPort(const TerminalPort&) = delete;
   TerminalPort& operator=(const TerminalPort&) = delete;
 
@@ -81,16 +73,22 @@ class TerminalPort {
 
   // Writes all bytes and returns their count; 0 on a write error or a closed port (nothing is
   // retried). Writes from the loop and the host thread never interleave.
-  int Write(const unsigned char* bytes, int length);
+  int Write(const unsigned char* bytes, int length) override;
 
   // The last-sent area: a copy of the last frame the loop wrote, for BUSY resends. A frame
   // longer than the area is not kept (the area is emptied) and false is returned.
-  bool SetLastSent(std::string_view bytes);
+  bool SetLastSent(std::string_view bytes) override;
   // Writes the last-sent bytes again; the count written (0 when the area is empty).
-  int WriteLastSent();
+  int WriteLastSent() override;
+
+  // Sleeps on `clock` until the watcher has queued bytes or the loop is woken, then takes what
+  // the queue holds. Always true: a lost port leaves the loop waiting on an empty queue.
+  bool WaitAndTake(platform::Clock& clock, uint32_t wait_ms,
+                   std::vector<unsigned char>* bytes) override;
+  TerminalPortRecord* van_record() override { return &record_; }
 
   ReceiveQueue& queue() { return queue_; }
-  int index() const { return index_; }
+  int index() const override { return index_; }
   bool connected() const { return connected_.load(std::memory_order_acquire); }
   bool WatcherRunning() const { return watcher_running_.load(std::memory_order_acquire); }
 
@@ -102,11 +100,6 @@ class TerminalPort {
   void JoinLoop();
   // Waits up to `timeout_ms` for the loop body to end; true when it has (or never started).
   bool WaitLoopEnd(int timeout_ms);
-
-  // Ends the terminal loop's current wait: it has something to do (bytes, a request, a reply,
-  // the running flag cleared). Safe from any thread.
-  void WakeLoop() const { loop_wake_.Signal(); }
-  const platform::WakeEvent& loop_wake() const { return loop_wake_; }
 
   TerminalPortRecord* record() { return &record_; }
 
@@ -126,15 +119,12 @@ class TerminalPort {
   std::thread watcher_;
   ReceiveQueue queue_;
 
-  std::mutex last_sent_mutex_;
-  size_t last_sent_length_ = 0;                           // GUARDED_BY(last_sent_mutex_)
-  std::array<unsigned char, kLastSentSize> last_sent_{};  // GUARDED_BY(last_sent_mutex_)
+  LastSentArea last_sent_;
 
   std::atomic<bool> loop_running_{false};
   std::mutex loop_end_mutex_;
   std::condition_variable loop_ended_;
   std::thread loop_;
-  platform::WakeEvent loop_wake_;
 
   TerminalPortRecord record_;
 };

@@ -10,6 +10,7 @@
 
 #include "companions/kiccpad/kicc_protocol.h"
 #include "companions/signpad/signpad_protocol.h"
+#include "companions/tavenorvan/van_link.h"
 #include "hub/payments/approval_record.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
@@ -94,6 +95,8 @@ std::string_view PortName(PortKind kind) {
       return "signpad";
     case PortKind::kGuidance:
       return "guidance";
+    case PortKind::kVanLink:
+      return "vanlink";
   }
   return "?";
 }
@@ -217,7 +220,9 @@ std::unique_ptr<GatewayServerSimulator> GatewayServerSimulator::Start(Options op
       std::pair{PortKind::kBarcode, sim->options_.barcode},
       std::pair{PortKind::kVan, sim->options_.van},
       std::pair{PortKind::kSignPad, sim->options_.signpad},
-      std::pair{PortKind::kGuidance, sim->options_.guidance}};
+      std::pair{PortKind::kGuidance, sim->options_.guidance},
+
+std::pair{PortKind::kVanLink, sim->options_.van_link}};
   for (const auto& [kind, port_options] : ports) {
     auto listener = std::make_unique<Listener>();
     listener->kind = kind;
@@ -269,6 +274,7 @@ void GatewayServerSimulator::Serve(Listener* listener) {
 void GatewayServerSimulator::Converse(const Listener& listener, int client) {
   if (listener.kind == PortKind::kVan) return ConverseVan(listener, client);
   if (listener.kind == PortKind::kSignPad) return ConverseSignPad(listener, client);
+  if (listener.kind == PortKind::kVanLink) return ConverseVanLink(listener, client);
   const PortKind kind = listener.kind;
   const bool silent = listener.options.behaviour == Behaviour::kSilent;
   const int delay = listener.options.behaviour == Behaviour::kSlow ? listener.options.delay_ms : 0;
@@ -323,8 +329,9 @@ void GatewayServerSimulator::Converse(const Listener& listener, int client) {
                           ? std::string_view(guidance).substr(0, guidance.size() / 2)
                           : std::string_view(guidance));
       break;
-    case PortKind::kVan:  // served by ConverseVan
+    case PortKind::kVan:      // served by ConverseVan
     case PortKind::kSignPad:  // served by ConverseSignPad
+    case PortKind::kVanLink:  // served by ConverseVanLink
       break;
   }
 }
@@ -436,6 +443,20 @@ std::optional<std::string> GatewayServerSimulator::SignPadReply(char kind,
   const std::optional<std::string> text =
       signpad::EncodePacket(structure->answer_code, structure->answer, answer);
   return text ? signpad::EncodeMessage(MessageKind::kAnswer, *text) : std::nullopt;
+}
+
+void GatewayServerSimulator::ConverseVanLink(const Listener& listener, int client) {
+  std::string message;
+  if (!tavenor_van::ReceiveMessage(client, platform::Deadline::Never(), &message, &stopping_)
+           .ok()) {
+    return;
+  }
+  const std::string payload(tavenor_van::PayloadOf(message).value_or(std::string_view()));
+  Record(PortKind::kVanLink, std::move(message));
+  if (!AwaitAnswerTurn(listener, client)) return;
+  const std::optional<std::string> answer =
+      tavenor_van::EncodeMessage(std::string(tavenor_van::kSimulatedAnswerPrefix) + payload);
+  if (answer) SendAll(client, *answer);
 }
 
 bool GatewayServerSimulator::ReadRequest(PortKind kind, int client, std::string* request) const {

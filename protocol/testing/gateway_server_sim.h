@@ -22,6 +22,9 @@
 //                  match its hash code, or whose terminal has no working key, is declined.
 //   guidance       takes a guidance request (protocol/guidance_sheet.h) and answers with the
 //                  texts of its drugs from the catalogue (guidance_service.h).
+//   VAN server     the VAN module's server (companions/tavenorvan/van_link.h): takes one VAN
+//                  message per connection and answers with the message whose payload is "ANS"
+//                  and the request's payload.
 //
 // The sale port answers every frame it takes, a repeated one too: the hub sends a cancellation
 // it kept while the server was down again once the server answers, and again after that when
@@ -50,12 +53,13 @@
 
 namespace gateway_sim {
 
-enum class PortKind { kSale, kRegistration, kPassThrough, kBarcode, kVan, kSignPad, kGuidance };
-inline constexpr PortKind kPortKinds[] = {PortKind::kSale,    PortKind::kRegistration,
-                                          PortKind::kPassThrough, PortKind::kBarcode,
-                                          PortKind::kVan,     PortKind::kSignPad,
-                                          PortKind::kGuidance};
-// "sale", "registration", "pass", "barcode", "van", "signpad", "guidance".
+enum class PortKind {
+  kSale, kRegistration, kPassThrough, kBarcode, kVan, kSignPad, kGuidance, kVanLink
+};
+inline constexpr PortKind kPortKinds[] = {
+    PortKind::kSale, PortKind::kRegistration, PortKind::kPassThrough, PortKind::kBarcode,
+    PortKind::kVan,  PortKind::kSignPad,      PortKind::kGuidance,    PortKind::kVanLink};
+// "sale", "registration", "pass", "barcode", "van", "signpad", "guidance", "vanlink".
 std::string_view PortName(PortKind kind);
 
 enum class Behaviour { kAnswer, kSilent, kRefuse, kSlow };
@@ -99,7 +103,8 @@ bool ParseSignPadVerdict(std::string_view text, SignPadAnswer* answer);
 
 // One request as received: the bytes of one read-until-complete; on the VAN port one whole
 // message (an approval request or a confirmation, header included); on the sign-pad port one
-// whole message (a key download or a transaction, header included).
+// whole message (a key download or a transaction, header included); on the VAN module's port
+// one VAN message as it came.
 struct ReceivedRequest {
   PortKind port = PortKind::kSale;
   std::string bytes;
@@ -126,6 +131,7 @@ struct Options {
   SignPadAnswer signpad_answer;
   PortOptions guidance;
   GuidanceService guidance_service;
+  PortOptions van_link;  // the VAN module's server
   std::string terminal_version = "V2501";  // field 10 of the registration answer
   std::string record_file;                 // each request appended as "<port> <hex>"; "" none
   std::function<void(const ReceivedRequest&)> on_received;  // called on the port's thread
@@ -188,6 +194,7 @@ class GatewayServerSimulator {
   bool AwaitAnswerTurn(const Listener& listener, int client) const;
   // The sign-pad network's reply to one message; nullopt: the connection ends without one.
   std::optional<std::string> SignPadReply(char kind, std::string_view payload);
+  void ConverseVanLink(const Listener& listener, int client);
   // Reads one request of the port's framing; false when the client went or the simulator stops.
   bool ReadRequest(PortKind kind, int client, std::string* request) const;
   void Record(PortKind kind, std::string bytes);
