@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev sqlite3
   libgcrypt20-dev zlib1g-dev
   unixodbc-dev odbcinst libsqliteodbc tdsodbc
+  clang libclang-rt-14-dev
 )
 
 missing=()
