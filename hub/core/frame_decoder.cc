@@ -73,8 +73,9 @@ DecodeStatus DecodeFrame(std::string* frame) {
   const bool packed = IsDigit((*frame)[kPackingFlagOffset]);
   const bool enciphered = (*frame)[kCipherFlagOffset] == kCipheredFlag;
   // No sender packs an enciphered frame (the terminal's frame head test refuses it), and the
-  // unpacker takes plain-flagged frames only.
-  if (packed && enciphered) return DecodeStatus::kNotAFrame;
+  // unpacker takes plain-flagged frames only: it keeps the cipher flag, so a packed frame with
+  // any other flag would come out as a plain frame that does not say "X".
+  if (packed && (*frame)[kCipherFlagOffset] != kPlainFlag) return DecodeStatus::kNotAFrame;
   if (packed) return Unpack(frame);
   if (enciphered) return Decipher(frame);
   return DecodeStatus::kOk;

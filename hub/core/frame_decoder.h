@@ -17,8 +17,9 @@ namespace hub {
 
 enum class DecodeStatus {
   kOk,              // plain, or made plain
-  kNotAFrame,       // no STX and head, no ETX at the end of a packed or enciphered frame, both
-                    // packed and enciphered, or too long for a plain frame once deciphered
+  kNotAFrame,       // no STX and head, no ETX at the end of a packed or enciphered frame,
+                    // packed with a cipher flag other than "X" (enciphered among them), or too
+                    // long for a plain frame once deciphered
   kUnpackFailed,    // the packed body could not be unpacked; the frame is unchanged
   kDecipherFailed,  // the enciphered body could not be deciphered; the frame is unchanged
 };
