@@ -10,6 +10,27 @@ if(ORDELLA_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The fuzzing tree: every library is instrumented for libFuzzer's coverage and checked by the
+# address and undefined-behaviour sanitizers; only the fuzz targets link libFuzzer's main.
+if(ORDELLA_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# The threaded tests, the ones the ThreadSanitizer tree builds: the terminal loops, the relay
+# slot's users (local listeners, POS requests), the manager's main thread, the server relay,
+# Helvar's workers, and the platform's waits and events. That tree builds only these (target
+# ordella_tsan_tests); they carry the label "threads", by which its ctest picks them.
+set(ORDELLA_TSAN_TESTS
+  hub_core_terminal_loop_test hub_core_terminal_port_test hub_core_local_listener_test
+  hub_core_pos_request_test hub_core_manager_main_thread_test hub_core_server_relay_test
+  helvar_test platform_sync_test platform_socket_test)
+if(ORDELLA_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # Stamped into every program and library so that platform::FileVersion can read it back.
 set(ORDELLA_FILE_VERSION "${PROJECT_VERSION}")
 
@@ -39,6 +60,9 @@ function(ordella_test)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT}
     ENVIRONMENT "ORDELLA_BUILD_DIR=${CMAKE_BINARY_DIR};ORDELLA_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  if(T_NAME IN_LIST ORDELLA_TSAN_TESTS)
+    set_property(TEST ${T_NAME} APPEND PROPERTY LABELS threads)
+  endif()
 endfunction()
 
 # ordella_stamp_version(target [VERSION 1.2.0.2])

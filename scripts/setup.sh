@@ -10,6 +10,7 @@ packages=(
   libgcrypt20-dev zlib1g-dev
   unixodbc-dev odbcinst libsqliteodbc tdsodbc
   dpkg-dev systemd
+  clang libclang-rt-14-dev
 )
 
 missing=()

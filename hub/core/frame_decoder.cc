@@ -32,15 +32,16 @@ DecodeStatus Unpack(std::string* frame) {
   const size_t through_etx = ThroughEtx(*frame);
   if (through_etx == 0) return DecodeStatus::kNotAFrame;
   const bool check_byte = through_etx < frame->size();
-  const size_t held = frame->size();
-  frame->resize(std::max(held, static_cast<size_t>(kUtilMaxFrame)));
-  const int plain = UtilUnpackFrame(kUnpackMode, Bytes(frame), static_cast<int>(through_etx));
-  if (plain <= 0) {
-    frame->resize(held);
-    return DecodeStatus::kUnpackFailed;
-  }
+  std::string plain_frame = *frame;
+  plain_frame.resize(std::max(frame->size(), static_cast<size_t>(kUtilMaxFrame)));
+  const int plain =
+      UtilUnpackFrame(kUnpackMode, Bytes(&plain_frame), static_cast<int>(through_etx));
+  // A body that unpacks to less than a message code makes no frame (and no frame to decode
+  // again): the packed frame stays as it came.
+  if (plain <= 0 || static_cast<size_t>(plain) < kHeadSize) return DecodeStatus::kUnpackFailed;
   // The unpacker leaves the plain frame with its flag, length field, ETX and check byte.
-  frame->resize(static_cast<size_t>(plain) + (check_byte ? 1 : 0));
+  plain_frame.resize(static_cast<size_t>(plain) + (check_byte ? 1 : 0));
+  *frame = std::move(plain_frame);
   return DecodeStatus::kOk;
 }
 
@@ -73,8 +74,9 @@ DecodeStatus DecodeFrame(std::string* frame) {
   const bool packed = IsDigit((*frame)[kPackingFlagOffset]);
   const bool enciphered = (*frame)[kCipherFlagOffset] == kCipheredFlag;
   // No sender packs an enciphered frame (the terminal's frame head test refuses it), and the
-  // unpacker takes plain-flagged frames only.
-  if (packed && enciphered) return DecodeStatus::kNotAFrame;
+  // unpacker takes plain-flagged frames only: it keeps the cipher flag, so a packed frame with
+  // any other flag would come out as a plain frame that does not say "X".
+  if (packed && (*frame)[kCipherFlagOffset] != kPlainFlag) return DecodeStatus::kNotAFrame;
   if (packed) return Unpack(frame);
   if (enciphered) return Decipher(frame);
   return DecodeStatus::kOk;

@@ -17,9 +17,11 @@ namespace hub {
 
 enum class DecodeStatus {
   kOk,              // plain, or made plain
-  kNotAFrame,       // no STX and head, no ETX at the end of a packed or enciphered frame, both
-                    // packed and enciphered, or too long for a plain frame once deciphered
-  kUnpackFailed,    // the packed body could not be unpacked; the frame is unchanged
+  kNotAFrame,       // no STX and head, no ETX at the end of a packed or enciphered frame,
+                    // packed with a cipher flag other than "X" (enciphered among them), or too
+                    // long for a plain frame once deciphered
+  kUnpackFailed,    // the packed body could not be unpacked, or unpacked to less than a
+                    // message code; the frame is unchanged
   kDecipherFailed,  // the enciphered body could not be deciphered; the frame is unchanged
 };
 

@@ -101,6 +101,11 @@ TEST_F(FrameDecoderTest, LeavesFramesItCannotDecodeAsTheyCame) {
   packed_and_enciphered[kPackingFlagOffset] = '6';
   std::string enciphered_cut = FixedEnciphered(body, key);
   enciphered_cut.erase(20, 1);
+  // Packed, with a cipher flag that is neither plain nor enciphered: unpacked, it would keep the
+  // flag and pass for a plain frame it is not.
+  std::string packed_odd_flag = frame_packing::PackFrame(plain, 9).value();
+  packed_odd_flag[kCipherFlagOffset] = '\\';
+  const std::string packed_empty = frame_packing::PackFrame(BuildFrame("").value(), 6).value();
 
   struct Case {
     const char* what;
@@ -114,6 +119,8 @@ TEST_F(FrameDecoderTest, LeavesFramesItCannotDecodeAsTheyCame) {
       {"enciphered body cut", enciphered_cut, DecodeStatus::kDecipherFailed},
       {"enciphered without ETX", enciphered_cut.substr(0, 30), DecodeStatus::kNotAFrame},
       {"both packed and enciphered", packed_and_enciphered, DecodeStatus::kNotAFrame},
+      {"packed with a cipher flag other than X", packed_odd_flag, DecodeStatus::kNotAFrame},
+      {"packed body without a message code", packed_empty, DecodeStatus::kUnpackFailed},
       {"shorter than a head", "\x02XX0014TRM8", DecodeStatus::kNotAFrame},
       {"no STX", plain.substr(1), DecodeStatus::kNotAFrame},
   };

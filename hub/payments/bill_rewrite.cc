@@ -125,6 +125,7 @@ class BillWriter {
       return;
     }
     if (Dropped(line)) {
+      dropped_ = true;
       changed_ = true;
       return;
     }
@@ -147,6 +148,8 @@ class BillWriter {
   }
 
   bool changed() const { return changed_; }
+  // True when identity lines were dropped and the block never took their place.
+  bool identity_lost() const { return dropped_ && !block_written_; }
   std::string Text() { return std::move(out_); }
 
  private:
@@ -156,6 +159,7 @@ class BillWriter {
   }
 
   void WriteBlock() {
+    block_written_ = true;
     out_.append(block_);
     out_.push_back(kLf);
     if (rules_.block_once) block_.clear();
@@ -166,6 +170,8 @@ class BillWriter {
   std::string block_;
   std::string out_;
   bool changed_ = false;
+  bool dropped_ = false;
+  bool block_written_ = false;
 };
 
 }  // namespace
@@ -191,6 +197,13 @@ std::string RewriteBill(std::string_view bill, const PharmacySettings& settings)
   for (std::string_view line : Lines(bill)) writer.Take(line);
   if (!writer.changed()) {
     WriteModuleLog(kLogTag, "no identity line for program index " +
+                                std::to_string(settings.program_index) + ": printed as received");
+    return std::string(bill);
+  }
+  // Without the line the block goes before, dropping the identity lines would print a bill that
+  // names no pharmacy at all; the pharmacy program's own lines are the better print.
+  if (writer.identity_lost()) {
+    WriteModuleLog(kLogTag, "no place for the identity block for program index " +
                                 std::to_string(settings.program_index) + ": printed as received");
     return std::string(bill);
   }

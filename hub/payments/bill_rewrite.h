@@ -25,8 +25,9 @@ std::string IdentityBlock(const PharmacySettings& settings);
 //
 // A bill in which no line matches a rule of its index (no identity line to drop, no line to put
 // the block before) is returned as it came, and a diagnostic record says so: it is printed as
-// the pharmacy program wrote it. The text may be of any length; what fits a print frame is the
-// print entry's concern.
+// the pharmacy program wrote it. So is a bill whose identity lines would be dropped while no line
+// takes the block (its address line is missing): it would name no pharmacy at all. The text may
+// be of any length; what fits a print frame is the print entry's concern.
 std::string RewriteBill(std::string_view bill, const PharmacySettings& settings);
 
 }  // namespace hub::payments

@@ -104,6 +104,24 @@ TEST(BillRewriteTest, ABillWithoutIdentityLinesIsPrintedAsReceived) {
   EXPECT_EQ(RewriteBill("", Pharmacy(0)), "");
 }
 
+TEST(BillRewriteTest, IdentityLinesWithoutAPlaceForTheBlockArePrintedAsReceived) {
+  // The address line the block goes before is missing, or spelt otherwise than the program's
+  // rules say: dropping the identity lines would leave a bill that names no pharmacy.
+  const struct {
+    int index;
+    const char* bill;
+  } cases[] = {
+      {0, "상      호 : 옛약국\n성      명 : 홍길동\n"},
+      {6, "상          호 : 옛약국\n대    표    자 : 홍\n사업장소재지 : 서울"},
+      {5, "상호 : 옛약국\n성명 : 홍길동\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.index);
+    const std::string bill = Cp(c.bill);
+    EXPECT_EQ(RewriteBill(bill, Pharmacy(c.index)), bill);
+  }
+}
+
 TEST(BillRewriteTest, TheNameLineIsCutToThirtyFourBytesBetweenCharacters) {
   PharmacySettings settings = Pharmacy(0);
   // "상      호 : " is 13 bytes; eleven two-byte characters would end at byte 35.

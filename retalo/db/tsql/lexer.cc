@@ -95,6 +95,9 @@ class Lexer {
         ++pos_;
         return true;
       }
+      // SQLite reads a statement's text up to its first NUL: one written into a string or a
+      // name would cut the statement there.
+      if (c == '\0') return Fail("NUL character", pos_);
       value->push_back(c);
       ++pos_;
     }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tsql {
@@ -104,6 +105,14 @@ TEST(TsqlLexerTest, RefusesMalformedText) {
     std::string error;
     EXPECT_FALSE(Tokenize(c.source, &tokens, &error)) << c.source;
     EXPECT_EQ(error, c.message) << c.source;
+  }
+  // A NUL in a string or a quoted name: SQLite would read the statement only up to it.
+  using namespace std::string_view_literals;
+  for (std::string_view source : {"SELECT 'a\0b'"sv, "SELECT 1 AS [a\0b]"sv}) {
+    std::vector<Token> tokens;
+    std::string error;
+    EXPECT_FALSE(Tokenize(source, &tokens, &error));
+    EXPECT_EQ(error.rfind("unsupported T-SQL: NUL character near", 0), 0u) << error;
   }
 }
 
