@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "helvar/helvar_app.h"
+#include "platform/program_options.h"
 #include "platform/stop_signals.h"
 
 namespace {
@@ -27,13 +28,25 @@ void Say(const char* line) {
 
 }  // namespace
 
+constexpr char kUsageText[] =
+    "usage: helvar [--detach]\n"
+    "       helvar --help | --version\n"
+    "\n"
+    "  the background service that answers the hub's requests from the pharmacy database and\n"
+    "  the local stores; one instance per prefix; ends on SIGTERM, SIGINT or its close request\n"
+    "  --detach   leave the terminal and run in the background\n";
+
 int main(int argc, char** argv) {
   bool detach = false;
   for (int i = 1; i < argc; ++i) {
+    if (const std::optional<int> done =
+            platform::AnswerHelpOrVersion(argv[i], "helvar", kUsageText)) {
+      return *done;
+    }
     if (std::string_view(argv[i]) == "--detach") {
       detach = true;
     } else {
-      std::fprintf(stderr, "usage: %s [--detach]\n", argv[0]);
+      std::fputs(kUsageText, stderr);
       return kUsage;
     }
   }

@@ -23,6 +23,7 @@
 
 #include "host/host_console.h"
 #include "platform/process.h"
+#include "platform/program_options.h"
 #include "platform/status.h"
 #include "platform/stop_signals.h"
 #include "platform/wake_event.h"
@@ -105,15 +106,27 @@ void CommandLoop(const host::HubEntryPoints& hub, bool read_stdin, platform::Sto
 
 }  // namespace
 
+constexpr char kUsage[] =
+    "usage: Ordella_VanExcute [--no-stdin]\n"
+    "       Ordella_VanExcute --help | --version\n"
+    "\n"
+    "  loads libOrdella_Hub.so, starts the module and prints each host notification as a line;\n"
+    "  reads the operator's commands from standard input (\"quit\" stops the module)\n"
+    "  --no-stdin   run as a service: standard input is not read; stop by SIGTERM or WM_CLOSE\n";
+
 int main(int argc, char** argv) {
   bool read_stdin = true;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    if (const std::optional<int> done =
+            platform::AnswerHelpOrVersion(arg, "Ordella_VanExcute", kUsage)) {
+      return *done;
+    }
     if (arg == "--no-stdin") {
       read_stdin = false;
     } else {
-      std::fprintf(stderr, "usage: %s [--no-stdin]\n", argv[0]);
-      return arg == "--help" ? kExitClean : kExitUsage;
+      std::fputs(kUsage, stderr);
+      return kExitUsage;
     }
   }
   // Blocked before the hub starts any thread, so the signals arrive only through this descriptor.

@@ -35,9 +35,10 @@
 #include <string_view>
 
 #include "companions/ediconn/cash_protocol.h"
+#include "platform/program_options.h"
 #include "platform/text.h"
-#include "protocol/testing/cash_receipt_sim.h"
 #include "protocol/frame.h"
+#include "protocol/testing/cash_receipt_sim.h"
 #include "protocol/testing/gateway_server_sim.h"
 
 namespace {
@@ -139,17 +140,27 @@ bool ParseOptions(int argc, char** argv, gateway_sim::Options* options,
 
 }  // namespace
 
+constexpr char kUsageText[] =
+    "usage: gateway_server_sim [--address A] [--sale-port N] [--registration-port N]"
+    " [--pass-port N] [--van-port N] [--sale MODE] [--registration MODE]"
+    " [--pass MODE] [--van MODE] [--van-answer VERDICT] [--terminal-version TEXT]"
+    " [--record FILE] [--signpad-port N] [--signpad MODE]"
+    " [--signpad-answer approve|decline] [--cash-port N] [--cash MODE]"
+    " [--cash-answer VERDICT] [--guidance-port N] [--guidance MODE|short]"
+    " [--guide-drug CODE=NAME;EFFECT;PICTOGRAMS] [--vanlink-port N] [--vanlink MODE]\n"
+    "       gateway_server_sim --help | --version\n";
+
 int main(int argc, char** argv) {
+  if (argc == 2) {
+    if (const std::optional<int> done =
+            platform::AnswerHelpOrVersion(argv[1], "gateway_server_sim", kUsageText)) {
+      return *done;
+    }
+  }
   gateway_sim::Options options;
   gateway_sim::CashServerOptions cash_options;
   if (!ParseOptions(argc, argv, &options, &cash_options)) {
-    std::cerr << "usage: gateway_server_sim [--address A] [--sale-port N] [--registration-port N]"
-                 " [--pass-port N] [--van-port N] [--sale MODE] [--registration MODE]"
-                 " [--pass MODE] [--van MODE] [--van-answer VERDICT] [--terminal-version TEXT]"
-                 " [--record FILE] [--signpad-port N] [--signpad MODE]"
-                 " [--signpad-answer approve|decline] [--cash-port N] [--cash MODE]"
-                 " [--cash-answer VERDICT] [--guidance-port N] [--guidance MODE|short]"
-                 " [--guide-drug CODE=NAME;EFFECT;PICTOGRAMS] [--vanlink-port N] [--vanlink MODE]\n";
+    std::cerr << kUsageText;
     return kUsage;
   }
   std::mutex output;

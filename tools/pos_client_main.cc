@@ -27,15 +27,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/program_options.h"
 #include "tools/pos_client.h"
 
 namespace {
 
+constexpr char kUsage[] =
+    "usage: pos_client --port N [--packed LEVEL | --cipher] [--segments K] [--pause MS]\n"
+    "                  [--wait MS] request CODE [FIELD...] | print1 TEXT | print2 TEXT |\n"
+    "                  signature FILE | raw TEXT\n"
+    "       pos_client --help | --version\n";
+
 int Usage() {
-  std::fprintf(stderr,
-               "usage: pos_client --port N [--packed LEVEL | --cipher] [--segments K] "
-               "[--pause MS] [--wait MS] request CODE [FIELD...] | print1 TEXT | print2 TEXT | "
-               "signature FILE | raw TEXT\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -95,6 +99,10 @@ int main(int argc, char** argv) {
   int n = 1;
   for (; n < argc && std::string(argv[n]).starts_with("--"); ++n) {
     const std::string option = argv[n];
+    if (const std::optional<int> done =
+            platform::AnswerHelpOrVersion(option, "pos_client", kUsage)) {
+      return *done;
+    }
     if (option == "--cipher") {
       encoding = pos_client::Encoding::kEnciphered;
       continue;

@@ -4,9 +4,9 @@
 //   terminal_sim --tcp PORT       a TCP terminal: connects to the hub's TCP terminal port on
 //                                 this machine and sends the link check (ENQ ENQ ENQ)
 //
-// Prints "ready COM<N> <device>" (or "ready TCP <port> <device>") once the line exists, then one line per message the hub sends
-// (see Describe in terminal_sim.h); a print message is followed by the paper it prints, each
-// line as "  | <line>" (see RenderPrint). Commands, one per line:
+// Prints "ready COM<N> <device>" (or "ready TCP <port> <device>") once the line exists, then one
+// line per message the hub sends (see Describe in terminal_sim.h); a print message is followed by
+// the paper it prints, each line as "  | <line>" (see RenderPrint). Commands, one per line:
 //   send <code> [field ...]            a plain frame; "" stands for an empty field
 //   sendpacked <level> <code> [field ...]
 //   sendcipher <code> [field ...]      enciphered with the configured key
@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/program_options.h"
 #include "platform/socket.h"
 #include "platform/text.h"
 #include "tools/terminal_sim.h"
@@ -135,10 +136,10 @@ bool Run(terminal_sim::TerminalSimulator& terminal, const std::vector<std::strin
       PrintLine("error prints needs printed, nak, silent or relayed");
       return true;
     }
-    terminal.AnswerPrints(kind == "printed" ? Print::kPrinted
-                          : kind == "nak"   ? Print::kNak
+    terminal.AnswerPrints(kind == "printed"  ? Print::kPrinted
+                          : kind == "nak"    ? Print::kNak
                           : kind == "silent" ? Print::kSilent
-                                            : Print::kRelayed);
+                                             : Print::kRelayed);
     return true;
   } else if (command == "van") {
     const std::optional<std::string> bytes =
@@ -164,11 +165,23 @@ bool Run(terminal_sim::TerminalSimulator& terminal, const std::vector<std::strin
 
 }  // namespace
 
+constexpr char kUsage[] =
+    "usage: terminal_sim [--com N | --tcp PORT]\n"
+    "       terminal_sim --help | --version\n"
+    "\n"
+    "  a card terminal on a simulated serial line (default COM1) or on TCP to the hub's TCP\n"
+    "  terminal port; driven by commands on standard input: send, sendpacked, sendcipher, busy,\n"
+    "  ack, nak, answer, card, prints, van, enq, lose, quit (see the README)\n";
+
 int main(int argc, char** argv) {
   int com = 1;
   int tcp_port = 0;  // 0: a serial terminal
   for (int n = 1; n < argc; ++n) {
     const std::string arg = argv[n];
+    if (const std::optional<int> done =
+            platform::AnswerHelpOrVersion(arg, "terminal_sim", kUsage)) {
+      return *done;
+    }
     if (arg == "--com" && n + 1 < argc && ParseNumber(argv[n + 1], &com) && com >= 1) {
       ++n;
     } else if (arg == "--tcp" && n + 1 < argc) {
@@ -179,16 +192,15 @@ int main(int argc, char** argv) {
       }
       tcp_port = *port;
     } else {
-      std::fprintf(stderr, "usage: terminal_sim [--com N | --tcp PORT]\n");
+      std::fputs(kUsage, stderr);
       return 2;
     }
   }
   std::string error;
   std::unique_ptr<terminal_sim::TerminalSimulator> terminal =
-      tcp_port != 0
-          ? terminal_sim::TerminalSimulator::ConnectTcp("127.0.0.1", static_cast<uint16_t>(tcp_port),
-                                                        &error)
-          : terminal_sim::TerminalSimulator::Create(com, &error);
+      tcp_port != 0 ? terminal_sim::TerminalSimulator::ConnectTcp(
+                          "127.0.0.1", static_cast<uint16_t>(tcp_port), &error)
+                    : terminal_sim::TerminalSimulator::Create(com, &error);
   if (terminal == nullptr) {
     std::fprintf(stderr, "terminal_sim: %s\n", error.c_str());
     return 1;
