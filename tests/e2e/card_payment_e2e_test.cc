@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "companions/kiccpad/kicc_protocol.h"
+#include "companions/signpad/signpad_protocol.h"
 #include "hub/core/pos_request.h"
 #include "platform/registry.h"
 #include "platform/socket.h"
@@ -49,25 +50,34 @@ class CardPaymentTest : public HostTest {
 
   // The VAN service answering as `verdict`, the terminal answering prints as `prints`, and the
   // host with the second copy flag `second_copy`.
+  // Payment path 2 (the sign-pad objects) instead, when `signpad` is given: the network's
+  // verdict on the request packet; the terminal then sends its signature as an "SM" block.
   void Start(gateway_sim::VanVerdict verdict, TerminalSimulator::PrintAnswer prints,
-             bool second_copy, std::string card_data = kTrack) {
+             bool second_copy, std::string card_data = kTrack,
+             std::optional<bool> signpad = std::nullopt) {
     std::string error;
     gateway_sim::Options options;
     options.van_answer.verdict = verdict;
+    if (signpad) options.signpad_answer.approve = *signpad;
     server_ = gateway_sim::GatewayServerSimulator::Start(options, &error);
     ASSERT_NE(server_, nullptr) << error;
     ASSERT_EQ(platform::RegSetString(kicc::kSettingsKey, kicc::kPortValue,
                                      std::to_string(server_->port(gateway_sim::PortKind::kVan))),
               platform::RegStatus::kOk);
+    ASSERT_EQ(platform::RegSetDword(
+                  signpad::kSettingsKey, signpad::kPortValue,
+                  static_cast<uint32_t>(server_->port(gateway_sim::PortKind::kSignPad))),
+              platform::RegStatus::kOk);
     terminal_ = TerminalSimulator::Create(kTerminalCom, &error);
     ASSERT_NE(terminal_, nullptr) << error;
     terminal_->AnswerRelayedRequests(TerminalSimulator::RelayAnswer::kAck);
     terminal_->AnswerPrints(prints);
-    terminal_->PlayCard({.card_data = std::move(card_data)});
+    terminal_->PlayCard({.card_data = std::move(card_data), .with_image = signpad.has_value()});
     settings_ = "terminal_count = 1\nterminal0_port = " + std::to_string(kTerminalCom) +
                 "\nterminal0_id = " + kTerminalId + "\npos_listener_port = " +
                 std::to_string(pos_port_) + "\nserver_address = 127.0.0.1\nprogram_index = 1\n" +
-                "payment_path = 0\nsecond_receipt_copy = " + (second_copy ? "1" : "0") +
+                "payment_path = " + (signpad ? "2" : "0") +
+                "\nsecond_receipt_copy = " + (second_copy ? "1" : "0") +
                 "\ntrade_name = Ordella Pharmacy\nowner_name = Kim\n";
     StartGreetedHost();
   }
@@ -272,6 +282,41 @@ TEST_F(CardPaymentTest, AnApprovalACrashLeftUnansweredIsAnsweredFromTheJournalOn
   EXPECT_EQ(repeat.fields[5], "30012345");
   EXPECT_EQ(ApprovalRequests(), 1u);
   ExpectNoCardDataKept();
+}
+
+// Payment path 2: the terminal's "SM" signature goes with the request packet through the
+// sign-pad objects to their network; an approval prints and is answered like the module path's,
+// a decline is answered at once with "9999" and nothing printed.
+TEST_F(CardPaymentTest, OnPaymentPathTwoTheSignPadObjectsApproveAndDecline) {
+  Start(gateway_sim::VanVerdict::kApprove, TerminalSimulator::PrintAnswer::kPrinted, false,
+        kTrack, /*signpad=*/true);
+  const std::string answer = Pay(61, {"9000", "1000", "1000", "3", "", "", "", "", "", kTrack});
+  AwaitFrame(41);
+  EXPECT_NE(AwaitPrint().find("[ 회원용 ]"), std::string::npos);
+  const pos_client::Answer approved = Decoded(answer);
+  ASSERT_EQ(approved.fields.size(), 32u) << pos_client::DescribeAnswer(approved);
+  EXPECT_EQ(approved.code, 62);
+  EXPECT_EQ(approved.fields[1], "0000");
+  EXPECT_EQ(approved.fields[5], "30012345");
+  EXPECT_EQ(approved.fields[6], "11000");
+  EXPECT_EQ(ApprovalRequests(), 0u);  // the sign-pad module's network was not asked
+  ExpectNoCardDataKept();
+
+  host_->Kill();
+  terminal_.reset();
+  server_.reset();
+  Start(gateway_sim::VanVerdict::kApprove, TerminalSimulator::PrintAnswer::kPrinted, false,
+        kTrack, /*signpad=*/false);
+  const pos_client::Answer declined =
+      Decoded(Pay(51, {"5000", "", "500", "", "", "", "", "", "", kTrack}));
+  ASSERT_EQ(declined.fields.size(), 32u) << pos_client::DescribeAnswer(declined);
+  EXPECT_EQ(declined.code, 52);
+  EXPECT_EQ(declined.fields[1], "9999");
+  AwaitFrame(41);
+  EXPECT_TRUE(platform::testing::Eventually([&] {
+    return Pay(151, {"after the decline"}).find(hub::kRefusedPending) == std::string::npos;
+  })) << Diagnostics();
+  EXPECT_NE(AwaitPrint().find("after the decline"), std::string::npos);
 }
 
 }  // namespace
