@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "companions/ediconn/cash_protocol.h"
+#include "companions/kiccpad/kicc_protocol.h"
 #include "platform/registry.h"
 #include "platform/socket.h"
 #include "hub/core/server_relay.h"
@@ -239,6 +240,43 @@ TEST_F(CashCancellationTest, ACashReceiptIsCancelledAtTheServerAndTheTerminalIsT
   std::string shown = told->fields[1];
   shown.erase(std::remove(shown.begin(), shown.end(), ' '), shown.end());
   EXPECT_EQ(shown, Cp("현금영수증취소승인성공"));
+}
+
+// A card payment named by the terminal's cancellation (883, kind "C") is cancelled at the card
+// network the same way: the library has the hub read the card (011 -> 012) and sends the
+// cancellation 063 to the hub's POS port; the hub takes it to terminal 0 (041 -> 042), has it
+// approved by the VAN service and prints the cancellation receipt.
+TEST_F(CashCancellationTest, ACardPaymentIsCancelledThroughTheHubsCardPayment) {
+  ASSERT_EQ(platform::RegSetString(kicc::kSettingsKey, kicc::kPortValue,
+                                   std::to_string(gateway_->port(gateway_sim::PortKind::kVan))),
+            platform::RegStatus::kOk);
+  terminal_->AnswerRelayedRequests(TerminalSimulator::RelayAnswer::kAck);
+  terminal_->AnswerPrints(TerminalSimulator::PrintAnswer::kPrinted);
+  terminal_->PlayCard({.card_data = "9410123456785678=25121011234567890123"});
+  std::vector<std::string> fields(20, "");
+  fields[0] = "01";
+  fields[1] = "0000";
+  fields[4] = "0";
+  fields[7] = "30012345";
+  fields[8] = "1500";
+  fields[9] = "700";
+  fields[10] = "70";
+  fields[16] = "131220153000";
+  fields[17] = "C";
+  fields[18] = "0";
+  ASSERT_TRUE(terminal_->SendFrame(883, fields));
+
+  ASSERT_TRUE(terminal_->NextFrame(41, kPatienceMs).has_value()) << Diagnostics();
+  std::string request;
+  ASSERT_TRUE(platform::testing::Eventually([&] {
+    for (const gateway_sim::ReceivedRequest& received : gateway_->Received()) {
+      if (received.port == gateway_sim::PortKind::kVan) request = received.bytes;
+    }
+    return request.size() > kicc::kHeaderSize;
+  })) << Diagnostics();
+  request = request.substr(kicc::kHeaderSize);
+  EXPECT_EQ(kicc::FieldOf(request, kicc::kRequestKind), "D4");
+  EXPECT_EQ(kicc::FieldOf(request, kicc::kOriginalApproval), "30012345    ");
 }
 
 }  // namespace
