@@ -25,7 +25,9 @@ endif()
 set(ORDELLA_TSAN_TESTS
   hub_core_terminal_loop_test hub_core_terminal_port_test hub_core_local_listener_test
   hub_core_pos_request_test hub_core_manager_main_thread_test hub_core_server_relay_test
-  helvar_test platform_sync_test platform_socket_test)
+  helvar_test platform_sync_test platform_socket_test hub_core_tcp_terminal_test
+  hub_payments_card_payment_test hub_payments_cash_receipt_test
+  hub_payments_payment_journal_store_test)
 if(ORDELLA_TSAN)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)

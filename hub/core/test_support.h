@@ -53,10 +53,12 @@ class TestHostWindow {
   }
 
  private:
-  std::unique_ptr<platform::WindowEndpoint> window_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Notification> notifications_;
+  // Last, so that it goes first: its thread may be handling a post while the test ends, and the
+  // handler uses the members above.
+  std::unique_ptr<platform::WindowEndpoint> window_;
 };
 
 using platform::testing::ReadFilesBelow;
