@@ -173,4 +173,22 @@ inline std::unique_ptr<ChildProcess> StartPeer(const std::vector<std::string>& a
   return ChildProcess::Start(BuildDir() / "bin" / "platform_peer", args);
 }
 
+// A command of ours run to its end: its exit code (nullopt when it did not start or end) and
+// everything it wrote to standard output and error.
+struct CommandRun {
+  std::optional<int> exit_code;
+  std::string output;
+};
+inline CommandRun RunCommand(const std::string& program, const std::vector<std::string>& args) {
+  const std::unique_ptr<ChildProcess> child =
+      ChildProcess::Start(BuildDir() / "bin" / program, args);
+  if (child == nullptr) return {std::nullopt, "not started"};
+  while (child->ReadLine()) {
+  }
+  CommandRun run;
+  run.exit_code = child->Wait();
+  run.output = child->output();
+  return run;
+}
+
 }  // namespace platform::testing

@@ -177,15 +177,8 @@ class CashCancellationTest : public HostTest {
 
   void SetUp() override {
     HostTest::SetUp();
-    ASSERT_EQ(platform::RegSetString("Software\\Tavenor\\Update", "path", "c:\\tavenor"),
-              platform::RegStatus::kOk);
-    ASSERT_EQ(platform::RegSetDword("Software\\Tavenor", "edicode_index", 1),
-              platform::RegStatus::kOk);
+    LayPharmacy();
     std::string error;
-    ASSERT_TRUE(fixture::LoadFixture(fixture::DefaultDir(), &error)) << error;
-    const fs::path pm2000 = prefix_.path() / "drive_c" / "PM2000V6";
-    fs::create_directories(pm2000);
-    std::ofstream(pm2000 / "PM2000V6.INI") << "[DATAPATH]\r\nPATH=PHARMSRV\r\n";
 
     cash_server_ = gateway_sim::CashReceiptServerSimulator::Start({}, &error);
     ASSERT_NE(cash_server_, nullptr) << error;

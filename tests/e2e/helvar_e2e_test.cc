@@ -42,15 +42,7 @@ class HelvarTest : public HostTest {
 
   void SetUp() override {
     HostTest::SetUp();
-    ASSERT_EQ(platform::RegSetString("Software\\Tavenor\\Update", "path", "c:\\tavenor"),
-              platform::RegStatus::kOk);
-    ASSERT_EQ(platform::RegSetDword("Software\\Tavenor", "edicode_index", 1),
-              platform::RegStatus::kOk);
-    std::string error;
-    ASSERT_TRUE(fixture::LoadFixture(fixture::DefaultDir(), &error)) << error;
-    const fs::path pm2000 = prefix_.path() / "drive_c" / "PM2000V6";
-    fs::create_directories(pm2000);
-    std::ofstream(pm2000 / "PM2000V6.INI") << "[DATAPATH]\r\nPATH=PHARMSRV\r\n";
+    LayPharmacy();
     WriteSettings("terminal_count = 1\nterminal0_port = 40\n");
   }
 

@@ -5,8 +5,10 @@
 #include <utility>
 
 #include "hub/core/helvar_bridge.h"
+#include "platform/registry.h"
 #include "platform/testing/support.h"
 #include "platform/window.h"
+#include "tests/fixtures/fixture.h"
 
 namespace e2e {
 
@@ -29,6 +31,18 @@ void HostTest::TearDown() {
     platform::PostWindowMessage(*helvar, platform::kWmClose, 0, 0);
     WaitForNoHelvar();
   }
+}
+
+void HostTest::LayPharmacy() {
+  ASSERT_EQ(platform::RegSetString("Software\\Tavenor\\Update", "path", "c:\\tavenor"),
+            platform::RegStatus::kOk);
+  ASSERT_EQ(platform::RegSetDword("Software\\Tavenor", "edicode_index", 1),
+            platform::RegStatus::kOk);
+  std::string error;
+  ASSERT_TRUE(fixture::LoadFixture(fixture::DefaultDir(), &error)) << error;
+  const fs::path pm2000 = prefix_.path() / "drive_c" / "PM2000V6";
+  fs::create_directories(pm2000);
+  std::ofstream(pm2000 / "PM2000V6.INI") << "[DATAPATH]\r\nPATH=PHARMSRV\r\n";
 }
 
 void HostTest::WriteSettings(const std::string& text) {

@@ -38,6 +38,9 @@ class HostTest : public ::testing::Test {
 
   // Writes the hub's settings file (ordella_connmap.ini in the install directory).
   void WriteSettings(const std::string& text);
+  // The pharmacy Helvar serves: the install directory and program index in the registry, the
+  // demo pharmacy database, and the pharmacy program's settings file naming its server.
+  void LayPharmacy();
   // Starts the host program with Helvar's folder on its program path; nullptr when it cannot.
   std::unique_ptr<ChildProcess> LaunchHost(const std::vector<std::string>& args = {},
                                            const std::map<std::string, std::string>& env = {});

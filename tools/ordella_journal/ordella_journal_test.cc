@@ -22,22 +22,10 @@ using ::testing::Not;
 
 constexpr int64_t kAt = 1893456000000;  // 2030-01-01 00:00 UTC
 
-struct CommandRun {
-  std::optional<int> exit_code;
-  std::string output;  // standard output and error
-};
+using platform::testing::CommandRun;
 
 CommandRun Journal(const std::vector<std::string>& args) {
-  const std::unique_ptr<platform::testing::ChildProcess> child =
-      platform::testing::ChildProcess::Start(
-          platform::testing::BuildDir() / "bin" / "ordella_journal", args);
-  if (child == nullptr) return {std::nullopt, "not started"};
-  while (child->ReadLine()) {
-  }
-  CommandRun run;
-  run.exit_code = child->Wait();
-  run.output = child->output();
-  return run;
+  return platform::testing::RunCommand("ordella_journal", args);
 }
 
 class OrdellaJournalTest : public ::testing::Test {

@@ -33,22 +33,10 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-struct CommandRun {
-  std::optional<int> exit_code;
-  std::string output;
-};
+using platform::testing::CommandRun;
 
 CommandRun Status(const std::vector<std::string>& args) {
-  const std::unique_ptr<platform::testing::ChildProcess> child =
-      platform::testing::ChildProcess::Start(
-          platform::testing::BuildDir() / "bin" / "ordella-status", args);
-  if (child == nullptr) return {std::nullopt, "not started"};
-  while (child->ReadLine()) {
-  }
-  CommandRun run;
-  run.exit_code = child->Wait();
-  run.output = child->output();
-  return run;
+  return platform::testing::RunCommand("ordella-status", args);
 }
 
 // Every file and folder under the prefix with its size and time of change.
