@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job on the embedded defaults: sets up, builds, lays out a fresh demo prefix (registry,
-# hub settings, the embedded pharmacy database) and runs the host program with the hub against a
-# simulated card terminal on COM1 and Helvar over the embedded pharmacy database, printing what
-# each side sees.
+# hub settings, the embedded pharmacy database) and plays a counter day with every peer simulated:
+# the gateway server (with its VAN approval and cash-receipt services), a card terminal on COM1,
+# the pharmacy program's POS client, and Helvar over the embedded pharmacy database. Each step
+# says what happens, then shows what the terminal, the host and the POS client saw.
 #
 #   scripts/demo.sh            (prefix: build/demo-prefix, laid anew each run)
 #   ORDELLA_PREFIX=/some/dir scripts/demo.sh
@@ -18,83 +19,217 @@ export ORDELLA_BIN_PATH=$bin
 rm -rf "$ORDELLA_PREFIX"
 mkdir -p "$ORDELLA_PREFIX/drive_c/tavenor"
 
-# The install and log directory, as the installer records it.
-cat > "$ORDELLA_PREFIX/registry.reg" <<'REG'
+# Card data as the POS side reads it: track 2.
+track="9410123456785678=25121011234567890123"
+
+work=$(mktemp -d)
+cleanup() {
+  exec 3>&- 4>&- 5>&- 2>/dev/null || true
+  for pid in ${host_pid:-} ${term_pid:-} ${server_pid:-}; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mkfifo "$work/term.in" "$work/host.in" "$work/server.in"
+touch "$work/term.out" "$work/host.out" "$work/server.out"
+
+# ---- Watching the programs' output ----
+# Each side's output is shown once, from where the last step left it.
+declare -A shown=([term]=0 [host]=0 [server]=0)
+
+# Waits (at most `seconds`) until a line matching `pattern` appears in `side`'s output after what
+# was already shown; says so when it does not.
+wait_for() {
+  local side=$1 pattern=$2 seconds=${3:-10}
+  for _ in $(seq $((seconds * 10))); do
+    tail -n +$((shown[$side] + 1)) "$work/$side.out" | grep -q -- "$pattern" && return 0
+    sleep 0.1
+  done
+  echo "   (no \"$pattern\" from the $side within $seconds s)"
+}
+
+# Prints what `side` printed since it was last shown, each line marked with `label`.
+show() {
+  local side=$1 label=$2 total
+  total=$(wc -l < "$work/$side.out")
+  tail -n +$((shown[$side] + 1)) "$work/$side.out" | head -n $((total - shown[$side])) |
+    sed "s/^/   $label /"
+  shown[$side]=$total
+}
+
+show_all() {
+  show term "terminal>"
+  show host "host    >"
+}
+
+step() { echo; echo "-- $*"; }
+
+# A free TCP port on this machine, for the hub's POS listener.
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# Sends POS request `code` with its fields and prints the answer the POS client received.
+pos_request() {
+  "$bin/pos_client" --port "$pos_port" --wait 20000 request "$@" > "$work/pos.out" 2>&1 || true
+  sed 's/^/   pos     > /' "$work/pos.out"
+}
+
+# ---- The gateway server ----
+echo "== gateway server (simulated: sale, registration, pass-through, VAN, cash receipt) =="
+"$bin/gateway_server_sim" --van-answer approve < "$work/server.in" > "$work/server.out" 2>&1 &
+server_pid=$!
+exec 5> "$work/server.in"
+wait_for server '^ports cash=' 10
+grep '^ports' "$work/server.out" | sed 's/^/   /'
+port_of() { grep -o "$1=[0-9]*" "$work/server.out" | head -n 1 | cut -d= -f2; }
+sale_port=$(port_of sale)
+registration_port=$(port_of registration)
+pass_port=$(port_of pass)
+van_port=$(port_of van)
+cash_port=$(port_of cash)
+pos_port=$(free_port)
+# The hub reaches the sale and registration services on their own ports.
+export ORDELLA_SALE_RELAY_PORT=$sale_port ORDELLA_REGISTRATION_PORT=$registration_port
+
+# ---- The prefix ----
+# The install and log directory as the installer records it, the sign-pad module's VAN port and
+# the cash-receipt server.
+cat > "$ORDELLA_PREFIX/registry.reg" <<REG
 Windows Registry Editor Version 5.00
 
-[HKEY_CURRENT_USER\Software\Tavenor]
+[HKEY_CURRENT_USER\\Software\\Tavenor]
 "edicode_index"=dword:00000001
+"CashReceiptServer"="127.0.0.1"
+"CashReceiptPort"="$cash_port"
 
-[HKEY_CURRENT_USER\Software\Tavenor\Update]
-"path"="c:\\tavenor"
+[HKEY_CURRENT_USER\\Software\\Tavenor\\Update]
+"path"="c:\\\\tavenor"
+
+[HKEY_CURRENT_USER\\Software\\Tavenor\\KiccPad]
+"VanPort"="$van_port"
 REG
 
-# The hub's settings: one serial terminal on COM1, listeners off.
-cat > "$ORDELLA_PREFIX/drive_c/tavenor/ordella_connmap.ini" <<'INI'
+# The hub's settings: one serial terminal on COM1, the gateway server simulated here, the POS
+# listener on, both receipt copies printed. Program index 1 (PM2000) prints its own cash
+# receipts, so a cash receipt is answered at once.
+cat > "$ORDELLA_PREFIX/drive_c/tavenor/ordella_connmap.ini" <<INI
 # Demo pharmacy
 server_address = 127.0.0.1
-server_port = 9100
+server_port = $pass_port
+pos_listener_port = $pos_port
 terminal_count = 1
 terminal0_port = 1
 terminal0_id = DEMO0001
 trade_name = Demo Pharmacy
+owner_name = Kim
 business_number = 1234567890
 pharmacy_code = 000001
 program_index = 1
+payment_path = 0
+second_receipt_copy = 1
 INI
 
 # The pharmacy program's settings file names its database server.
 mkdir -p "$ORDELLA_PREFIX/drive_c/PM2000V6"
 printf '[DATAPATH]\r\nPATH=PHARMSRV\r\n' > "$ORDELLA_PREFIX/drive_c/PM2000V6/PM2000V6.INI"
 
+echo
 echo "== pharmacy database (embedded) =="
 "$bin/ordella_load_fixture"
 
-work=$(mktemp -d)
-cleanup() {
-  exec 3>&- 4>&- 2>/dev/null || true
-  [ -n "${host_pid:-}" ] && kill "$host_pid" 2>/dev/null || true
-  [ -n "${term_pid:-}" ] && kill "$term_pid" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-mkfifo "$work/term.in" "$work/host.in"
-
-echo "== card terminal on COM1 =="
+echo
+echo "== card terminal on COM1 (simulated) =="
 "$bin/terminal_sim" --com 1 < "$work/term.in" > "$work/term.out" 2>&1 &
 term_pid=$!
 exec 3> "$work/term.in"
-for _ in $(seq 50); do grep -q '^ready' "$work/term.out" && break; sleep 0.1; done
+wait_for term '^ready' 5
+show term "terminal>"
 
-echo "== host program with the hub =="
+echo
+echo "== host program with the hub (POS listener on port $pos_port) =="
 "$bin/Ordella_VanExcute" < "$work/host.in" > "$work/host.out" 2>&1 &
 host_pid=$!
 exec 4> "$work/host.in"
 
-step() { echo "-- $1"; sleep "$2"; }
-step "the terminal stays silent: the hub greets it (841) after 2.5 s" 4
+# ---- The morning: the terminal comes up ----
+step "the terminal stays silent: the hub greets it (841) after 2.5 s"
+wait_for term '^frame 841' 10
+show_all
+
+step "the operator sends 843 to terminal 0; the terminal answers BUSY, so the hub sends it again"
 echo "send 843 0" >&4
-step "the operator sends 843 to terminal 0" 1
+wait_for term '^frame 843' 5
 echo "busy" >&3
-step "the terminal answers BUSY: the hub sends its last frame again" 1
+sleep 1
+show_all
+
+step "the operator sends 840 to terminal 0"
 echo "send 840 0" >&4
-step "the operator sends 840 to terminal 0" 1
+wait_for term '^frame 840' 5
+show_all
+
+step "the terminal asks for today's prescriptions (820): the hub starts Helvar, which answers 821"
 echo "send 820" >&3
-step "the terminal asks for today's prescriptions (820): the hub starts Helvar, which answers 821" 5
+wait_for term '^frame 821' 15
+show_all
+
+step "the terminal asks for its barcode database (837): Helvar builds it and answers 817"
 echo "send 837" >&3
-step "the terminal asks for its barcode database (837): Helvar builds it and answers 817" 3
+wait_for term '^frame 817' 10
+show_all
+
+step "the terminal asks for the next chunk (BDB): the hub sends chunk 01, and the terminal ends (818)"
 echo "send 001 BDB" >&3
-step "the terminal asks for the next chunk (BDB): the hub sends chunk 01" 2
+wait_for term '^chunk' 5
 echo "send 818" >&3
-step "the terminal ends the transfer (818)" 1
+sleep 0.5
+show_all
+
+# ---- A card payment ----
+step "from here the terminal plays the card side: it acknowledges what the hub relays, prints" \
+     "every receipt, and gives its card when asked"
+echo "answer ack" >&3
+echo "prints printed" >&3
+echo "card $track" >&3
+
+step "the pharmacy program asks for a card payment (61): 9000 + 1000 + 1000 won, the card read" \
+     "already; the hub asks the terminal for the total (041), the VAN server approves, and both" \
+     "receipt copies print before the POS client is answered (62, fields 1-32)"
+pos_request 61 9000 1000 1000 3 "" "" "" "" "" "$track"
+show_all
+
+# ---- A cash receipt ----
+step "the pharmacy program asks for a cash receipt (181): the hub exchanges it with the" \
+     "cash-receipt server and, under program index 1, answers at once (182) without printing"
+pos_request 181 9000 1000 1000 01 "" "" 01012345678
+show_all
+
+step "what the gateway server received"
+show server "server  >"
+
+# ---- The evening: how the counter stands ----
+step "the counter's health at a glance (ordella-status, while the hub runs)"
+"$bin/ordella-status" 2>&1 | sed 's/^/   /' || true
+
+step "the operator ends the host program"
 echo "quit" >&4
 for _ in $(seq 100); do kill -0 "$host_pid" 2>/dev/null || break; sleep 0.1; done
 echo "quit" >&3
+show_all
 
-echo "== what the terminal received =="
-cat "$work/term.out"
-echo "== what the host printed =="
-cat "$work/host.out"
-echo "== Helvar's log =="
-cat "$ORDELLA_PREFIX"/drive_c/tavenor/Log/*.log 2>/dev/null | tail -n 20 || true
+step "the payment journal (ordella_journal list --all)"
+"$bin/ordella_journal" list --all 2>&1 | sed 's/^/   /' || true
+
+step "today's diagnostic log (tail)"
+tail -n 20 "$ORDELLA_PREFIX"/drive_c/tavenor/Log/*.log 2>/dev/null | sed 's/^/   /' || true
+
+cat <<EOF
+
+== where to look afterwards ==
+   the prefix:          $ORDELLA_PREFIX
+   the hub settings:    $ORDELLA_PREFIX/drive_c/tavenor/ordella_connmap.ini
+   the logs:            $ORDELLA_PREFIX/drive_c/tavenor/Log/
+   the counter's state: ORDELLA_PREFIX=$ORDELLA_PREFIX build/bin/ordella-status
+   the journal:         ORDELLA_PREFIX=$ORDELLA_PREFIX build/bin/ordella_journal list --all
+EOF
