@@ -53,9 +53,13 @@ show() {
   local side=$1 label=$2 total
   total=$(wc -l < "$work/$side.out")
   tail -n +$((shown[$side] + 1)) "$work/$side.out" | head -n $((total - shown[$side])) |
-    sed "s/^/   $label /"
+    shorten | sed "s/^/   $label /"
   shown[$side]=$total
 }
+
+# Long lines (raw frames in hexadecimal or escaped bytes) are cut: the paper below a print shows
+# what it says, and the run's files keep everything.
+shorten() { cut -c 1-150 | sed -E 's/^(.{149}).$/\1 .../'; }
 
 show_all() {
   show term "terminal>"
@@ -72,7 +76,20 @@ free_port() {
 # Sends POS request `code` with its fields and prints the answer the POS client received.
 pos_request() {
   "$bin/pos_client" --port "$pos_port" --wait 20000 request "$@" > "$work/pos.out" 2>&1 || true
-  sed 's/^/   pos     > /' "$work/pos.out"
+  # The answer's empty fields, on one line.
+  awk '/^  field [0-9]+: $/ { n = $2; sub(":", "", n); if (!first) first = n; last = n; next }
+       first { print "  field" (first == last ? " " first : "s " first "-" last) ": empty"; first = "" }
+       { print }' "$work/pos.out" | sed 's/^/   pos     > /'
+}
+
+# Waits until the journal holds no open payment: the hub marks a payment answered after it has
+# closed the POS client's connection and paused.
+wait_journal_settled() {
+  for _ in $(seq 50); do
+    [ "$("$bin/ordella_journal" list --json 2>/dev/null)" = "[]" ] && return 0
+    sleep 0.1
+  done
+  echo "   (payments still open in the journal after 5 s)"
 }
 
 # ---- The gateway server ----
@@ -157,11 +174,14 @@ step "the terminal stays silent: the hub greets it (841) after 2.5 s"
 wait_for term '^frame 841' 10
 show_all
 
-step "the operator sends 843 to terminal 0; the terminal answers BUSY, so the hub sends it again"
+step "the operator sends 843 to terminal 0"
 echo "send 843 0" >&4
 wait_for term '^frame 843' 5
+show_all
+
+step "the terminal answers BUSY: the hub writes the last frame its loop sent (the greeting) again"
 echo "busy" >&3
-sleep 1
+wait_for term '^frame 841' 5
 show_all
 
 step "the operator sends 840 to terminal 0"
@@ -210,6 +230,7 @@ show server "server  >"
 
 # ---- The evening: how the counter stands ----
 step "the counter's health at a glance (ordella-status, while the hub runs)"
+wait_journal_settled
 "$bin/ordella-status" 2>&1 | sed 's/^/   /' || true
 
 step "the operator ends the host program"
