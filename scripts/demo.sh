@@ -73,6 +73,19 @@ free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
+# A field's bytes as hexadecimal, for the terminal's sendhex.
+hex_of() {
+  if [ -z "$1" ]; then printf '""'; else printf '%s' "$1" | od -An -tx1 | tr -d ' \n'; fi
+}
+
+# A barcode as the terminal packs it: two digits to a byte, filled with 0xFF in front.
+packed_barcode() { printf '%s%s' "$(printf 'F%.0s' $(seq $((30 - ${#1}))))" "$1"; }
+
+# The rows of `sql` in the embedded pharmacy database `name` (PM_PRES, PM_BASE, PM_DRUG).
+pharmacy() {
+  sqlite3 -readonly "$ORDELLA_PREFIX/drive_c/tavenor/pmdb/$1.db" "$2" 2>/dev/null || echo "(busy)"
+}
+
 # Sends POS request `code` with its fields and prints the answer the POS client received.
 pos_request() {
   "$bin/pos_client" --port "$pos_port" --wait 20000 request "$@" > "$work/pos.out" 2>&1 || true
@@ -205,6 +218,29 @@ wait_for term '^chunk' 5
 echo "send 818" >&3
 sleep 0.5
 show_all
+
+step "a customer's box is scanned at the terminal (835, the barcode packed two digits to a" \
+     "byte): Helvar answers with the item's packet from the pharmacy database (81 bytes, which" \
+     "the simulator shows undecoded: a frame it cannot parse and the second check byte)"
+echo "sendhex 835 $(packed_barcode 8801234567890)" >&3
+wait_for term '^bytes' 10
+show_all
+
+step "a counter sale is made at the terminal (812: one bottle of 8801234567890 at 1,100 won, card" \
+     "approval DEMO01): the hub relays it to the gateway server and Helvar records it"
+sale_fields=(01 0000 T1 1 0 "" 9410123456789012=2512 DEMO01 0 1000 100 "" 0 00 "" "" "" C 1)
+echo "sendhex 812 $(for f in "${sale_fields[@]}"; do printf '%s ' "$(hex_of "$f")"; done)$(
+  printf 'FFFFFFFFFFFFFFFFF8801234567890%s%s%s%s1D' 00001100 0001 0000 00000700)" >&3
+for _ in $(seq 100); do
+  [ "$(pharmacy PM_PRES "SELECT COUNT(*) FROM CD_SUNAB WHERE PAPPROVAL_NUM = 'DEMO01'")" = 1 ] &&
+    break
+  sleep 0.1
+done
+show_all
+echo "   the payment row (PM_PRES.CD_SUNAB) and the goods line (PM_PRES.SALE_SUB):"
+pharmacy PM_PRES "SELECT PAPPROVAL_NUM, OTC_CARD FROM CD_SUNAB WHERE PAPPROVAL_NUM = 'DEMO01'" |
+  sed 's/^/   sqlite  > /'
+pharmacy PM_PRES "SELECT DRUGCODE, SL_NM_ITEM, SL_NM_COST_A FROM SALE_SUB" | sed 's/^/   sqlite  > /'
 
 # ---- A card payment ----
 step "from here the terminal plays the card side: it acknowledges what the hub relays, prints" \
