@@ -86,9 +86,21 @@ pharmacy() {
   sqlite3 -readonly "$ORDELLA_PREFIX/drive_c/tavenor/pmdb/$1.db" "$2" 2>/dev/null || echo "(busy)"
 }
 
+# The counter sale's message fields 1-20 in hexadecimal: no prescription; the card data,
+# approval number DEMO01, amounts and kind "C"; one item, 8801234567890 at 1,100 won (700
+# bought), one sold.
+sale_fields() {
+  local field
+  for field in 01 0000 T1 1 0 "" 9410123456789012=2512 DEMO01 0 1000 100 "" 0 00 "" "" "" C 1; do
+    printf '%s ' "$(hex_of "$field")"
+  done
+  printf 'FFFFFFFFFFFFFFFFF8801234567890%s%s%s%s1D' 00001100 0001 0000 00000700
+}
+
 # Sends POS request `code` with its fields and prints the answer the POS client received.
 pos_request() {
-  "$bin/pos_client" --port "$pos_port" --wait 20000 request "$@" > "$work/pos.out" 2>&1 || true
+  "$bin/pos_client" --port "$pos_port" --wait 20000 request "$@" > "$work/pos.out" 2>&1 3>&- 4>&- 5>&- ||
+    true
   # The answer's empty fields, on one line.
   awk '/^  field [0-9]+: $/ { n = $2; sub(":", "", n); if (!first) first = n; last = n; next }
        first { print "  field" (first == last ? " " first : "s " first "-" last) ": empty"; first = "" }
@@ -170,7 +182,7 @@ echo "== pharmacy database (embedded) =="
 
 echo
 echo "== card terminal on COM1 (simulated) =="
-"$bin/terminal_sim" --com 1 < "$work/term.in" > "$work/term.out" 2>&1 &
+"$bin/terminal_sim" --com 1 < "$work/term.in" > "$work/term.out" 2>&1 5>&- &
 term_pid=$!
 exec 3> "$work/term.in"
 wait_for term '^ready' 5
@@ -178,7 +190,7 @@ show term "terminal>"
 
 echo
 echo "== host program with the hub (POS listener on port $pos_port) =="
-"$bin/Ordella_VanExcute" < "$work/host.in" > "$work/host.out" 2>&1 &
+"$bin/Ordella_VanExcute" < "$work/host.in" > "$work/host.out" 2>&1 3>&- 5>&- &
 host_pid=$!
 exec 4> "$work/host.in"
 
@@ -228,9 +240,7 @@ show_all
 
 step "a counter sale is made at the terminal (812: one bottle of 8801234567890 at 1,100 won, card" \
      "approval DEMO01): the hub relays it to the gateway server and Helvar records it"
-sale_fields=(01 0000 T1 1 0 "" 9410123456789012=2512 DEMO01 0 1000 100 "" 0 00 "" "" "" C 1)
-echo "sendhex 812 $(for f in "${sale_fields[@]}"; do printf '%s ' "$(hex_of "$f")"; done)$(
-  printf 'FFFFFFFFFFFFFFFFF8801234567890%s%s%s%s1D' 00001100 0001 0000 00000700)" >&3
+echo "sendhex 812 $(sale_fields)" >&3
 for _ in $(seq 100); do
   [ "$(pharmacy PM_PRES "SELECT COUNT(*) FROM CD_SUNAB WHERE PAPPROVAL_NUM = 'DEMO01'")" = 1 ] &&
     break
@@ -263,6 +273,26 @@ show_all
 
 step "what the gateway server received"
 show server "server  >"
+
+# ---- The gateway server goes down ----
+step "the gateway server goes down; the counter sale is cancelled at the terminal (883): the hub" \
+     "cannot deliver the cancellation and keeps it in RETALO_812 for later. Helvar would cancel" \
+     "the card payment at the card network, reading the card through the POS port 9988, which" \
+     "this demo's hub does not use (its POS port is a free one): no card is read, the terminal" \
+     "shows \"card cancellation: link failed\" (157) and the payment row stays"
+exec 5>&-
+for _ in $(seq 50); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
+echo "sendhex 883 $(sale_fields)" >&3
+for _ in $(seq 100); do
+  status=$("$bin/ordella-status" 2>/dev/null || true)
+  [[ $status == *" 1 frame(s) for the gateway server"* ]] && break
+  sleep 0.1
+done
+wait_for term '^frame 157' 5
+show_all
+echo "   the payment row of DEMO01 (PM_PRES.CD_SUNAB) after the cancellation:"
+pharmacy PM_PRES "SELECT PAPPROVAL_NUM, OTC_CARD FROM CD_SUNAB WHERE PAPPROVAL_NUM = 'DEMO01'" |
+  sed 's/^/   sqlite  > /'
 
 # ---- The evening: how the counter stands ----
 step "the counter's health at a glance (ordella-status, while the hub runs)"
