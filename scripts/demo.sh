@@ -119,7 +119,9 @@ wait_journal_settled() {
 
 # ---- The gateway server ----
 echo "== gateway server (simulated: sale, registration, pass-through, VAN, cash receipt) =="
-"$bin/gateway_server_sim" --van-answer approve < "$work/server.in" > "$work/server.out" 2>&1 &
+"$bin/gateway_server_sim" --van-answer approve \
+  --guide-drug "E100000001=아목시실린캡슐;세균 감염증에 쓰는 항생제입니다. 정해진 기간 동안 빠짐없이 드세요.;F01,C16" \
+  < "$work/server.in" > "$work/server.out" 2>&1 &
 server_pid=$!
 exec 5> "$work/server.in"
 wait_for server '^ports cash=' 10
@@ -130,6 +132,7 @@ registration_port=$(port_of registration)
 pass_port=$(port_of pass)
 van_port=$(port_of van)
 cash_port=$(port_of cash)
+guidance_port=$(port_of guidance)
 pos_port=$(free_port)
 # The hub reaches the sale and registration services on their own ports.
 export ORDELLA_SALE_RELAY_PORT=$sale_port ORDELLA_REGISTRATION_PORT=$registration_port
@@ -144,6 +147,7 @@ Windows Registry Editor Version 5.00
 "edicode_index"=dword:00000001
 "CashReceiptServer"="127.0.0.1"
 "CashReceiptPort"="$cash_port"
+"GuideServer Port"="$guidance_port"
 
 [HKEY_CURRENT_USER\\Software\\Tavenor\\Update]
 "path"="c:\\\\tavenor"
@@ -252,6 +256,16 @@ pharmacy PM_PRES "SELECT PAPPROVAL_NUM, OTC_CARD FROM CD_SUNAB WHERE PAPPROVAL_N
   sed 's/^/   sqlite  > /'
 pharmacy PM_PRES "SELECT DRUGCODE, SL_NM_ITEM, SL_NM_COST_A FROM SALE_SUB" | sed 's/^/   sqlite  > /'
 
+step "the pharmacist asks for the guidance sheet of today's first prescription at the terminal" \
+     "(822, the prescription's packed key): Helvar collects it, asks the gateway server's guidance" \
+     "service and the terminal prints the sheet"
+first=$(pharmacy PM_PRES "SELECT PRESERIAL FROM PS_MAIN WHERE DAY_SERIAL = 1")
+echo "answer ack" >&3
+echo "sendhex 822 000000$first" >&3
+wait_for term '^frame 151' 15
+sleep 0.3
+show_all
+
 # ---- A card payment ----
 step "from here the terminal plays the card side: it acknowledges what the hub relays, prints" \
      "every receipt, and gives its card when asked"
@@ -309,7 +323,7 @@ step "the payment journal (ordella_journal list --all)"
 "$bin/ordella_journal" list --all 2>&1 | sed 's/^/   /' || true
 
 step "today's diagnostic log (tail)"
-tail -n 20 "$ORDELLA_PREFIX"/drive_c/tavenor/Log/*.log 2>/dev/null | sed 's/^/   /' || true
+tail -n 20 "$ORDELLA_PREFIX"/drive_c/tavenor/Log/*.log 2>/dev/null | shorten | sed 's/^/   /' || true
 
 cat <<EOF
 
