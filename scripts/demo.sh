@@ -121,6 +121,7 @@ wait_journal_settled() {
 echo "== gateway server (simulated: sale, registration, pass-through, VAN, cash receipt) =="
 "$bin/gateway_server_sim" --van-answer approve \
   --guide-drug "E100000001=아목시실린캡슐;세균 감염증에 쓰는 항생제입니다. 정해진 기간 동안 빠짐없이 드세요.;F01,C16" \
+  --guide-drug "E100000002=해열진통시럽;열을 내리고 통증을 덜어 줍니다.;F03" \
   < "$work/server.in" > "$work/server.out" 2>&1 &
 server_pid=$!
 exec 5> "$work/server.in"
