@@ -118,7 +118,7 @@ wait_journal_settled() {
 }
 
 # ---- The gateway server ----
-echo "== gateway server (simulated: sale, registration, pass-through, VAN, cash receipt) =="
+echo "== gateway server (simulated: sale, registration, pass-through, VAN, cash receipt, guidance) =="
 "$bin/gateway_server_sim" --van-answer approve \
   --guide-drug "E100000001=아목시실린캡슐;세균 감염증에 쓰는 항생제입니다. 정해진 기간 동안 빠짐없이 드세요.;F01,C16" \
   --guide-drug "E100000002=해열진통시럽;열을 내리고 통증을 덜어 줍니다.;F03" \
@@ -259,7 +259,8 @@ pharmacy PM_PRES "SELECT DRUGCODE, SL_NM_ITEM, SL_NM_COST_A FROM SALE_SUB" | sed
 
 step "the pharmacist asks for the guidance sheet of today's first prescription at the terminal" \
      "(822, the prescription's packed key): Helvar collects it, asks the gateway server's guidance" \
-     "service and the terminal prints the sheet"
+     "service and the terminal prints the sheet (from here the terminal acknowledges at once" \
+     "whatever the hub relays to it)"
 first=$(pharmacy PM_PRES "SELECT PRESERIAL FROM PS_MAIN WHERE DAY_SERIAL = 1")
 echo "answer ack" >&3
 echo "sendhex 822 000000$first" >&3
@@ -268,9 +269,8 @@ sleep 0.3
 show_all
 
 # ---- A card payment ----
-step "from here the terminal plays the card side: it acknowledges what the hub relays, prints" \
-     "every receipt, and gives its card when asked"
-echo "answer ack" >&3
+step "from here the terminal also plays the card side: it prints every receipt and gives its card" \
+     "when asked"
 echo "prints printed" >&3
 echo "card $track" >&3
 
