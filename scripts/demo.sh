@@ -66,7 +66,7 @@ show_all() {
   show host "host    >"
 }
 
-step() { echo; echo "-- $*"; }
+step() { echo; echo "-- $*" | fold -s -w 96 | sed '2,$s/^/   /'; }
 
 # A free TCP port on this machine, for the hub's POS listener.
 free_port() {
