@@ -10,6 +10,8 @@
 //   send <code> [field ...]            a plain frame; "" stands for an empty field
 //   sendpacked <level> <code> [field ...]
 //   sendcipher <code> [field ...]      enciphered with the configured key
+//   sendhex <code> [hexfield ...]      a plain frame whose fields are given as hexadecimal bytes
+//                                      (packed barcodes, item records, prescription keys)
 //   busy | ack | nak                   the BUSY answer, ACK (0x06), NAK (0x15)
 //   answer ack|nak|none                how every later relayed request is answered at once
 //                                      (none: by hand, the default)
@@ -88,7 +90,8 @@ bool Run(terminal_sim::TerminalSimulator& terminal, const std::vector<std::strin
   const std::string& command = words[0];
   if (command == "quit") return false;
   bool sent = false;
-  if (command == "send" || command == "sendcipher" || command == "sendpacked") {
+  if (command == "send" || command == "sendcipher" || command == "sendpacked" ||
+      command == "sendhex") {
     size_t at = 1;
     int level = 6;
     if (command == "sendpacked" && (words.size() < 2 || !ParseNumber(words[at++], &level))) {
@@ -100,8 +103,18 @@ bool Run(terminal_sim::TerminalSimulator& terminal, const std::vector<std::strin
       PrintLine("error " + command + " needs a message code");
       return true;
     }
-    const std::vector<std::string> fields(words.begin() + static_cast<long>(at) + 1, words.end());
-    const Encoding encoding = command == "send"         ? Encoding::kPlain
+    std::vector<std::string> fields(words.begin() + static_cast<long>(at) + 1, words.end());
+    if (command == "sendhex") {
+      for (std::string& field : fields) {
+        std::optional<std::string> bytes = platform::FromHex(field);
+        if (!bytes) {
+          PrintLine("error sendhex needs hexadecimal fields");
+          return true;
+        }
+        field = std::move(*bytes);
+      }
+    }
+    const Encoding encoding = command == "send" || command == "sendhex" ? Encoding::kPlain
                               : command == "sendpacked" ? Encoding::kPacked
                                                         : Encoding::kEnciphered;
     sent = terminal.SendFrame(code, fields, encoding, level);

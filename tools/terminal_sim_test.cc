@@ -364,6 +364,9 @@ TEST(TerminalSimProgram, SendsWhatItIsToldAndPrintsWhatItReceives) {
        "\x10\x20"
        "ABC"},
       {"send 835 8801234567890 \"\"", frame},
+      // Binary fields, such as a packed barcode, given in hexadecimal.
+      {"sendhex 835 FFF8801234567890 \"\"",
+       TerminalFrame(835, {"\xFF\xF8\x80\x12\x34\x56\x78\x90", ""}).value()},
       {"busy", BusyFrame()},
       {"ack", "\x06"},
       {"nak", "\x15"},
@@ -374,6 +377,8 @@ TEST(TerminalSimProgram, SendsWhatItIsToldAndPrintsWhatItReceives) {
   }
   ASSERT_TRUE(program->WriteLine("van 1"));
   EXPECT_TRUE(program->ReadLineWith("error van needs hexadecimal bytes", 10000));
+  ASSERT_TRUE(program->WriteLine("sendhex 835 F"));
+  EXPECT_TRUE(program->ReadLineWith("error sendhex needs hexadecimal fields", 10000));
 
   const std::string greeting = Greeting();
   ASSERT_EQ(hub_side->Write(reinterpret_cast<const unsigned char*>(greeting.data()),
