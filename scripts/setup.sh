@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev sqlite3
   libgcrypt20-dev zlib1g-dev
   unixodbc-dev odbcinst libsqliteodbc tdsodbc
-  dpkg-dev systemd
+  dpkg-dev systemd python3
   clang libclang-rt-14-dev
 )
 
