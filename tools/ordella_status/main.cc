@@ -307,8 +307,10 @@ void PrintText(const Report& report) {
       Print(line);
     }
     const protocol::BoardRelay& relay = board.relay;
+    // An idle slot may still hold the code of the request it served last: not shown.
+    const bool busy = relay.send_state != 0 || relay.client_waiting != 0;
     Print("relay slot " + SendStateName(relay.send_state) +
-          (relay.pending_request_code != 0
+          (busy && relay.pending_request_code != 0
                ? ", request " + std::to_string(relay.pending_request_code)
                : "") +
           (relay.client_waiting != 0 ? ", a POS client waits" : ""));
