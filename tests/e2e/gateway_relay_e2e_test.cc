@@ -120,6 +120,40 @@ TEST_F(GatewayRelayTest, ACancellationWhileTheServerIsDownIsKeptOnce) {
   EXPECT_EQ(kept[0], forwarded);
 }
 
+// The server comes back: the next sale it takes is followed by the cancellation kept while it
+// was down, which then leaves the store.
+TEST_F(GatewayRelayTest, AKeptCancellationIsSentAgainOnceTheServerAnswersAgain) {
+  std::optional<int> closed_port;
+  {
+    auto probe = gateway_sim::GatewayServerSimulator::Start({}, nullptr);
+    ASSERT_NE(probe, nullptr);
+    closed_port = probe->port(gateway_sim::PortKind::kSale);
+  }
+  StartHost(std::to_string(*closed_port));
+  const std::string cancel = terminal_sim::TerminalFrame(883, SaleFields("0000")).value();
+  ASSERT_TRUE(terminal_->Send(cancel));
+  std::string kept = cancel;
+  kept[2] = 'C';
+  ASSERT_TRUE(platform::testing::Eventually(
+      [] { return stores::ReadUndeliveredFrames().size() == 1; }))
+      << host_->output();
+
+  gateway_sim::Options options;
+  options.sale.port = *closed_port;
+  std::string error;
+  auto back = gateway_sim::GatewayServerSimulator::Start(options, &error);
+  ASSERT_NE(back, nullptr) << error;
+  const std::string sale = terminal_sim::TerminalFrame(812, SaleFields("0000")).value();
+  ASSERT_TRUE(terminal_->Send(sale));
+  std::string forwarded = sale;
+  forwarded[2] = 'C';
+  ASSERT_TRUE(back->WaitForReceived(2, kPatienceMs)) << Diagnostics();
+  EXPECT_EQ(back->Received()[0].bytes, forwarded);
+  EXPECT_EQ(back->Received()[1].bytes, kept);
+  EXPECT_TRUE(platform::testing::Eventually([] { return stores::ReadUndeliveredFrames().empty(); }))
+      << Diagnostics();
+}
+
 TEST_F(GatewayRelayTest, TheBarcodeDatabaseReachesTheTerminalByteForByteDespiteARepeat) {
   std::string file(50000, '\0');
   for (size_t n = 0; n < file.size(); ++n) file[n] = static_cast<char>((n * 131) ^ (n >> 8));
