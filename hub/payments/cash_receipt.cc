@@ -11,8 +11,8 @@
 #include "hub/payments/print_entries.h"
 #include "hub/payments/receipt_fields.h"
 #include "hub/payments/receipts.h"
+#include "hub/payments/transaction_steps.h"
 #include "platform/registry.h"
-#include "protocol/card_mask.h"
 #include "protocol/frame.h"
 
 namespace hub::payments {
@@ -83,21 +83,6 @@ std::string RegistryText(const char* name, std::string_view fallback) {
   return std::string(fallback);
 }
 
-JournalRequest JournalRequestOf(int request_code, const PaymentFields& payment, long long total,
-                                const PharmacySettings& settings) {
-  JournalRequest request;
-  request.terminal_id = settings.terminal_id;
-  request.request_code = request_code;
-  request.amount1 = payment.amount1.view();
-  request.amount2 = payment.amount2.view();
-  request.amount3 = payment.amount3.view();
-  request.total = total;
-  request.masked_card = protocol::MaskCardData(payment.identification.view());
-  request.original_date = payment.original_date.view();
-  request.original_approval = payment.original_approval.view();
-  return request;
-}
-
 bool PrintsItself(int program_index) {
   for (const int index : kProgramsPrintingThemselves) {
     if (index == program_index) return true;
@@ -108,9 +93,8 @@ bool PrintsItself(int program_index) {
 // Steps 3 and 4: the exchange and the answer. 1 when approved with the printout built in the
 // send buffer; 0 otherwise. The answer frame is in the slot's answer area either way.
 int Transact(RelaySlot& slot, const CashRequestKind& kind, int request_code, long long total,
-             const PharmacySettings& settings, const CashReceiptServices& services,
-             JournalId id) {
-  if (services.journal != nullptr && id != 0) services.journal->MarkSent(id);
+             const PharmacySettings& settings, const CashReceiptServices& services) {
+  TransactionSent(services.journal, slot);
   const int exchanged = services.network->Transact(
       CashCallTextsFor(kind, slot.payment, total, settings, services.server));
   CashServerAnswer answer;
@@ -125,12 +109,10 @@ int Transact(RelaySlot& slot, const CashRequestKind& kind, int request_code, lon
   }
   slot.answer = CashAnswerFrame(kind.answer_code, slot.payment, total, answer);
   const bool approved = answer.code == ediconn::kApproved;
-  if (services.journal != nullptr && id != 0) {
-    if (approved) {
-      services.journal->MarkApproved(id, answer.approval_number, slot.answer);
-    } else {
-      services.journal->MarkDeclined(id, answer.code, slot.answer);
-    }
+  if (approved) {
+    TransactionApproved(services.journal, slot, answer.approval_number, slot.answer);
+  } else {
+    TransactionDeclined(services.journal, slot, answer.code, slot.answer);
   }
   if (!approved) return 0;
   if (BuildCashReceipt(slot, answer.approval_number, request_code) != 1) {
@@ -277,24 +259,16 @@ PosRequestResult HandleCashReceipt(RelaySlot& slot, const PosRequest& request,
                            : "request " + std::to_string(request.code) + " is no cash receipt");
     return RefuseTakenRequest(slot, request, kRefusedCashNotReady, settings);
   }
-  platform::Clock& clock = services.clock ? *services.clock : platform::SystemClock();
+  const RelayAnswerer answerer{services.notify, services.clock, services.log};
   const long long total = StoreCashRequest(slot, request, settings, services.log);
-  const JournalRequest journaled = JournalRequestOf(request.code, slot.payment, total, settings);
   const PosRequestResult given_to_slot{.queued = true, .answer = {}};
   slot.journal_id.store(0, std::memory_order_relaxed);
+  const JournalRequest journaled =
+      JournalRequestFor(request.code, slot.payment, slot.payment.identification.view());
+  if (AnswerRepeatFromJournal(services.journal, slot, journaled, answerer)) return given_to_slot;
+  BeginTransaction(services.journal, slot, journaled);
 
-  if (services.journal != nullptr) {
-    if (std::optional<KeptAnswer> kept = services.journal->CollectKeptAnswer(journaled)) {
-      if (!AnswerRelayClient(slot, kept->answer_frame, services.notify, clock, services.log)) {
-        services.journal->MarkCollectionUnanswered(kept->id);
-      }
-      return given_to_slot;
-    }
-  }
-  const JournalId id = services.journal != nullptr ? services.journal->Begin(journaled) : 0;
-  slot.journal_id.store(id, std::memory_order_relaxed);
-
-  const int approved = Transact(slot, *kind, request.code, total, settings, services, id);
+  const int approved = Transact(slot, *kind, request.code, total, settings, services);
   if (approved == 1 && !PrintsItself(settings.program_index)) {
     // The answer waits in the answer area until the terminal reports the print done.
     if (QueuePrintBody(slot, PrintMessageBody(PlacedCashReceipt(slot))) == 1) {
@@ -303,11 +277,9 @@ PosRequestResult HandleCashReceipt(RelaySlot& slot, const PosRequest& request,
     Log(services.log, "request " + std::to_string(request.code) +
                           " approved, but its printout was not queued: answered unprinted");
   }
-  // Answered here: nothing later completes this request, so the slot keeps no entry of it.
-  slot.journal_id.store(0, std::memory_order_relaxed);
-  const bool answered =
-      AnswerRelayClient(slot, slot.answer, services.notify, clock, services.log);
-  if (answered && services.journal != nullptr && id != 0) services.journal->MarkAnswered(id);
+  // Answered here: nothing later completes this request.
+  const std::string answer = slot.answer;
+  FinishTransaction(services.journal, slot, answer, /*printed=*/false, answerer);
   return given_to_slot;
 }
 
