@@ -62,10 +62,7 @@ class SignPadObjectsTest : public ::testing::Test {
     std::string error;
     sim_ = gateway_sim::GatewayServerSimulator::Start(options, &error);
     ASSERT_NE(sim_, nullptr) << error;
-    ASSERT_EQ(
-        platform::RegSetDword(kSettingsKey, kPortValue,
-                              static_cast<uint32_t>(sim_->port(gateway_sim::PortKind::kSignPad))),
-        platform::RegStatus::kOk);
+    ASSERT_TRUE(sim_->PointSignPadObjectsHere());
   }
 
   static Result FirstDownload(std::u16string_view terminal) {

@@ -453,10 +453,7 @@ class SignPadPathTest : public ::testing::Test {
     std::string error;
     sim_ = gateway_sim::GatewayServerSimulator::Start(options, &error);
     ASSERT_NE(sim_, nullptr) << error;
-    ASSERT_EQ(
-        platform::RegSetDword(sp::kSettingsKey, sp::kPortValue,
-                              static_cast<uint32_t>(sim_->port(gateway_sim::PortKind::kSignPad))),
-        platform::RegStatus::kOk);
+    ASSERT_TRUE(sim_->PointSignPadObjectsHere());
   }
   std::unique_ptr<gateway_sim::GatewayServerSimulator> sim_;
   std::vector<char> property_record_;

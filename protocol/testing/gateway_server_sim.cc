@@ -13,6 +13,7 @@
 #include "companions/tavenorvan/van_link.h"
 #include "hub/payments/approval_record.h"
 #include "platform/clock.h"
+#include "platform/registry.h"
 #include "platform/socket.h"
 #include "platform/text.h"
 #include "protocol/card_mask.h"
@@ -500,6 +501,12 @@ int GatewayServerSimulator::port(PortKind kind) const {
     if (listener->kind == kind) return listener->socket->port();
   }
   return 0;
+}
+
+bool GatewayServerSimulator::PointSignPadObjectsHere() const {
+  return platform::RegSetDword(signpad::kSettingsKey, signpad::kPortValue,
+                               static_cast<uint32_t>(port(PortKind::kSignPad))) ==
+         platform::RegStatus::kOk;
 }
 
 std::vector<ReceivedRequest> GatewayServerSimulator::Received() const {

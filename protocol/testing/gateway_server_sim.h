@@ -169,6 +169,9 @@ class GatewayServerSimulator {
   GatewayServerSimulator& operator=(const GatewayServerSimulator&) = delete;
 
   int port(PortKind kind) const;
+  // Points the sign-pad objects' settings (companions/signpad/signpad_protocol.h) at this
+  // simulator's sign-pad network. False when the setting cannot be written.
+  bool PointSignPadObjectsHere() const;
 
   // Everything received so far, in arrival order.
   std::vector<ReceivedRequest> Received() const;

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "companions/kiccpad/kicc_protocol.h"
-#include "companions/signpad/signpad_protocol.h"
 #include "hub/core/pos_request.h"
 #include "platform/registry.h"
 #include "platform/socket.h"
@@ -64,10 +63,7 @@ class CardPaymentTest : public HostTest {
     ASSERT_EQ(platform::RegSetString(kicc::kSettingsKey, kicc::kPortValue,
                                      std::to_string(server_->port(gateway_sim::PortKind::kVan))),
               platform::RegStatus::kOk);
-    ASSERT_EQ(platform::RegSetDword(
-                  signpad::kSettingsKey, signpad::kPortValue,
-                  static_cast<uint32_t>(server_->port(gateway_sim::PortKind::kSignPad))),
-              platform::RegStatus::kOk);
+    ASSERT_TRUE(server_->PointSignPadObjectsHere());
     terminal_ = TerminalSimulator::Create(kTerminalCom, &error);
     ASSERT_NE(terminal_, nullptr) << error;
     terminal_->AnswerRelayedRequests(TerminalSimulator::RelayAnswer::kAck);
