@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/program_options.h"
 #include "platform/text.h"
 #include "stores/payment_journal_file.h"
 
@@ -214,13 +215,8 @@ int main(int argc, char** argv) {
   bool json = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg == "--help") {
-      std::fputs(kUsage, stdout);
-      return kExitDone;
-    }
-    if (arg == "--version") {
-      Print("ordella_journal " ORDELLA_JOURNAL_VERSION);
-      return kExitDone;
+    if (const std::optional<int> done = platform::AnswerHelpOrVersion(arg, "ordella_journal", kUsage)) {
+      return *done;
     }
     if (arg == "--file" && i + 1 < argc) {
       file = argv[++i];

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/program_options.h"
 #include "platform/file_mapping.h"
 #include "platform/prefix.h"
 #include "platform/process.h"
@@ -404,13 +405,8 @@ int main(int argc, char** argv) {
   bool json = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg == "--help") {
-      std::fputs(kUsage, stdout);
-      return kExitHealthy;
-    }
-    if (arg == "--version") {
-      Print("ordella-status " ORDELLA_STATUS_VERSION);
-      return kExitHealthy;
+    if (const std::optional<int> done = platform::AnswerHelpOrVersion(arg, "ordella-status", kUsage)) {
+      return *done;
     }
     if (arg != "--json") {
       std::fputs(kUsage, stderr);
