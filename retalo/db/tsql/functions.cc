@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -378,22 +380,6 @@ void ReplaceFunction(sqlite3_context* context, int /*argc*/, sqlite3_value** arg
   ResultText(context, result);
 }
 
-bool LikeMatch(std::string_view value, std::string_view pattern, int escape);
-
-// tsql_like(value, pattern [, escape])
-void LikeFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv)) return sqlite3_result_null(context);
-  int escape = -1;
-  if (argc == 3) {
-    std::string text = ImplicitText(Arg(argv, 2));
-    if (text.size() != 1) return Error(context, "The invalid escape character \"" + text + "\".");
-    escape = static_cast<unsigned char>(text[0]);
-  }
-  std::string value = ImplicitText(Arg(argv, 0));
-  std::string pattern = ImplicitText(Arg(argv, 1));
-  sqlite3_result_int(context, LikeMatch(value, pattern, escape) ? 1 : 0);
-}
-
 // Comparison of texts as the database's collation does it: ASCII case and trailing blanks do
 // not count.
 int CompareFolded(void* /*unused*/, int a_size, const void* a, int b_size, const void* b) {
@@ -492,27 +478,25 @@ bool PartMatches(const PatternPart& part, std::string_view ch) {
   }
 }
 
+// Wildcard matching with one back-tracking point per '%'; positions are byte offsets of whole
+// characters, so a scan of many rows allocates nothing.
 bool MatchParts(const std::vector<PatternPart>& parts, std::string_view value) {
-  std::vector<std::string_view> chars;
-  for (size_t at = 0; at < value.size();) {
-    chars.push_back(value.substr(at, CharLength(value, at)));
-    at += chars.back().size();
-  }
-  // Wildcard matching with one back-tracking point per '%'.
   size_t p = 0;
   size_t v = 0;
   size_t star_p = std::string_view::npos;
   size_t star_v = 0;
-  while (v < chars.size()) {
+  while (v < value.size()) {
+    const size_t length = CharLength(value, v);
     if (p < parts.size() && parts[p].kind == PatternPart::Kind::kAny) {
       star_p = p++;
       star_v = v;
-    } else if (p < parts.size() && PartMatches(parts[p], chars[v])) {
+    } else if (p < parts.size() && PartMatches(parts[p], value.substr(v, length))) {
       ++p;
-      ++v;
+      v += length;
     } else if (star_p != std::string_view::npos) {
       p = star_p + 1;
-      v = ++star_v;
+      star_v += CharLength(value, star_v);
+      v = star_v;
     } else {
       return false;
     }
@@ -521,11 +505,67 @@ bool MatchParts(const std::vector<PatternPart>& parts, std::string_view value) {
   return p == parts.size();
 }
 
-// T-SQL LIKE: % and _ wildcards, [set], [^set] and [a-z] classes, an optional escape character;
-// ASCII letters match without case, and blanks that end `value` are ignored.
-bool LikeMatch(std::string_view value, std::string_view pattern, int escape) {
-  std::vector<PatternPart> parts = ParsePattern(pattern, escape);
-  return MatchParts(parts, value) || MatchParts(parts, TrimTrailingBlanks(value));
+// A parsed pattern with the text its parts point into. SQLite keeps it beside the statement
+// while the pattern argument stays the same (a literal or a bound parameter), so a scan over
+// many rows parses the pattern once. Never copied or moved: the parts view `text`.
+struct LikePattern {
+  LikePattern(std::string_view pattern, int escape_char)
+      : text(pattern), escape(escape_char), parts(ParsePattern(text, escape)) {}
+  LikePattern(const LikePattern&) = delete;
+  LikePattern& operator=(const LikePattern&) = delete;
+
+  bool Is(std::string_view pattern, int escape_char) const {
+    return escape == escape_char && text == pattern;
+  }
+  // T-SQL LIKE: % and _ wildcards, [set], [^set] and [a-z] classes, an optional escape
+  // character; ASCII letters match without case, and blanks that end `value` are ignored.
+  bool Matches(std::string_view value) const {
+    if (MatchParts(parts, value)) return true;
+    const std::string_view trimmed = TrimTrailingBlanks(value);
+    return trimmed.size() != value.size() && MatchParts(parts, trimmed);
+  }
+
+  const std::string text;
+  const int escape;
+  const std::vector<PatternPart> parts;
+};
+
+// An argument as T-SQL converts it to text: texts are read where SQLite holds them, numbers
+// are written out into `storage`.
+std::string_view TextArg(sqlite3_value* arg, std::string* storage) {
+  const int type = sqlite3_value_type(arg);
+  if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+    *storage = ImplicitText(ValueFromSqlite(arg));
+    return *storage;
+  }
+  const unsigned char* text = sqlite3_value_text(arg);
+  if (text == nullptr) return {};
+  return {reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(arg))};
+}
+
+// tsql_like(value, pattern [, escape])
+void LikeFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  if (AnyNull(argc, argv)) return sqlite3_result_null(context);
+  int escape = -1;
+  if (argc == 3) {
+    std::string text = ImplicitText(Arg(argv, 2));
+    if (text.size() != 1) return Error(context, "The invalid escape character \"" + text + "\".");
+    escape = static_cast<unsigned char>(text[0]);
+  }
+  std::string value_storage;
+  std::string pattern_storage;
+  const std::string_view value = TextArg(argv[0], &value_storage);
+  const std::string_view pattern = TextArg(argv[1], &pattern_storage);
+  constexpr int kPatternArg = 1;
+  auto* kept = static_cast<const LikePattern*>(sqlite3_get_auxdata(context, kPatternArg));
+  if (kept != nullptr && kept->Is(pattern, escape)) {
+    return sqlite3_result_int(context, kept->Matches(value) ? 1 : 0);
+  }
+  auto parsed = std::make_unique<const LikePattern>(pattern, escape);
+  sqlite3_result_int(context, parsed->Matches(value) ? 1 : 0);
+  // Last: SQLite may free what it is handed before the call returns.
+  sqlite3_set_auxdata(context, kPatternArg, const_cast<LikePattern*>(parsed.release()),
+                      [](void* p) { delete static_cast<const LikePattern*>(p); });
 }
 
 struct FunctionEntry {

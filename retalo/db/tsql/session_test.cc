@@ -89,6 +89,16 @@ TEST_F(SessionTest, LiteralsShareATranslationOnlyWhereTheirValuesCannotChangeIt)
   }
 }
 
+// LIKE keeps a parsed pattern beside its statement while the pattern stays the same; a pattern
+// that is a column differs from row to row and is parsed for each.
+TEST_F(SessionTest, LikePatternsFromRowsAreEachTheirOwn) {
+  EXPECT_EQ(Run("SELECT CODE FROM PM_DRUG..GOODS WHERE 'zebra' LIKE SHORT + '%' ORDER BY CODE"),
+            "A");
+  EXPECT_EQ(Run("SELECT CODE FROM PM_DRUG..GOODS WHERE 'apple' LIKE SHORT + '%' ORDER BY CODE"),
+            "B");
+  EXPECT_EQ(Run("SELECT CODE FROM PM_DRUG..GOODS WHERE NAME LIKE '%a' ORDER BY CODE"), "A,B");
+}
+
 TEST_F(SessionTest, NoStatementStaysRunningAfterARun) {
   db_.Exec("INSERT INTO PM_DRUG.GOODS VALUES ('E', '1', 'x'), ('F', 'many', 'x')");
   const std::string texts[] = {
