@@ -1,20 +1,29 @@
 #include "retalo/db/tsql/lexer.h"
 
+#include <array>
 #include <cctype>
 
 namespace tsql {
 namespace {
 
 // ASCII letters by their codes: the same in every locale, and cheaper than asking it.
-bool IsAsciiLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
-bool IsIdentStart(unsigned char c) { return IsAsciiLetter(c) || c == '_' || c >= 0x80; }
+constexpr bool IsAsciiLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+constexpr bool IsIdentStart(unsigned char c) { return IsAsciiLetter(c) || c == '_' || c >= 0x80; }
 
-bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+constexpr bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 // The blanks of the "C" locale.
-bool IsSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool IsIdentPart(unsigned char c) {
-  return IsIdentStart(c) || IsDigit(c) || c == '@' || c == '#' || c == '$';
-}
+constexpr bool IsSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Identifier characters by table: names make up most of the system's texts.
+constexpr std::array<bool, 256> kIdentPart = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    const auto u = static_cast<unsigned char>(c);
+    table[u] = IsIdentStart(u) || IsDigit(u) || u == '@' || u == '#' || u == '$';
+  }
+  return table;
+}();
+inline bool IsIdentPart(unsigned char c) { return kIdentPart[c]; }
 
 class Lexer {
  public:
@@ -129,11 +138,16 @@ class Lexer {
   bool ReadOperator() {
     static constexpr std::string_view kTwoChar[] = {"<=", ">=", "<>", "!=", "!<", "!>"};
     size_t start = pos_;
-    for (std::string_view op : kTwoChar) {
-      if (src_.substr(pos_, 2) == op) {
-        pos_ += 2;
-        Emit(TokenKind::kOperator, std::string(op), start);
-        return true;
+    // Every two-character operator ends in '=', '<' or '>': the common '(', ',' and '.' skip
+    // the table.
+    const unsigned char second = At(pos_ + 1);
+    if (second == '=' || second == '<' || second == '>') {
+      for (std::string_view op : kTwoChar) {
+        if (src_.substr(pos_, 2) == op) {
+          pos_ += 2;
+          Emit(TokenKind::kOperator, std::string(op), start);
+          return true;
+        }
       }
     }
     static constexpr std::string_view kOneChar = "(),.;+-*/%=<>&|^~";
