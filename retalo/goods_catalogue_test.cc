@@ -1,18 +1,27 @@
 #include "retalo/goods_catalogue.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/testing/temp_prefix.h"
 #include "retalo/database_util.h"
 #include "retalo/db/export_frame.h"
+#include "retalo/db/sqlite_backend.h"
+#include "retalo/db/sql_fill.h"
+#include "retalo/db/sql_texts.h"
+#include "retalo/db/tsql/tsql.h"
 #include "retalo/ordella_retalo.h"
 #include "retalo/testing/retalo_fixture.h"
+#include "tests/fixtures/fixture.h"
 
 namespace retalo {
 namespace {
@@ -65,6 +74,49 @@ TEST(NormalizeBarcodeTest, CutsTheArticleNumberOutOfAScan) {
   EXPECT_EQ(NormalizeBarcode("8801234567890").prefix(), "%%");
   EXPECT_EQ(NormalizeBarcode("12345678").op(), "=");
   EXPECT_EQ(NormalizeBarcode("12345678").prefix(), "");
+}
+
+// The look-up joins on codes that the T-SQL layer compares under the database's collation. Only
+// an index with that collation serves such a join; without one SQLite builds a temporary index
+// of the joined table on every call, which on a pharmacy's catalogue costs each scan at the
+// counter its whole table. Both forms of the look-up (= and LIKE) on a connection of their own,
+// counting the temporary indexes each statement built.
+TEST(BarcodeLookUpPlanTest, JoinsThroughTheSchemasIndexes) {
+  platform::testing::TempPrefix prefix;
+  std::string error;
+  ASSERT_TRUE(fixture::LoadFixture(fixture::DefaultDir(), &error)) << error;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close);
+  for (const char* name : kPharmacyDatabases) {
+    const std::string attach = "ATTACH DATABASE '" +
+                               (fixture::DefaultDir() / (std::string(name) + ".db")).string() +
+                               "' AS " + name;
+    ASSERT_EQ(sqlite3_exec(db, attach.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+  ASSERT_TRUE(tsql::RegisterFunctions(db, &error)) << error;
+  std::vector<int> temporary_indexes;
+  sqlite3_trace_v2(
+      db, SQLITE_TRACE_PROFILE,
+      [](unsigned, void* built, void* stmt, void*) {
+        static_cast<std::vector<int>*>(built)->push_back(sqlite3_stmt_status(
+            static_cast<sqlite3_stmt*>(stmt), SQLITE_STMTSTATUS_AUTOINDEX, 0));
+        return 0;
+      },
+      &temporary_indexes);
+  for (const char* scan : {"8801234567890", "12345678"}) {
+    SCOPED_TRACE(scan);
+    const BarcodeMatch match = NormalizeBarcode(scan);
+    const SqlArg op(match.op());
+    const SqlArg prefix(match.prefix());
+    const SqlArg barcode(match.barcode);
+    const std::string sql = FillSql(sql::kSelectBarcodeAnswer,
+                                    {op, prefix, barcode, op, prefix, barcode, op, prefix, barcode});
+    tsql::BatchResult result;
+    ASSERT_TRUE(tsql::RunBatch(db, sql, &result, &error)) << error;
+  }
+  ASSERT_FALSE(temporary_indexes.empty());
+  EXPECT_THAT(temporary_indexes, ::testing::Each(0));
 }
 
 class GoodsCatalogueTest : public testing::RetaloTest {
