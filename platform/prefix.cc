@@ -104,7 +104,7 @@ fs::path ComPortPath(const fs::path& root, int number) {
 
 }  // namespace
 
-fs::path PrefixRoot() {
+fs::path PrefixRootPath() {
   fs::path root;
   if (const char* configured = std::getenv("ORDELLA_PREFIX");
       configured != nullptr && *configured != '\0') {
@@ -115,6 +115,12 @@ fs::path PrefixRoot() {
   std::error_code error;
   fs::path absolute = fs::absolute(root, error);
   if (!error) root = std::move(absolute);
+  return root;
+}
+
+fs::path PrefixRoot() {
+  fs::path root = PrefixRootPath();
+  std::error_code error;
   fs::create_directories(root, error);
   return root;
 }

@@ -11,6 +11,8 @@ namespace platform {
 
 // $ORDELLA_PREFIX, or ~/.ordella when unset. The directory is created on first use.
 std::filesystem::path PrefixRoot();
+// The same path without creating it, for reads that find nothing when it is missing.
+std::filesystem::path PrefixRootPath();
 
 // Maps a Windows path to its place under the prefix:
 //   c:\a\B.ini      -> <prefix>/drive_c/a/B.ini

@@ -71,8 +71,9 @@ class FileLock {
   bool no_lock_file_ = false;
 };
 
-fs::path RegistryPath() { return PrefixRoot() / kFileName; }
-fs::path LockPath() { return PrefixRoot() / (std::string(kFileName) + ".lock"); }
+// Reads find no file where there is no prefix yet; a change creates the prefix first.
+fs::path RegistryPath() { return PrefixRootPath() / kFileName; }
+fs::path LockPath() { return PrefixRootPath() / (std::string(kFileName) + ".lock"); }
 
 // What tells one version of the registry file from another. Every change replaces the file
 // through a rename, so a new version has a new inode; size and modification time also catch a
@@ -295,6 +296,7 @@ bool EnsureKey(Keys& keys, const std::string& full_path) {
 // Runs one change under the exclusive lock; `change` returns kOk to have the file replaced,
 // or the status to give without writing.
 RegStatus Modify(const std::function<RegStatus(Keys&, bool* changed)>& change) {
+  PrefixRoot();
   FileLock lock(LockPath(), LOCK_EX);
   if (!lock.held()) return FailErrno("cannot lock", LockPath());
   Keys keys;
