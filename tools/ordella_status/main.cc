@@ -314,7 +314,9 @@ void PrintText(const Report& report) {
           (busy && relay.pending_request_code != 0
                ? ", request " + std::to_string(relay.pending_request_code)
                : "") +
-          (relay.client_waiting != 0 ? ", a POS client waits" : ""));
+          (relay.client_waiting != 0 ? ", a POS client waits" : "") +
+          // The main thread copies the slot's state with its heartbeat, about once a second.
+          " (as of " + TimeText(board.heartbeat_ms) + ")");
   }
   Print(std::string("helvar     ") + (report.helvar_running ? "running" : "not running"));
   if (report.kept) {

@@ -133,7 +133,7 @@ TEST_F(OrdellaStatusTest, ALiveCounterIsReportedWholeWithoutTouchingIt) {
   for (const std::string& line : std::vector<std::string>{
            "hub        running (pid " + std::to_string(getpid()),
            "terminal 0 serial COM1, 2 frame(s), last 843 at ",
-           "relay slot sent, waiting for the terminal, request 61, a POS client waits\n",
+           "relay slot sent, waiting for the terminal, request 61, a POS client waits (as of ",
            "helvar     running\n",
            "kept       1 request(s) for retry, 2 frame(s) for the gateway server\n",
            "database   sqlite c:\\tavenor\\pmdb: answers\n", "journal    1 open\n",
