@@ -30,12 +30,12 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-mkfifo "$work/term.in" "$work/host.in" "$work/server.in"
-touch "$work/term.out" "$work/host.out" "$work/server.out"
+mkfifo "$work/term.in" "$work/host.in" "$work/server.in" "$work/server2.in"
+touch "$work/term.out" "$work/host.out" "$work/server.out" "$work/server2.out"
 
 # ---- Watching the programs' output ----
 # Each side's output is shown once, from where the last step left it.
-declare -A shown=([term]=0 [host]=0 [server]=0)
+declare -A shown=([term]=0 [host]=0 [server]=0 [server2]=0)
 
 # Waits (at most `seconds`) until a line matching `pattern` appears in `side`'s output after what
 # was already shown; says so when it does not.
@@ -87,11 +87,11 @@ pharmacy() {
 }
 
 # The counter sale's message fields 1-20 in hexadecimal: no prescription; the card data,
-# approval number DEMO01, amounts and kind "C"; one item, 8801234567890 at 1,100 won (700
-# bought), one sold.
+# approval number (DEMO01 unless given), amounts and kind "C"; one item, 8801234567890 at 1,100
+# won (700 bought), one sold.
 sale_fields() {
-  local field
-  for field in 01 0000 T1 1 0 "" 9410123456789012=2512 DEMO01 0 1000 100 "" 0 00 "" "" "" C 1; do
+  local field approval=${1:-DEMO01}
+  for field in 01 0000 T1 1 0 "" 9410123456789012=2512 "$approval" 0 1000 100 "" 0 00 "" "" "" C 1; do
     printf '%s ' "$(hex_of "$field")"
   done
   printf 'FFFFFFFFFFFFFFFFF8801234567890%s%s%s%s1D' 00001100 0001 0000 00000700
@@ -308,6 +308,30 @@ show_all
 echo "   the payment row of DEMO01 (PM_PRES.CD_SUNAB) after the cancellation:"
 pharmacy PM_PRES "SELECT PAPPROVAL_NUM, OTC_CARD FROM CD_SUNAB WHERE PAPPROVAL_NUM = 'DEMO01'" |
   sed 's/^/   sqlite  > /'
+
+# ---- The gateway server answers again ----
+step "the gateway server answers again (on the same ports); the next counter sale (812, approval" \
+     "DEMO02) reaches it, and after that exchange the hub sends the kept cancellation again," \
+     "oldest first, deleting each frame once the server took it (without a sale it would try" \
+     "once a minute)"
+"$bin/gateway_server_sim" --van-answer approve --sale-port "$sale_port" \
+  --registration-port "$registration_port" --pass-port "$pass_port" --van-port "$van_port" \
+  --cash-port "$cash_port" --guidance-port "$guidance_port" \
+  < "$work/server2.in" > "$work/server2.out" 2>&1 &
+server_pid=$!
+exec 5> "$work/server2.in"
+wait_for server2 '^ports cash=' 10
+shown[server2]=$(wc -l < "$work/server2.out")
+echo "sendhex 812 $(sale_fields DEMO02)" >&3
+for _ in $(seq 100); do
+  status=$("$bin/ordella-status" 2>/dev/null || true)
+  [[ $status == *" 0 frame(s) for the gateway server"* ]] && break
+  sleep 0.1
+done
+show_all
+show server2 "server  >"
+echo "   what waits for the gateway server now:"
+"$bin/ordella-status" 2>/dev/null | grep '^kept' | sed 's/^/   /' || true
 
 # ---- The evening: how the counter stands ----
 step "the counter's health at a glance (ordella-status, while the hub runs)"
