@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -115,6 +116,22 @@ TEST_F(RegistryTest, CreatesKeysWithTheirParents) {
   EXPECT_TRUE(RegKeyExists("\\Software\\Tavenor\\Update\\"));
   EXPECT_FALSE(RegKeyExists("Software\\Tav"));
   EXPECT_EQ(RegCreateKey(kTavenor), RegStatus::kOk);
+}
+
+// Reads on a machine where nothing has been set up yet leave it as it is; the first change lays
+// the prefix.
+TEST_F(RegistryTest, ReadsDoNotCreateThePrefixAndTheFirstChangeDoes) {
+  const fs::path later = prefix_.path() / "not yet";
+  const std::string outer = std::getenv("ORDELLA_PREFIX");
+  setenv("ORDELLA_PREFIX", later.c_str(), 1);
+  RegValue value;
+  EXPECT_EQ(RegGetValue(kTavenor, "path", &value), RegStatus::kNotFound);
+  EXPECT_FALSE(RegKeyExists(kTavenor));
+  EXPECT_FALSE(fs::exists(later));
+  EXPECT_EQ(RegSetString(kTavenor, "path", "c:\\tavenor"), RegStatus::kOk);
+  EXPECT_TRUE(fs::exists(later / "registry.reg"));
+  EXPECT_EQ(RegGetValue(kTavenor, "path", &value), RegStatus::kOk);
+  setenv("ORDELLA_PREFIX", outer.c_str(), 1);
 }
 
 TEST_F(RegistryTest, KeepsWhatAHandWrittenFileHolds) {
