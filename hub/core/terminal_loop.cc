@@ -192,6 +192,8 @@ void TerminalLoop::Cycle() {
     services_.van->SendProtocal(van_handle_,
                                 reinterpret_cast<const unsigned char*>(fed_.other_bytes.data()),
                                 static_cast<int32_t>(fed_.other_bytes.size()));
+    van_handed_bytes_ = true;
+    van_handed_at_ = services_.clock->Now();
   }
   for (const std::string& frame : fed_.frames) HandleFrame(frame);
 }
@@ -207,9 +209,7 @@ uint32_t TerminalLoop::NextWaitMs() {
   if (!greeted_ && style_.serves_relay) {
     wait = std::min(wait, until_past(last_receive_, style_.greeting_silence_ms));
   }
-  if (services_.van != nullptr && services_.van->GetVanState != nullptr) {
-    wait = std::min(wait, kVanPollMs);
-  }
+  if (VanMayBeBusy(now)) wait = std::min(wait, kVanPollMs);
   if (van_holds_request_) wait = std::min(wait, until_past(van_hold_since_, kVanHoldLimitMs));
   RelaySlot* slot = context_.index == 0 && last_van_state_ == 0 && style_.serves_relay &&
                             services_.relay_slot != nullptr
@@ -319,6 +319,12 @@ void TerminalLoop::FollowVanState() {
   if (state == last_van_state_) return;
   last_van_state_ = state;
   if (services_.notify) services_.notify(static_cast<uint32_t>(state), context_.index);
+}
+
+bool TerminalLoop::VanMayBeBusy(uint32_t now) const {
+  if (services_.van == nullptr || services_.van->GetVanState == nullptr) return false;
+  return last_van_state_ != 0 ||
+         (van_handed_bytes_ && now - van_handed_at_ <= kVanWatchAfterHandOffMs);
 }
 
 void TerminalLoop::ForwardHelvarReply() {

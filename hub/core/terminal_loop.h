@@ -130,11 +130,16 @@ struct TerminalLoopServices {
 };
 
 // Timings of the loop.
-// The VAN module has no way to tell us its state changed, so the loop looks at it this often
-// while the module is loaded: a Helvar reply or relay request held back while the module was busy
-// leaves at most 50 ms after it turns idle (the terminal's own limits are seconds), and twenty
-// looks a second cost next to nothing.
+// The VAN module has no way to tell us its state changed. Its state leaves 0 only for an exchange
+// that a VAN message handed to it starts (3 while it talks with the VAN server), so the loop
+// looks at it this often while the state is not 0 and for a second after it last handed the
+// module bytes: a Helvar reply or relay request held back while the module was busy leaves at
+// most 50 ms after it turns idle (the terminal's own limits are seconds). An idle module adds no
+// wake of its own: each idle wake still looks at it, so a change it made by itself is seen
+// within kIdleWakeMs. (Twenty looks a second for each idle terminal cost more than the rest of
+// an idle host together.)
 inline constexpr uint32_t kVanPollMs = 50;
+inline constexpr uint32_t kVanWatchAfterHandOffMs = 1000;
 // The longest wait without a wake. Every piece of work signals the wake; this only bounds what a
 // writer that does not wake (a program built before the block's writers woke waiters) costs.
 inline constexpr uint32_t kIdleWakeMs = 1000;
@@ -216,6 +221,9 @@ class TerminalLoop {
   bool LinkCheck();
   void Greet(bool read_bytes);
   void FollowVanState();
+  // True while the VAN module may be busy or about to be: its last state was not 0, or the loop
+  // handed it bytes within kVanWatchAfterHandOffMs of `now`.
+  bool VanMayBeBusy(uint32_t now) const;
   void ForwardHelvarReply();
   void HandleFrame(const std::string& frame);
   void RegisterRelayWake();
@@ -236,6 +244,8 @@ class TerminalLoop {
   uint32_t last_receive_ = 0;
   int busy_count_ = 0;
   int32_t last_van_state_ = 0;
+  bool van_handed_bytes_ = false;  // since van_handed_at_
+  uint32_t van_handed_at_ = 0;
   bool van_holds_request_ = false;  // a relay request waits for the VAN module since van_hold_since_
   uint32_t van_hold_since_ = 0;
   RelaySlot* registered_slot_ = nullptr;  // the slot that holds this loop's wake (terminal 0)

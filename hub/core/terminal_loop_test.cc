@@ -331,8 +331,31 @@ TEST_F(LoopTest, ATalkingTerminalIsGreetedAfterItsFirstPause) {
   EXPECT_EQ(TerminalReceivedThrough(Marker("end")), GreetingBytes() + "end");
 }
 
+// The VAN module's state is looked at every 50 ms only while it may be busy: after bytes were
+// handed to it and while it reports a state other than 0. Idle, it costs no wake of its own.
+TEST_F(LoopTest, TheVanModuleIsWatchedCloselyOnlyWhileItMayBeBusy) {
+  const uint32_t start = clock_.Now();
+  EXPECT_EQ(loop_->NextWaitMs(), kIdleWakeMs);
+  van_.states = {3, 0};  // the idle wake finds it busy; it is idle at the next look
+  loop_->Cycle();
+  EXPECT_EQ(clock_.Now() - start, kIdleWakeMs);
+  EXPECT_EQ(loop_->last_van_state(), 3);
+  EXPECT_EQ(loop_->NextWaitMs(), kVanPollMs);
+  loop_->Cycle();
+  EXPECT_EQ(loop_->last_van_state(), 0);
+  EXPECT_EQ(loop_->NextWaitMs(), kIdleWakeMs);
+
+  TerminalSends("VAN");
+  loop_->Cycle();
+  EXPECT_EQ(van_.protocol_bytes, "VAN");
+  EXPECT_EQ(loop_->NextWaitMs(), kVanPollMs);
+  clock_.Advance(kVanWatchAfterHandOffMs);
+  EXPECT_EQ(loop_->NextWaitMs(), kVanPollMs);
+  clock_.Advance(1);
+  EXPECT_EQ(loop_->NextWaitMs(), kIdleWakeMs);
+}
+
 TEST_F(LoopTest, AnIdleLoopWaitsUntilItsNearestDeadline) {
-  EXPECT_EQ(loop_->NextWaitMs(), kVanPollMs);  // the VAN module's state is looked at
   VanEntryPoints without_state = kFakeVanEntries;
   without_state.GetVanState = nullptr;
   Start(0, without_state);
@@ -450,7 +473,10 @@ TEST_F(RelayTest, OnlyTerminalZeroSendsTheRelayedRequest) {
     SCOPED_TRACE(index);
     Restart(index);
     QueueRelayRequest(Frame(41, {"1000", "00"}));
-    Cycles(3);
+    for (int n = 0; n < 3; ++n) {  // three woken cycles, before the greeting is due
+      port_->WakeLoop();
+      loop_->Cycle();
+    }
     EXPECT_EQ(TerminalReceivedThrough(Marker("end")), "end");
     EXPECT_EQ(slot_->send_state.load(), RelaySlot::kWaiting);
   }
