@@ -107,6 +107,23 @@ pos_request() {
        { print }' "$work/pos.out" | sed 's/^/   pos     > /'
 }
 
+# Waits (at most 10 s) until `ordella-status` counts `count` frames kept for the gateway server.
+wait_kept_frames() {
+  local status
+  for _ in $(seq 100); do
+    status=$("$bin/ordella-status" 2>/dev/null || true)
+    [[ $status == *" $1 frame(s) for the gateway server"* ]] && return 0
+    sleep 0.1
+  done
+  echo "   (ordella-status did not count $1 kept frame(s) within 10 s)"
+}
+
+# What `ordella-status` says waits for retry and for the gateway server.
+show_kept() {
+  echo "   what waits (ordella-status):"
+  "$bin/ordella-status" 2>/dev/null | grep '^kept' | sed 's/^/   /' || true
+}
+
 # Waits until the journal holds no open payment: the hub marks a payment answered after it has
 # closed the POS client's connection and paused.
 wait_journal_settled() {
@@ -298,16 +315,13 @@ step "the gateway server goes down; the counter sale is cancelled at the termina
 exec 5>&-
 for _ in $(seq 50); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
 echo "sendhex 883 $(sale_fields)" >&3
-for _ in $(seq 100); do
-  status=$("$bin/ordella-status" 2>/dev/null || true)
-  [[ $status == *" 1 frame(s) for the gateway server"* ]] && break
-  sleep 0.1
-done
+wait_kept_frames 1
 wait_for term '^frame 157' 5
 show_all
 echo "   the payment row of DEMO01 (PM_PRES.CD_SUNAB) after the cancellation:"
 pharmacy PM_PRES "SELECT PAPPROVAL_NUM, OTC_CARD FROM CD_SUNAB WHERE PAPPROVAL_NUM = 'DEMO01'" |
   sed 's/^/   sqlite  > /'
+show_kept
 
 # ---- The gateway server answers again ----
 step "the gateway server answers again (on the same ports); the next counter sale (812, approval" \
@@ -323,15 +337,10 @@ exec 5> "$work/server2.in"
 wait_for server2 '^ports cash=' 10
 shown[server2]=$(wc -l < "$work/server2.out")
 echo "sendhex 812 $(sale_fields DEMO02)" >&3
-for _ in $(seq 100); do
-  status=$("$bin/ordella-status" 2>/dev/null || true)
-  [[ $status == *" 0 frame(s) for the gateway server"* ]] && break
-  sleep 0.1
-done
+wait_kept_frames 0
 show_all
 show server2 "server  >"
-echo "   what waits for the gateway server now:"
-"$bin/ordella-status" 2>/dev/null | grep '^kept' | sed 's/^/   /' || true
+show_kept
 
 # ---- The evening: how the counter stands ----
 step "the counter's health at a glance (ordella-status, while the hub runs)"
