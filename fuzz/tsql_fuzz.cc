@@ -26,12 +26,13 @@ sqlite3* g_db = nullptr;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   FUZZ_CHECK(sqlite3_open(":memory:", &g_db) == SQLITE_OK);
+  // First: the schema's indexes use the TSQL collation.
+  std::string error;
+  FUZZ_CHECK(tsql::RegisterFunctions(g_db, &error));
   const std::string setup = "ATTACH ':memory:' AS PM_DRUG; ATTACH ':memory:' AS PM_BASE; "
                             "ATTACH ':memory:' AS PM_PRES;" +
                             std::string(fixture::SchemaSql());
   FUZZ_CHECK(sqlite3_exec(g_db, setup.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK);
-  std::string error;
-  FUZZ_CHECK(tsql::RegisterFunctions(g_db, &error));
   return 0;
 }
 
