@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -104,6 +105,31 @@ Status ReceiveExactly(int socket, void* buffer, size_t size, const Deadline& dea
 
 void CloseConnection(UniqueFd socket) {
   if (socket.valid()) shutdown(socket.get(), SHUT_RDWR);
+}
+
+Status DetectDeadPeer(int socket, const DeadPeerLimits& limits) {
+  const int on = 1;
+  const unsigned int user_timeout = static_cast<unsigned int>(limits.total_ms());
+  struct Option {
+    int level;
+    int name;
+    const void* value;
+    socklen_t size;
+    const char* what;
+  };
+  const Option options[] = {
+      {SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on, "SO_KEEPALIVE"},
+      {IPPROTO_TCP, TCP_KEEPIDLE, &limits.idle_s, sizeof limits.idle_s, "TCP_KEEPIDLE"},
+      {IPPROTO_TCP, TCP_KEEPINTVL, &limits.interval_s, sizeof limits.interval_s, "TCP_KEEPINTVL"},
+      {IPPROTO_TCP, TCP_KEEPCNT, &limits.probes, sizeof limits.probes, "TCP_KEEPCNT"},
+      {IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout, sizeof user_timeout, "TCP_USER_TIMEOUT"},
+  };
+  for (const Option& option : options) {
+    if (setsockopt(socket, option.level, option.name, option.value, option.size) != 0) {
+      return Status::FromErrno(std::string("setsockopt ") + option.what, errno);
+    }
+  }
+  return Status();
 }
 
 std::optional<uint16_t> ParsePort(std::string_view text) {

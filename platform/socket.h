@@ -46,6 +46,20 @@ void CloseConnection(UniqueFd socket);
 
 // --- TCP over IPv4 -----------------------------------------------------------------------
 
+// When a TCP peer counts as gone though it never closed the connection (switched off, its cable
+// pulled): after `idle_s` seconds without traffic the system probes it every `interval_s`
+// seconds, and after `probes` unanswered probes, or once sent bytes have gone unacknowledged
+// for as long, receives and sends on the connection fail.
+struct DeadPeerLimits {
+  int idle_s = 0;
+  int interval_s = 0;
+  int probes = 0;
+  int total_ms() const { return (idle_s + interval_s * probes) * 1000; }
+};
+
+// Sets those limits on a connected TCP socket. kIoError when the system refuses one.
+Status DetectDeadPeer(int socket, const DeadPeerLimits& limits);
+
 // A decimal port, 1 to 65535, with nothing around it; nullopt otherwise.
 std::optional<uint16_t> ParsePort(std::string_view text);
 

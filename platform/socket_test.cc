@@ -1,6 +1,9 @@
 #include "platform/socket.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <memory>
 #include <optional>
@@ -57,6 +60,25 @@ TEST(TcpTest, BytesCrossBothWaysAndAnEndIsSeenAsClosed) {
   CloseConnection(std::move(c.server));
   EXPECT_EQ(ReceiveSome(c.client.get(), buffer, sizeof buffer, Deadline::After(10000), &got).code(),
             StatusCode::kClosed);
+}
+
+// The system takes the limits as given, and refuses ones it cannot keep (no probe at all).
+TEST(TcpTest, DeadPeerLimitsAreSetOrRefused) {
+  Connected c = Connect();
+  ASSERT_TRUE(c.server.valid());
+  ASSERT_TRUE(DetectDeadPeer(c.server.get(), DeadPeerLimits{30, 10, 3}).ok());
+  const auto option = [&](int level, int name) {
+    int value = -1;
+    socklen_t size = sizeof value;
+    EXPECT_EQ(getsockopt(c.server.get(), level, name, &value, &size), 0);
+    return value;
+  };
+  EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 30);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 3);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 60000);
+  EXPECT_FALSE(DetectDeadPeer(c.server.get(), DeadPeerLimits{30, 10, 0}).ok());
 }
 
 TEST(TcpTest, CancelEndsABlockedAcceptAndEveryLaterOne) {

@@ -150,6 +150,11 @@ void TcpTerminal::AcceptLoop() {
       return;
     }
     if (loop_services_.notify) loop_services_.notify(kEventTcpTerminal, 0);
+    const platform::Status limits = platform::DetectDeadPeer(socket.get(), kTcpTerminalDeadPeer);
+    if (!limits.ok()) {
+      WriteFrameLog(loop_services_.log, kLogTag,
+                    "a vanished terminal will not be noticed: " + limits.message());
+    }
     // Served on this thread: the next terminal is accepted once this one has gone.
     Serve(std::move(socket));
   }

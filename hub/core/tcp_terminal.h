@@ -36,6 +36,10 @@ namespace hub {
 inline constexpr size_t kTcpTerminalReceiveSize = 8192;
 // How long a write to the TCP terminal may take before it counts as failed.
 inline constexpr int kTcpTerminalWriteLimitMs = 10000;
+// A TCP terminal that vanishes without closing its connection (switched off, cable pulled) is
+// taken for gone within a minute: the accept loop serves one terminal at a time, so until then a
+// terminal that comes back could not connect again.
+inline constexpr platform::DeadPeerLimits kTcpTerminalDeadPeer{30, 10, 3};
 // One exchange with the remote relay peer.
 inline constexpr int kRelayPeerLimitMs = 30000;
 // The remote relay peer address that means none.
