@@ -42,7 +42,8 @@ declare -A shown=([term]=0 [host]=0 [server]=0 [server2]=0)
 wait_for() {
   local side=$1 pattern=$2 seconds=${3:-10}
   for _ in $(seq $((seconds * 10))); do
-    tail -n +$((shown[$side] + 1)) "$work/$side.out" | grep -q -- "$pattern" && return 0
+    # grep reads everything (no -q): under pipefail, a tail cut off by an early exit fails.
+    tail -n +$((shown[$side] + 1)) "$work/$side.out" | grep -- "$pattern" >/dev/null && return 0
     sleep 0.1
   done
   echo "   (no \"$pattern\" from the $side within $seconds s)"

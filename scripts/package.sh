@@ -27,10 +27,11 @@ done
 for command in ordella-status ordella_journal; do
   env -u LD_LIBRARY_PATH "$root/usr/bin/$command" --version >/dev/null || fail "$command --version"
 done
-if ldd "$root/usr/lib/ordella/lib/libOrdella_Hub.so" | grep -q "not found"; then
-  fail "libOrdella_Hub.so has unresolved libraries"
-fi
-dpkg-deb -I "$deb" | grep -q "Depends:" || fail "no Depends field"
+# Outputs are read whole before they are searched: under pipefail, a `grep -q` that stops at
+# its first match can make the writer die of SIGPIPE and the pipeline fail.
+libraries=$(ldd "$root/usr/lib/ordella/lib/libOrdella_Hub.so")
+[[ $libraries != *"not found"* ]] || fail "libOrdella_Hub.so has unresolved libraries"
+[ -n "$(dpkg-deb -f "$deb" Depends)" ] || fail "no Depends field"
 # The units, verified by systemd with their paths moved into the unpacked root, so that a unit
 # naming a program the package does not hold fails.
 if command -v systemd-analyze >/dev/null; then
