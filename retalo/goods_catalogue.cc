@@ -226,12 +226,16 @@ BarcodeMatch NormalizeBarcode(std::string_view barcode) {
   return match;
 }
 
-int LookUpBarcode(CAdoConnection& db, const BarcodeMatch& match, std::string* sql) {
+std::string BarcodeAnswerSql(const BarcodeMatch& match) {
   const SqlArg op(match.op());
   const SqlArg prefix(match.prefix());
   const SqlArg barcode(match.barcode);
-  *sql = FillSql(sql::kSelectBarcodeAnswer,
+  return FillSql(sql::kSelectBarcodeAnswer,
                  {op, prefix, barcode, op, prefix, barcode, op, prefix, barcode});
+}
+
+int LookUpBarcode(CAdoConnection& db, const BarcodeMatch& match, std::string* sql) {
+  *sql = BarcodeAnswerSql(match);
   return db.ExecuteSql(*sql, true);
 }
 

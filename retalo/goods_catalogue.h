@@ -47,10 +47,14 @@ struct BarcodeMatch {
 // (kWildcard) when the article number so found holds a LIKE wildcard.
 BarcodeMatch NormalizeBarcode(std::string_view barcode);
 
+// The look-up's SQL text for a valid match (sql::kSelectBarcodeAnswer filled).
+std::string BarcodeAnswerSql(const BarcodeMatch& match);
+
 // The catalogue's answer for a barcode: the goods and their newest package row when the
 // pharmacy has them, else the national table's entry with zero prices and stock. Columns
 // BARCODE, ETCNAME, SPLNAME, PAKUNIT, PACK, CD_MY_UNIT, CD_IN_UNIT, IM_QT_SALE_DEBIT.
-// REQUIRES: match.valid(). Returns ExecuteSql's outcome (rows wanted); *sql receives the text.
+// REQUIRES: match.valid(). Returns ExecuteSql's outcome (rows wanted); *sql receives the text,
+// BarcodeAnswerSql's.
 int LookUpBarcode(CAdoConnection& db, const BarcodeMatch& match, std::string* sql);
 
 // "ZP%08d": the next code of the products the pharmacy registered itself. False on failure.

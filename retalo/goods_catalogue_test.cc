@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,9 +14,6 @@
 #include "platform/testing/temp_prefix.h"
 #include "retalo/database_util.h"
 #include "retalo/db/export_frame.h"
-#include "retalo/db/sqlite_backend.h"
-#include "retalo/db/sql_fill.h"
-#include "retalo/db/sql_texts.h"
 #include "retalo/db/tsql/tsql.h"
 #include "retalo/ordella_retalo.h"
 #include "retalo/testing/retalo_fixture.h"
@@ -85,19 +81,11 @@ TEST(BarcodeLookUpPlanTest, JoinsThroughTheSchemasIndexes) {
   platform::testing::TempPrefix prefix;
   std::string error;
   ASSERT_TRUE(fixture::LoadFixture(fixture::DefaultDir(), &error)) << error;
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close);
-  for (const char* name : kPharmacyDatabases) {
-    const std::string attach = "ATTACH DATABASE '" +
-                               (fixture::DefaultDir() / (std::string(name) + ".db")).string() +
-                               "' AS " + name;
-    ASSERT_EQ(sqlite3_exec(db, attach.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-  }
-  ASSERT_TRUE(tsql::RegisterFunctions(db, &error)) << error;
+  const fixture::FixtureDb db = fixture::OpenFixture(fixture::DefaultDir(), &error);
+  ASSERT_TRUE(db) << error;
   std::vector<int> temporary_indexes;
   sqlite3_trace_v2(
-      db, SQLITE_TRACE_PROFILE,
+      db.get(), SQLITE_TRACE_PROFILE,
       [](unsigned, void* built, void* stmt, void*) {
         static_cast<std::vector<int>*>(built)->push_back(sqlite3_stmt_status(
             static_cast<sqlite3_stmt*>(stmt), SQLITE_STMTSTATUS_AUTOINDEX, 0));
@@ -106,14 +94,9 @@ TEST(BarcodeLookUpPlanTest, JoinsThroughTheSchemasIndexes) {
       &temporary_indexes);
   for (const char* scan : {"8801234567890", "12345678"}) {
     SCOPED_TRACE(scan);
-    const BarcodeMatch match = NormalizeBarcode(scan);
-    const SqlArg op(match.op());
-    const SqlArg prefix(match.prefix());
-    const SqlArg barcode(match.barcode);
-    const std::string sql = FillSql(sql::kSelectBarcodeAnswer,
-                                    {op, prefix, barcode, op, prefix, barcode, op, prefix, barcode});
+    const std::string sql = BarcodeAnswerSql(NormalizeBarcode(scan));
     tsql::BatchResult result;
-    ASSERT_TRUE(tsql::RunBatch(db, sql, &result, &error)) << error;
+    ASSERT_TRUE(tsql::RunBatch(db.get(), sql, &result, &error)) << error;
   }
   ASSERT_FALSE(temporary_indexes.empty());
   EXPECT_THAT(temporary_indexes, ::testing::Each(0));
